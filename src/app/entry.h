@@ -1,0 +1,16 @@
+#pragma once
+
+#include "media/engine.h"
+#include "platform/display_services.h"
+
+namespace native_worker {
+
+struct WorkerDependencies {
+    engine::Engine& engine;
+    platform::DisplayServices& displays;
+};
+
+// The whole process behind main(): command line, mode, exit code.
+int runWorker(int argc, const char* const* argv, WorkerDependencies dependencies);
+
+}  // namespace native_worker

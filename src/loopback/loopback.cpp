@@ -1,0 +1,216 @@
+#include "loopback/loopback.h"
+
+#include "media/frame_counter.h"
+#include "media/media_settings.h"
+#include "media/peer.h"
+#include "media/stats.h"
+#include "platform/sockets.h"
+#include "worker/pending_operation.h"
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+namespace native_worker {
+namespace {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+constexpr std::uint32_t captureFps = 15;
+constexpr std::uint64_t requiredFrames = 3;
+constexpr auto passPeriod = std::chrono::milliseconds(20);
+
+[[noreturn]] void fail() {
+    throw std::runtime_error("loopback_step_failed");
+}
+
+template <typename T>
+T require(T object) {
+    if (!object) fail();
+    return object;
+}
+
+template <typename T>
+T waitFor(std::future<T> future, Deadline deadline) {
+    if (future.wait_until(deadline) != std::future_status::ready) fail();
+    return future.get();
+}
+
+class LoopbackRun {
+public:
+    LoopbackRun(engine::Engine& engine, std::int32_t timeoutMs)
+        : engine_(engine), deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
+
+    int run() {
+        try {
+            setUp();
+            waitForMedia();
+        } catch (const std::exception&) {
+            error_ = "native_operation_failed";
+        }
+        return finish();
+    }
+
+private:
+    void setUp() {
+        socketsStarted_ = platform::startSockets();
+        if (!socketsStarted_) fail();
+        engineInitialized_ = engine_.initialize();
+        if (!engineInitialized_) fail();
+        factory_ = require(engine_.createPeerConnectionFactory());
+        factoryInitialized_ = factory_->initialize();
+        if (!factoryInitialized_) fail();
+        constraints_ = engine_.createMediaConstraints();
+
+        engine::PeerConnectionConfiguration configuration = workerConfiguration();
+        configuration.tcpCandidatePolicy = engine::TcpCandidatePolicy::disabled;
+        hostPeer_.attachConnection(require(factory_->createPeerConnection(configuration, constraints_)));
+        controllerPeer_.attachConnection(require(factory_->createPeerConnection(configuration, constraints_)));
+
+        const auto device = require(factory_->desktopDevice());
+        const auto sources = require(device->screenSources());
+        if (sources->refresh(false, false) < 1) fail();
+        capturer_ = require(device->createCapturer(require(sources->source(0)), false));
+        videoSource_ = require(factory_->createDesktopSource(capturer_, "local-desktop", constraints_));
+        videoTrack_ = require(factory_->createVideoTrack(videoSource_, "desktop-video"));
+        videoTrack_->addRenderer(&capturedCounter_);
+
+        const auto transceiver = require(hostPeer_.connection()->addTrack(videoTrack_, {}));
+        const auto h264 = h264SenderCodecs(*factory_);
+        if (h264.empty()) fail();
+        transceiver->setCodecPreferences(h264);
+
+        hostPeer_.attachChannel(hostPeer_.connection()->createDataChannel("control", controlChannelOptions()));
+        hostPeer_.attachChannel(hostPeer_.connection()->createDataChannel("motion", motionChannelOptions()));
+
+        const std::string offer = createDescription(*hostPeer_.connection(), true);
+        applyDescription(*hostPeer_.connection(), offer, "offer", false);
+        applyDescription(*controllerPeer_.connection(), offer, "offer", true);
+        const std::string answer = createDescription(*controllerPeer_.connection(), false);
+        applyDescription(*controllerPeer_.connection(), answer, "answer", false);
+        applyDescription(*hostPeer_.connection(), answer, "answer", true);
+
+        if (capturer_->start(captureFps) != engine::DesktopCapturer::StartResult::running) fail();
+    }
+
+    std::string createDescription(engine::PeerConnection& connection, bool offer) {
+        SharedPromise<std::string> promise;
+        auto future = promise.future();
+        auto onSuccess = [promise](std::string sdp, std::string) { promise.complete(std::move(sdp)); };
+        auto onFailure = [promise](std::string) { promise.fail(std::runtime_error("description_failed")); };
+        if (offer) connection.createOffer(onSuccess, onFailure, constraints_);
+        else connection.createAnswer(onSuccess, onFailure, constraints_);
+        return waitFor(std::move(future), deadline_);
+    }
+
+    void applyDescription(engine::PeerConnection& connection, const std::string& sdp, const std::string& type,
+                          bool remote) {
+        SharedPromise<bool> promise;
+        auto future = promise.future();
+        auto onSuccess = [promise] { promise.complete(true); };
+        auto onFailure = [promise](std::string) { promise.complete(false); };
+        if (remote) connection.setRemoteDescription(sdp, type, onSuccess, onFailure);
+        else connection.setLocalDescription(sdp, type, onSuccess, onFailure);
+        if (!waitFor(std::move(future), deadline_)) fail();
+    }
+
+    void exchangeCandidates() {
+        for (const auto& candidate : hostPeer_.takeCandidates())
+            controllerPeer_.connection()->addCandidate(candidate.sdpMid, candidate.sdpMLineIndex, candidate.candidate);
+        for (const auto& candidate : controllerPeer_.takeCandidates())
+            hostPeer_.connection()->addCandidate(candidate.sdpMid, candidate.sdpMLineIndex, candidate.candidate);
+    }
+
+    bool mediaAndGreetingsArrived() {
+        return capturedCounter_.frames() >= requiredFrames && decodedCounter_.frames() >= requiredFrames &&
+               hostPeer_.countGreetings("control") != 0 && controllerPeer_.countGreetings("control") != 0 &&
+               hostPeer_.countGreetings("motion") != 0 && controllerPeer_.countGreetings("motion") != 0;
+    }
+
+    Stats queryStatistics() {
+        SharedPromise<Stats> promise;
+        auto future = promise.future();
+        hostPeer_.connection()->getStats(
+            [promise](std::vector<engine::StatsReport> reports) { promise.complete(buildStats(reports, true)); },
+            [promise](std::string) { promise.fail(std::runtime_error("stats_failed")); });
+        return waitFor(std::move(future), deadline_);
+    }
+
+    void waitForMedia() {
+        while (std::chrono::steady_clock::now() < deadline_) {
+            exchangeCandidates();
+            for (Channel* channel : hostPeer_.allChannels()) channel->sendGreetingOnce("host");
+            for (Channel* channel : controllerPeer_.allChannels()) channel->sendGreetingOnce("controller");
+            if (mediaAndGreetingsArrived()) {
+                stats_ = queryStatistics();
+                if (stats_.encodedFrames >= requiredFrames && stats_.codec == "video/H264") {
+                    success_ = true;
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(passPeriod);
+        }
+        error_ = "media_or_channel_timeout";
+        std::fprintf(stderr, "hostCandidates=%u controllerCandidates=%u hostIce=%d controllerIce=%d hostPeer=%d controllerPeer=%d\n",
+                     static_cast<unsigned>(hostPeer_.candidateCount()),
+                     static_cast<unsigned>(controllerPeer_.candidateCount()),
+                     hostPeer_.connection()->iceConnectionState(), controllerPeer_.connection()->iceConnectionState(),
+                     hostPeer_.connection()->connectionState(), controllerPeer_.connection()->connectionState());
+    }
+
+    int finish() {
+        const std::int32_t controlReceived = controllerPeer_.countGreetings("control") + hostPeer_.countGreetings("control");
+        const std::int32_t motionReceived = controllerPeer_.countGreetings("motion") + hostPeer_.countGreetings("motion");
+        if (capturer_) capturer_->stop();
+        if (videoTrack_) videoTrack_->removeRenderer(&capturedCounter_);
+        hostPeer_.closePeer(factory_.get());
+        controllerPeer_.closePeer(factory_.get());
+        videoTrack_.reset();
+        videoSource_.reset();
+        capturer_.reset();
+        if (factoryInitialized_) factory_->terminate();
+        factory_.reset();
+        if (engineInitialized_) engine_.terminate();
+        if (socketsStarted_) platform::stopSockets();
+
+        std::printf("{\"version\":1,\"type\":\"loopbackResult\",\"success\":%s,\"transportReady\":false,"
+                    "\"capturedFrames\":%llu,\"encodedFrames\":%llu,\"decodedFrames\":%llu,\"decodedCrc32\":\"%08x\","
+                    "\"codec\":\"%s\",\"controlReceived\":%u,\"motionReceived\":%u,\"cleanedUp\":true,\"error\":\"%s\"}\n",
+                    success_ ? "true" : "false", static_cast<unsigned long long>(capturedCounter_.frames()),
+                    static_cast<unsigned long long>(stats_.encodedFrames),
+                    static_cast<unsigned long long>(decodedCounter_.frames()),
+                    static_cast<unsigned>(decodedCounter_.lastCrc32()), stats_.codec.c_str(),
+                    static_cast<unsigned>(controlReceived), static_cast<unsigned>(motionReceived), error_);
+        std::fflush(stdout);
+        return success_ ? 0 : 1;
+    }
+
+    engine::Engine& engine_;
+    const Deadline deadline_;
+    FrameCounter capturedCounter_;
+    FrameCounter decodedCounter_;
+    Peer hostPeer_{&decodedCounter_, "controller"};
+    Peer controllerPeer_{&decodedCounter_, "host"};
+    std::shared_ptr<engine::PeerConnectionFactory> factory_;
+    std::shared_ptr<engine::MediaConstraints> constraints_;
+    std::shared_ptr<engine::DesktopCapturer> capturer_;
+    std::shared_ptr<engine::VideoSource> videoSource_;
+    std::shared_ptr<engine::VideoTrack> videoTrack_;
+    bool socketsStarted_ = false;
+    bool engineInitialized_ = false;
+    bool factoryInitialized_ = false;
+    bool success_ = false;
+    const char* error_ = "none";
+    Stats stats_;
+};
+
+}  // namespace
+
+int runLoopback(engine::Engine& engine, std::int32_t timeoutMs) {
+    LoopbackRun run(engine, timeoutMs);
+    return run.run();
+}
+
+}  // namespace native_worker

@@ -1,0 +1,120 @@
+#include "platform/standard_streams.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace native_worker::platform {
+namespace {
+
+bool isPipeOrSocket(int fd) {
+    struct stat info{};
+    if (fstat(fd, &info) != 0) return false;
+    return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
+}
+
+class PosixStandardInput final : public transport::InputPort {
+public:
+    Peek peek() override {
+        int waiting = 0;
+        if (ioctl(STDIN_FILENO, FIONREAD, &waiting) != 0) return {Status::failed, 0};
+        if (waiting > 0) return {Status::available, static_cast<std::size_t>(waiting)};
+        // Nothing buffered: tell "nothing yet" from "the writer has gone".
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&input, 1, 0);
+        if (ready < 0) return errno == EINTR ? Peek{Status::available, 0} : Peek{Status::failed, 0};
+        if (ready == 0) return {Status::available, 0};
+        if (input.revents & (POLLERR | POLLNVAL)) return {Status::failed, 0};
+        // Readable or hung up with nothing buffered means end of stream; a byte
+        // that slipped in since the ioctl is picked up by asking again.
+        if (ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0)
+            return {Status::available, static_cast<std::size_t>(waiting)};
+        return {Status::brokenPipe, 0};
+    }
+
+    long read(char* buffer, std::size_t size) override {
+        for (;;) {
+            const ssize_t got = ::read(STDIN_FILENO, buffer, size);
+            if (got < 0 && errno == EINTR) continue;
+            return static_cast<long>(got);
+        }
+    }
+};
+
+// Writes block on the pipe, but through poll together with a wake-up pipe, so
+// that another thread can cancel a write the host application never drains.
+class PosixStandardOutput final : public transport::OutputPort {
+public:
+    PosixStandardOutput() {
+        if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+    }
+    ~PosixStandardOutput() override {
+        for (int fd : wake_)
+            if (fd >= 0) close(fd);
+    }
+
+    long write(const char* data, std::size_t size) override {
+        if (wake_[0] < 0) return -1;
+        // At most one atomic pipe buffer per call: after POLLOUT it cannot block.
+        const std::size_t chunk = size < PIPE_BUF ? size : PIPE_BUF;
+        writing_.store(true);
+        const long result = writeWhenReady(data, chunk);
+        writing_.store(false);
+        return result;
+    }
+
+    // Like cancelling synchronous I/O: only a write in progress is affected.
+    void cancelWrite() override {
+        if (!writing_.load()) return;
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(wake_[1], &byte, 1);
+    }
+
+private:
+    long writeWhenReady(const char* data, std::size_t size) {
+        for (;;) {
+            pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                return -1;
+            }
+            if (fds[1].revents != 0) {
+                char drained[16];
+                while (::read(wake_[0], drained, sizeof drained) > 0) {}
+                return -1;
+            }
+            if (fds[0].revents & (POLLERR | POLLNVAL)) return -1;
+            const ssize_t written = ::write(STDOUT_FILENO, data, size);
+            if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            return static_cast<long>(written);
+        }
+    }
+
+    int wake_[2]{-1, -1};
+    std::atomic<bool> writing_{false};
+};
+
+}  // namespace
+
+void prepareStandardStreams() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool standardStreamsArePipes() {
+    return isPipeOrSocket(STDIN_FILENO) && isPipeOrSocket(STDOUT_FILENO);
+}
+
+std::unique_ptr<transport::InputPort> openStandardInput() {
+    return std::make_unique<PosixStandardInput>();
+}
+
+std::unique_ptr<transport::OutputPort> openStandardOutput() {
+    return std::make_unique<PosixStandardOutput>();
+}
+
+}  // namespace native_worker::platform

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "transport/byte_ports.h"
+
+#include <memory>
+
+namespace native_worker::platform {
+
+// Process-wide set-up the transport relies on (a closed reader must fail a
+// write instead of killing the process).
+void prepareStandardStreams();
+
+// Both standard input and standard output are pipes (or sockets, which host
+// applications on some systems hand their children instead).
+bool standardStreamsArePipes();
+
+std::unique_ptr<transport::InputPort> openStandardInput();
+std::unique_ptr<transport::OutputPort> openStandardOutput();
+
+}  // namespace native_worker::platform
