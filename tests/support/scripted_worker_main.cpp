@@ -1,0 +1,15 @@
+// The worker over the scripted engine and scripted displays, for black-box
+// tests of paths the real engine cannot be made to take. KELVARN_SCRIPT
+// (see scripted_engine.h) changes the engine's answers.
+#include "app/entry.h"
+#include "scripted_displays.h"
+#include "scripted_engine.h"
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    const char* scriptText = std::getenv("KELVARN_SCRIPT");
+    native_worker::scripted::ScriptedEngine engine(native_worker::scripted::parseScript(scriptText ? scriptText : ""));
+    native_worker::scripted::ScriptedDisplays displays;
+    return native_worker::runWorker(argc, argv, {engine, displays});
+}
