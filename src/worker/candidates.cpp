@@ -31,10 +31,15 @@ void Session::releaseQueuedCandidates() {
 
 void Session::sendLocalCandidates() {
     for (auto& local : peer_.takeCandidates())
+        if (outgoingCandidates_.size() < Peer::localCandidateBound) outgoingCandidates_.push_back(std::move(local));
+    for (std::size_t sent = 0; sent < candidateEventsPerPass && !outgoingCandidates_.empty(); ++sent) {
+        LocalCandidate& local = outgoingCandidates_.front();
         outbox_.sendEvent("peer.candidate", nullptr,
                           {{"candidate", std::move(local.candidate)},
                            {"sdpMid", std::move(local.sdpMid)},
                            {"sdpMLineIndex", local.sdpMLineIndex}});
+        outgoingCandidates_.pop_front();
+    }
 }
 
 }  // namespace native_worker

@@ -39,6 +39,9 @@ public:
     static constexpr std::size_t requestIdBound = 4096;
     static constexpr std::size_t remoteCandidateBound = 128;
     static constexpr std::size_t maximumSdpBytes = 1'048'576;
+    // Candidate events per pump pass: a burst of gathered candidates must not
+    // outrun the writer's queue of 64 lines and end the session.
+    static constexpr std::size_t candidateEventsPerPass = 32;
 
     Session(transport::HostWriter& writer, SessionServices services);
     Session(const Session&) = delete;
@@ -122,6 +125,7 @@ private:
     std::shared_ptr<engine::VideoTrack> videoTrack_;
     std::unique_ptr<PendingOperation> pending_;
     std::deque<RemoteCandidate> remoteCandidates_;
+    std::deque<LocalCandidate> outgoingCandidates_;
     engine::PeerConnectionState lastReportedState_ = engine::stateNew;
     Clock::TimePoint nextMediaTime_;
     std::future<Stats> statistics_;

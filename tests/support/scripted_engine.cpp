@@ -320,8 +320,13 @@ void ScriptedPeerConnection::reply(Reply how, std::function<void()> success, std
     case Reply::late:
         engine_.thread().post(std::move(success), engine_.script().lateDelay);
         break;
-    case Reply::never:
+    case Reply::never: {
+        // A real engine that never answers still holds its callbacks.
+        std::lock_guard lock(mutex_);
+        unanswered_.push_back(std::move(success));
+        unanswered_.push_back(std::move(failure));
         break;
+    }
     }
 }
 

@@ -152,6 +152,7 @@ private:
     std::shared_ptr<engine::VideoTrack> localTrack_;
     std::vector<engine::RtpCodecCapability> codecPreferences_;
     int candidatesEmitted_ = 0;
+    std::vector<std::function<void()>> unanswered_;
 
     friend class ScriptedEngine;
 };
