@@ -16,7 +16,7 @@ int runWorker(int argc, const char* const* argv, WorkerDependencies dependencies
         return 2;
     }
     if (std::holds_alternative<ServeMode>(commandLine))
-        return runServeLoop({dependencies.engine, dependencies.displays});
+        return runServeLoop(dependencies);
     const std::int32_t timeoutMs = std::get<LoopbackMode>(commandLine).timeoutMs;
     const LoopbackWatchdog watchdog(timeoutMs);
     return runLoopback(dependencies.engine, timeoutMs);

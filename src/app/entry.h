@@ -1,13 +1,17 @@
 #pragma once
 
 #include "media/engine.h"
+#include "input/sink.h"
 #include "platform/display_services.h"
+#include "platform/input_services.h"
 
 namespace native_worker {
 
 struct WorkerDependencies {
     engine::Engine& engine;
     platform::DisplayServices& displays;
+    platform::InputServices& input;
+    kelvarn::input::Sink& sink;
 };
 
 // The whole process behind main(): command line, mode, exit code.

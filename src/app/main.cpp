@@ -1,9 +1,13 @@
 #include "app/entry.h"
-#include "engine/unavailable/unavailable_engine.h"
+#include "engine/gstreamer/gstreamer_engine.h"
+#include "input/sink.h"
 #include "platform/display_services.h"
+#include "platform/input_services.h"
 
 int main(int argc, char** argv) {
-    const auto engine = native_worker::engine::createUnavailableEngine();
     const auto displays = native_worker::platform::createSystemDisplayServices();
-    return native_worker::runWorker(argc, argv, {*engine, *displays});
+    const auto engine = native_worker::engine::createGStreamerEngine(*displays);
+    const auto input = native_worker::platform::createSystemInputServices();
+    const auto sink = kelvarn::input::createSystemSink();
+    return native_worker::runWorker(argc, argv, {*engine, *displays, *input, *sink});
 }

@@ -37,7 +37,7 @@ void reportQuietly(Session& session, const char* code) {
 
 }  // namespace
 
-int runServeLoop(ServeDependencies dependencies) {
+int runServeLoop(WorkerDependencies dependencies) {
     platform::prepareStandardStreams();
     ServeWatchdog watchdog;
     const auto output = platform::openStandardOutput();
@@ -45,7 +45,7 @@ int runServeLoop(ServeDependencies dependencies) {
     const SteadyClock clock;
     transport::HostWriter writer(*output);
     transport::HostReader reader(*input);
-    Session session(writer, {dependencies.engine, dependencies.displays, clock});
+    Session session(writer, {dependencies.engine, dependencies.displays, dependencies.input, dependencies.sink, clock});
 
     int exitCode = 0;
     nlohmann::json closeRequestId;

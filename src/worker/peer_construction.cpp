@@ -55,6 +55,7 @@ void Session::constructHostMedia() {
     if (capturer_->start(static_cast<std::uint32_t>(captureFps_)) != engine::DesktopCapturer::StartResult::running)
         captureUnavailable();
     captureTarget_ = recordCaptureTarget(displayServices_, source->id(), capturedMonitor_);
+    if (inputConfigured_) createRemoteControl();
 }
 
 nlohmann::json Session::createdCapture() const {

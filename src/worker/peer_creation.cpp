@@ -1,3 +1,4 @@
+#include "input/input_event.h"
 #include "media/media_settings.h"
 #include "platform/sockets.h"
 #include "worker/error_codes.h"
@@ -9,7 +10,6 @@
 namespace native_worker {
 namespace {
 
-constexpr std::uint64_t largestInputEpoch = 9'007'199'254'740'991;  // 2^53 - 1, exact in a double
 constexpr auto operationTimeLimit = std::chrono::seconds(10);
 
 [[noreturn]] void refuse() {
@@ -39,6 +39,7 @@ void Session::createPeer(const nlohmann::json& message, Identity identity) {
 
     outbox_.bind(std::move(identity));
     role_ = std::move(role);
+    installPeerCallbacks();
     if (host && message.contains("input")) readInputSettings(message["input"]);
     startEngine(configuration);
     captureFps_ = fps;

@@ -17,6 +17,7 @@ void Session::pump() {
     if (!peer_.connection() || closing_) return;
     pollPendingOperation();
     if (!ready_) return;
+    evaluateInputGate();
     sendLocalCandidates();
     reportConnectionState();
     pollStatistics();

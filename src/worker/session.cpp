@@ -8,10 +8,11 @@
 namespace native_worker {
 
 Session::Session(transport::HostWriter& writer, SessionServices services)
-    : writer_(writer),
-      outbox_(writer),
+    : outbox_(writer),
       engine_(services.engine),
       displayServices_(services.displays),
+      inputServices_(services.input),
+      sink_(services.sink),
       clock_(services.clock),
       peer_(&decodedCounter_, ""),
       nextMediaTime_(services.clock.now()) {}
@@ -56,6 +57,7 @@ void Session::dispatchReady(const std::string& type, const nlohmann::json& messa
     if (type == "peer.answer") return createDescription(false, message);
     if (type == "peer.setDescription") return setRemoteDescription(message);
     if (type == "peer.addCandidate") return addRemoteCandidate(message);
+    if (type == "peer.inputGate") return handleInputGate(message);
     throw ProtocolError(codes::invalidMessage);
 }
 
@@ -67,12 +69,15 @@ void Session::close(const nlohmann::json& requestId) {
     closing_ = true;
     pending_.reset();
     remoteCandidates_.clear();
+    if (remoteControl_) remoteControl_->shutdown();
     if (capturer_) {
         capturer_->unregisterObserver();
         capturer_->stop();
     }
     if (videoTrack_) videoTrack_->removeRenderer(&capturedCounter_);
     peer_.closePeer(factory_.get());
+    publishedControl_.store(nullptr);
+    remoteControl_.reset();
     videoTrack_.reset();
     videoSource_.reset();
     capturer_.reset();
@@ -98,15 +103,15 @@ void Session::onCaptureStarted() {
 }
 
 void Session::onCapturePaused() {
-    captureHealthy_.store(false);
+    revokeInputForCapture();
 }
 
 void Session::onCaptureStopped() {
-    captureHealthy_.store(false);
+    revokeInputForCapture();
 }
 
 void Session::onCaptureFailed() {
-    captureHealthy_.store(false);
+    revokeInputForCapture();
 }
 
 }  // namespace native_worker

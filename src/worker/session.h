@@ -1,11 +1,14 @@
 #pragma once
 
+#include "input/remote_control.h"
+#include "input/sink.h"
 #include "media/displays.h"
 #include "media/engine.h"
 #include "media/frame_counter.h"
 #include "media/peer.h"
 #include "media/stats.h"
 #include "platform/display_services.h"
+#include "platform/input_services.h"
 #include "transport/host_writer.h"
 #include "worker/clock.h"
 #include "worker/outbox.h"
@@ -24,11 +27,13 @@
 
 namespace native_worker {
 
-// What a session needs from outside: the engine, the platform's display
-// services and a clock. Tests pass scripted ones.
+// What a session needs from outside: the engine, the platform's display and
+// input services, the injection sink and a clock. Tests pass scripted ones.
 struct SessionServices {
     engine::Engine& engine;
     platform::DisplayServices& displays;
+    platform::InputServices& input;
+    kelvarn::input::Sink& sink;
     const Clock& clock;
 };
 
@@ -77,6 +82,7 @@ private:
     void createPeer(const nlohmann::json& message, Identity identity);
     void readInputSettings(const nlohmann::json& message);
     void startEngine(const engine::PeerConnectionConfiguration& configuration);
+    void installPeerCallbacks();
 
     // offer/answer and descriptions
     void createDescription(bool offer, const nlohmann::json& message);
@@ -93,6 +99,13 @@ private:
     void constructHostMedia();
     nlohmann::json createdCapture() const;
 
+    // remote control
+    void createRemoteControl();
+    void handleInputGate(const nlohmann::json& message);
+    void evaluateInputGate();
+    void sendDisplayList();
+    void revokeInputForCapture();
+
     // pump steps
     void pollPendingOperation();
     void sendLocalCandidates();
@@ -100,10 +113,11 @@ private:
     void pollStatistics();
     void startStatisticsQuery();
 
-    transport::HostWriter& writer_;
     Outbox outbox_;
     engine::Engine& engine_;
     platform::DisplayServices& displayServices_;
+    platform::InputServices& inputServices_;
+    kelvarn::input::Sink& sink_;
     const Clock& clock_;
 
     bool engineInitialized_ = false;
@@ -111,7 +125,8 @@ private:
     bool factoryInitialized_ = false;
     bool remoteDescriptionApplied_ = false;
     bool closing_ = false;
-    bool ready_ = false;
+    // Read by engine threads announcing the displays; set after they are recorded.
+    std::atomic<bool> ready_{false};
     std::int32_t captureFps_ = 0;
     std::string role_;
     std::set<std::string> seenRequestIds_;
@@ -133,7 +148,13 @@ private:
     bool inputConfigured_ = false;
     bool inputApproved_ = false;
     std::uint64_t inputEpoch_ = 0;
+    // Owned here; engine threads reach it only through the published pointer,
+    // which is set once it is complete and cleared before it is destroyed.
+    std::unique_ptr<RemoteControl> remoteControl_;
+    std::atomic<RemoteControl*> publishedControl_{nullptr};
     std::atomic<bool> captureHealthy_{true};
+    std::atomic<bool> geometryChanged_{false};
+    bool lastReportedReady_ = false;
     nlohmann::json displays_ = nlohmann::json::array();
     std::uint64_t capturedMonitor_ = 0;
     CaptureTarget captureTarget_;

@@ -334,7 +334,8 @@ void ScriptedPeerConnection::createOffer(engine::DescriptionSuccess onSuccess, e
                                          const std::shared_ptr<engine::MediaConstraints>&) {
     engine_.record("createOffer");
     const std::string sdp = engine_.script().descriptionOverride.value_or(describe(number_, "offer"));
-    reply(engine_.script().createOffer, [onSuccess, sdp] { onSuccess(sdp, "offer"); },
+    const Reply how = offersCreated_++ == 0 ? engine_.script().probe : engine_.script().createOffer;
+    reply(how, [onSuccess, sdp] { onSuccess(sdp, "offer"); },
           [onFailure] { onFailure("scripted failure"); });
 }
 
@@ -361,10 +362,11 @@ void ScriptedPeerConnection::setLocalDescription(const std::string& sdp, const s
                   nowConnected = self->remoteSet_;
               }
               onSuccess();
-              for (int i = 0; i < self->engine_.script().localCandidatesPerDescription; ++i)
-                  self->emitCandidate("candidate:" + std::to_string(++self->candidatesEmitted_) +
-                                      " 1 udp 2122260223 127.0.0.1 " + std::to_string(50000 + self->candidatesEmitted_) +
-                                      " typ host");
+              for (int i = 0; i < self->engine_.script().localCandidatesPerDescription; ++i) {
+                  const int n = ++self->candidatesEmitted_;
+                  self->emitCandidate("candidate:" + std::to_string(n) + " 1 udp 2122260223 127.0.0.1 " +
+                                      std::to_string(50000 + n) + " typ host");
+              }
               if (nowConnected) self->connected();
           },
           [onFailure] { onFailure("scripted failure"); });
@@ -616,7 +618,8 @@ Script parseScript(const std::string& text) {
         if (equals == std::string::npos) continue;
         const std::string key = word.substr(0, equals);
         const std::string value = word.substr(equals + 1);
-        if (key == "offer" || key == "probe") script.createOffer = replyOf(value);
+        if (key == "probe") script.probe = replyOf(value);
+        else if (key == "offer") script.createOffer = replyOf(value);
         else if (key == "answer") script.createAnswer = replyOf(value);
         else if (key == "local") script.setLocal = replyOf(value);
         else if (key == "remote") script.setRemote = replyOf(value);
@@ -631,6 +634,7 @@ Script parseScript(const std::string& text) {
         else if (key == "candidates") script.localCandidatesPerDescription = std::stoi(value);
         else if (key == "state") script.statesWhenConnected = {std::stoi(value)};
         else if (key == "candidate" && value == "refuse") script.parseCandidates = false;
+        else if (key == "channels" && value == "fail") script.dataChannels = false;
         else if (key == "sdp" && value == "empty") script.descriptionOverride = "";
         else if (key == "sdp" && value == "huge") script.descriptionOverride = std::string(1'048'577, 'v');
     }

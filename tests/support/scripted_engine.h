@@ -26,7 +26,8 @@ struct Script {
     bool factoryInitialize = true;
     bool peerConnection = true;
 
-    Reply createOffer = Reply::succeed;  // also the start-up probe
+    Reply probe = Reply::succeed;  // the first offer a peer connection creates
+    Reply createOffer = Reply::succeed;  // every later one
     Reply createAnswer = Reply::succeed;
     Reply setLocal = Reply::succeed;
     Reply setRemote = Reply::succeed;
@@ -58,10 +59,10 @@ struct Script {
 
 // KELVARN_SCRIPT syntax for the scripted worker: comma-separated words such as
 // "offer=fail", "offer=never", "answer=late", "local=fail", "remote=never",
-// "stats=fail", "probe=never" (alias of offer), "init=fail", "factory=fail",
+// "stats=fail", "probe=never" (the first offer of a connection), "init=fail", "factory=fail",
 // "pc=fail", "screens=0", "capturer=fail", "capture=fail", "h264=none",
 // "candidates=N", "state=N" (a single state reported when connected),
-// "candidate=refuse", "sdp=empty", "sdp=huge".
+// "candidate=refuse", "sdp=empty", "sdp=huge", "channels=fail".
 Script parseScript(const std::string& text);
 
 class ScriptedPeerConnection;
@@ -152,6 +153,7 @@ private:
     std::shared_ptr<engine::VideoTrack> localTrack_;
     std::vector<engine::RtpCodecCapability> codecPreferences_;
     int candidatesEmitted_ = 0;
+    int offersCreated_ = 0;
     std::vector<std::function<void()>> unanswered_;
 
     friend class ScriptedEngine;

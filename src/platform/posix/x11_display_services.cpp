@@ -1,4 +1,5 @@
 #include "platform/display_services.h"
+#include "platform/posix/x11_connection.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
@@ -10,19 +11,16 @@ namespace {
 // device name "\\.\DISPLAY<n>", the root window as the virtual desktop.
 class X11DisplayServices final : public DisplayServices {
 public:
-    ~X11DisplayServices() override {
-        if (display_) XCloseDisplay(display_);
-    }
-
     // X11 coordinates are already physical pixels.
     void enableDpiAwareness() override {}
 
     std::vector<Monitor> monitors() override {
         std::vector<Monitor> result;
-        if (!connect()) return result;
+        Display* display = connect();
+        if (!display) return result;
         int count = 0;
-        XRRMonitorInfo* info = XRRGetMonitors(display_, DefaultRootWindow(display_), True, &count);
-        if (!info) return result;
+        XRRMonitorInfo* info = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+        if (dropIfLost() || !info) return result;
         for (int i = 0; i < count; ++i) {
             Monitor monitor;
             monitor.handle = static_cast<std::uint64_t>(i) + 1;
@@ -45,19 +43,30 @@ public:
         return std::nullopt;
     }
 
+    // Read from the server each time: the cached screen size would not show a resize.
     Rect virtualScreen() override {
-        if (!connect()) return {};
-        const Screen* screen = DefaultScreenOfDisplay(display_);
-        return {0, 0, WidthOfScreen(screen), HeightOfScreen(screen)};
+        Display* display = connect();
+        if (!display) return {};
+        XWindowAttributes root{};
+        const Status status = XGetWindowAttributes(display, DefaultRootWindow(display), &root);
+        if (dropIfLost() || status == 0) return {};
+        return {0, 0, root.width, root.height};
     }
 
 private:
-    bool connect() {
-        if (!display_) display_ = XOpenDisplay(nullptr);
-        return display_ != nullptr;
+    // The connection survives its server; a lost one is dropped and opened again later.
+    Display* connect() {
+        if (!connection_) connection_ = X11Connection::open();
+        return connection_ ? connection_->display() : nullptr;
     }
 
-    Display* display_ = nullptr;
+    bool dropIfLost() {
+        if (!connection_->lost()) return false;
+        connection_.reset();
+        return true;
+    }
+
+    std::unique_ptr<X11Connection> connection_;
 };
 
 }  // namespace

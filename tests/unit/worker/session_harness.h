@@ -1,8 +1,10 @@
 #pragma once
 
 #include "fake_clock.h"
+#include "recording_sink.h"
 #include "scripted_displays.h"
 #include "scripted_engine.h"
+#include "scripted_input_services.h"
 #include "transport/host_writer.h"
 #include "worker/session.h"
 
@@ -58,6 +60,7 @@ public:
     nlohmann::json nextEvent();
     std::string nextLine() { return output_.next(); }
     scripted::ScriptedPeerConnection& connection();
+    Session& session() { return session_; }
     std::vector<std::string> calls() { return engine.calls(); }
 
     // Runs peer.create and pumps until peer.created.
@@ -67,13 +70,15 @@ public:
     FakeClock clock;
     scripted::ScriptedEngine engine;
     scripted::ScriptedDisplays displays;
+    scripted::ScriptedInputServices input;
+    kelvarn::input::RecordingSink sink;
 
 private:
     std::string fatal(const char* code);
 
     LineOutput output_;
     transport::HostWriter writer_{output_};
-    Session session_{writer_, {engine, displays, clock}};
+    Session session_{writer_, {engine, displays, input, sink, clock}};
     bool closed_ = false;
 };
 

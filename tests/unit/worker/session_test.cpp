@@ -16,9 +16,9 @@ using scripted::Reply;
 using ::testing::ElementsAre;
 
 
-scripted::Script withOffer(Reply reply) {
+scripted::Script withProbe(Reply reply) {
     scripted::Script script;
-    script.createOffer = reply;
+    script.probe = reply;
     return script;
 }
 
@@ -87,7 +87,7 @@ TEST(SessionStartup, ControllerBuildsNothingAndReportsAnEmptyCapture) {
 }
 
 TEST(SessionStartup, ProbeDeadlineIsTenSecondsAndALateResultStillTimesOut) {
-    SessionHarness never(withOffer(Reply::never));
+    SessionHarness never(withProbe(Reply::never));
     ASSERT_EQ(never.dispatch(SessionHarness::createHost("c1")), "");
     never.clock.advance(9999ms);
     EXPECT_EQ(never.pump(), "");
@@ -95,7 +95,7 @@ TEST(SessionStartup, ProbeDeadlineIsTenSecondsAndALateResultStillTimesOut) {
     EXPECT_EQ(never.pump(), "operation_timeout");
     EXPECT_EQ(never.nextEvent()["requestId"], "c1");
 
-    SessionHarness late(withOffer(Reply::late));
+    SessionHarness late(withProbe(Reply::late));
     ASSERT_EQ(late.dispatch(SessionHarness::createHost("c1")), "");
     late.clock.advance(10s);
     std::this_thread::sleep_for(late.engine.script().lateDelay + 50ms);
@@ -115,7 +115,7 @@ TEST(SessionStartup, EngineFailuresAreReportedWithTheCreateRequestId) {
         {"factory", [](scripted::Script& s) { s.factory = false; }, "native_initialize_failed", "terminate"},
         {"factoryInit", [](scripted::Script& s) { s.factoryInitialize = false; }, "native_initialize_failed", "terminate"},
         {"pc", [](scripted::Script& s) { s.peerConnection = false; }, "native_initialize_failed", "terminate"},
-        {"probe", [](scripted::Script& s) { s.createOffer = Reply::fail; }, "native_initialize_failed", "terminate"},
+        {"probe", [](scripted::Script& s) { s.probe = Reply::fail; }, "native_initialize_failed", "terminate"},
         {"screens", [](scripted::Script& s) { s.screenIds.clear(); }, "capture_unavailable", "terminate"},
         {"capturer", [](scripted::Script& s) { s.capturer = false; }, "capture_unavailable", "terminate"},
         {"track", [](scripted::Script& s) { s.videoTrack = false; }, "capture_unavailable", "terminate"},
@@ -189,6 +189,7 @@ TEST(SessionDescriptions, FailedOrUnusableDescriptionsAreDescriptionFailed) {
     const std::vector<std::pair<const char*, scripted::Script>> cases = [] {
         std::vector<std::pair<const char*, scripted::Script>> all;
         scripted::Script createFails;
+        createFails.createOffer = Reply::fail;
         all.emplace_back("create", createFails);
         scripted::Script empty;
         empty.descriptionOverride = "";
@@ -204,8 +205,6 @@ TEST(SessionDescriptions, FailedOrUnusableDescriptionsAreDescriptionFailed) {
     for (const auto& [name, script] : cases) {
         SessionHarness harness(script);
         harness.createdHost();
-        // The probe shares createOffer, so the create failure is switched on after start-up.
-        if (std::string(name) == "create") harness.engine.script().createOffer = Reply::fail;
         ASSERT_EQ(harness.dispatch(SessionHarness::command("peer.offer", "o1")), "") << name;
         std::string code;
         for (int pass = 0; pass < 10 && code.empty(); ++pass) code = harness.pump();
@@ -397,7 +396,7 @@ TEST(SessionPump, MediaEveryHalfSecondWithNoCapturedFramesForAController) {
 }
 
 TEST(SessionPump, NothingUnsolicitedBeforePeerCreated) {
-    SessionHarness harness(withOffer(Reply::never));
+    SessionHarness harness(withProbe(Reply::never));
     ASSERT_EQ(harness.dispatch(SessionHarness::createHost("c1")), "");
     harness.connection().emitCandidate("candidate:9 1 udp 1 10.0.0.9 9 typ host");
     harness.connection().emitState(engine::stateConnected);
@@ -433,7 +432,7 @@ TEST(SessionDispatch, IdentityAndRequestIdsAfterCreation) {
 }
 
 TEST(SessionDispatch, AtMost4096MessagesInALifetime) {
-    SessionHarness harness(withOffer(Reply::never));
+    SessionHarness harness(withProbe(Reply::never));
     ASSERT_EQ(harness.dispatch(SessionHarness::createHost("m0")), "");
     // While starting every command is refused without ending anything in this harness.
     for (int n = 1; n < 4096; ++n)

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <gst/sdp/sdp.h>
+#include <gst/webrtc/webrtc.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace native_worker::engine::gstreamer {
+
+struct DescriptionRelease {
+    void operator()(GstWebRTCSessionDescription* description) const {
+        gst_webrtc_session_description_free(description);
+    }
+};
+using Description = std::unique_ptr<GstWebRTCSessionDescription, DescriptionRelease>;
+
+// "offer", "answer", "pranswer", "rollback"; nullopt for anything else.
+std::optional<GstWebRTCSDPType> descriptionType(const std::string& type);
+
+// Null when the text is no session description.
+Description parseDescription(const std::string& sdp, GstWebRTCSDPType type);
+std::string descriptionText(const GstWebRTCSessionDescription& description);
+
+// The "mid" of every media line, in order ("" where there is none).
+std::vector<std::string> mediaIds(const GstSDPMessage& sdp);
+
+// The mime type ("video/H264") of the first payload of the first video line.
+std::string videoMimeType(const GstSDPMessage& sdp);
+
+}  // namespace native_worker::engine::gstreamer

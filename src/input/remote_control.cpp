@@ -1,0 +1,113 @@
+#include "input/remote_control.h"
+
+#include "input/control_messages.h"
+#include "input/input_event.h"
+
+namespace native_worker {
+namespace {
+
+constexpr std::string_view controlLabel = "control";
+constexpr std::string_view motionLabel = "motion";
+
+}  // namespace
+
+RemoteControl::RemoteControl(Identity identity, std::uint64_t inputEpoch, DisplayTarget display,
+                             VirtualScreen virtualScreen, kelvarn::input::Sink& sink, Send send)
+    : identity_(std::move(identity)),
+      inputEpoch_(inputEpoch),
+      display_(std::move(display)),
+      virtualScreen_(virtualScreen),
+      send_(std::move(send)),
+      injector_(identity_, sink) {}
+
+RemoteControl::~RemoteControl() {
+    shutdown();
+}
+
+void RemoteControl::onChannelState(std::string_view label, bool open) {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+    const bool inputChannel = label == controlLabel || label == motionLabel;
+    if (label == controlLabel) controlOpen_ = open;
+    if (label == motionLabel) motionOpen_ = open;
+    if (!open && (ready_ || controlOpen_ || motionOpen_)) reportUnavailable("channel_closed");
+    if (open || !inputChannel)
+        tryReady();
+    else
+        injector_.reset();
+}
+
+bool RemoteControl::onMessage(std::string_view label, std::string_view data, bool binary) {
+    std::lock_guard lock(mutex_);
+    if (closed_ || !ready_ || binary || data.empty() || data.size() > maximumInputBytes) return false;
+    if (label != controlLabel && label != motionLabel) return false;
+    const InputParseResult parsed = parseInputEvent(data);
+    if (!parsed.event || isMotionKind(parsed.event->kind) != (label == motionLabel)) return false;
+    const ApplyResult result = injector_.apply(*parsed.event);
+    if (result.code == input_codes::injectionFailed) reportUnavailable("injection_failed");
+    return result.injected;
+}
+
+void RemoteControl::onPeerLost() {
+    std::lock_guard lock(mutex_);
+    reportUnavailable("peer_lost");
+    injector_.reset();
+    ready_ = false;
+    controlOpen_ = false;
+    motionOpen_ = false;
+}
+
+void RemoteControl::updateGate(const GateState& gate) {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+    gate_ = gate;
+    if (gate.isOpen()) return tryReady();
+    const char* reason = !gate.captureReady   ? "capture_unavailable"
+                         : !gate.inputDesktop ? "input_desktop_unavailable"
+                                              : "input_gate";
+    reportUnavailable(reason);
+    injector_.reset();
+}
+
+bool RemoteControl::isReady() {
+    std::lock_guard lock(mutex_);
+    return ready_;
+}
+
+void RemoteControl::shutdown() {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+    closed_ = true;
+    ready_ = false;
+    controlOpen_ = false;
+    motionOpen_ = false;
+    injector_.shutdown();
+}
+
+void RemoteControl::tryReady() {
+    if (closed_ || ready_ || !controlOpen_ || !motionOpen_) return;
+    if (!injector_.activate(inputEpoch_, display_, virtualScreen_, gate_)) return reportUnavailable("input_gate");
+    ready_ = true;
+    lastReason_.clear();
+    try {
+        send_(controlReadyMessage(inputEpoch_));
+    } catch (...) {
+        // The controller cannot have heard of it: back to waiting, silently.
+        ready_ = false;
+        injector_.reset();
+    }
+}
+
+void RemoteControl::reportUnavailable(const char* reason) {
+    const bool change = ready_ || lastReason_ != reason;
+    ready_ = false;
+    lastReason_ = reason;
+    if (!change || !send_) return;
+    try {
+        send_(controlUnavailableMessage(inputEpoch_, reason));
+    } catch (...) {
+        // A report that cannot be sent is not worth failing the session over.
+    }
+}
+
+}  // namespace native_worker

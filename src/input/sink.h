@@ -1,0 +1,24 @@
+#pragma once
+
+#include "input/input_record.h"
+
+#include <memory>
+#include <optional>
+
+namespace kelvarn::input {
+
+// Delivers input records to the operating system one at a time, so that the
+// caller always knows which record was refused.
+class Sink {
+public:
+    virtual ~Sink() = default;
+    // True when the system accepted the record.
+    virtual bool inject(const InputRecord& record) = 0;
+    // The cursor in virtual-desktop pixels; empty when it cannot be read.
+    virtual std::optional<Point> cursorPosition() = 0;
+};
+
+// The running system's sink.
+std::unique_ptr<Sink> createSystemSink();
+
+}  // namespace kelvarn::input

@@ -1,0 +1,264 @@
+#include "input/x11_sink.h"
+
+#include "input/scan_codes.h"
+#include "platform/posix/x11_connection.h"
+#include "input/x11_spare_keys.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+namespace kelvarn::input {
+namespace {
+
+using native_worker::platform::X11Connection;
+
+constexpr unsigned int evdevToX11 = 8;
+constexpr std::uint16_t firstFunctionVirtualKey = 0x70;  // F1
+constexpr std::uint16_t lastFunctionVirtualKey = 0x87;   // F24
+// Strokes are remembered by UTF-16 unit, or by virtual key above all units.
+constexpr std::uint32_t virtualKeyStroke = 0x10000;
+
+// Protocol errors of the sink's own requests are recorded for the request
+// in progress on this thread; those of other connections go to whichever
+// handler was there before.
+thread_local Display* trappedDisplay = nullptr;
+thread_local bool trappedError = false;
+XErrorHandler previousErrorHandler = nullptr;
+
+int onProtocolError(Display* display, XErrorEvent* event) {
+    if (display == trappedDisplay) {
+        trappedError = true;
+        return 0;
+    }
+    return previousErrorHandler ? previousErrorHandler(display, event) : 0;
+}
+
+class ErrorTrap {
+public:
+    explicit ErrorTrap(Display* display) {
+        trappedDisplay = display;
+        trappedError = false;
+    }
+    ~ErrorTrap() { trappedDisplay = nullptr; }
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+    bool failed() const { return trappedError; }
+};
+
+bool isHighSurrogate(std::uint16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool isLowSurrogate(std::uint16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+KeySym keysymOfCodePoint(char32_t codePoint) {
+    switch (codePoint) {
+    case 0x08: return XK_BackSpace;
+    case 0x09: return XK_Tab;
+    case 0x0A:
+    case 0x0D: return XK_Return;
+    case 0x1B: return XK_Escape;
+    case 0x7F: return XK_Delete;
+    default: break;
+    }
+    // Latin-1 keysyms equal their code points; every other character has one
+    // at 0x01000000 plus its code point.
+    if ((codePoint >= 0x20 && codePoint <= 0x7E) || (codePoint >= 0xA0 && codePoint <= 0xFF)) return codePoint;
+    return 0x01000000 | codePoint;
+}
+
+KeySym keysymOfVirtualKey(std::uint16_t virtualKey) {
+    if (virtualKey < firstFunctionVirtualKey || virtualKey > lastFunctionVirtualKey) return NoSymbol;
+    return XK_F1 + (virtualKey - firstFunctionVirtualKey);
+}
+
+}  // namespace
+
+class X11Sink::Connection {
+public:
+    static std::unique_ptr<Connection> open() {
+        auto connection = X11Connection::open();
+        if (!connection) return nullptr;
+        int event = 0;
+        int error = 0;
+        int major = 0;
+        int minor = 0;
+        if (!XTestQueryExtension(connection->display(), &event, &error, &major, &minor)) return nullptr;
+        static std::once_flag handlerInstalled;
+        std::call_once(handlerInstalled, [] { previousErrorHandler = XSetErrorHandler(onProtocolError); });
+        return std::unique_ptr<Connection>(new Connection(std::move(connection)));
+    }
+
+    ~Connection() {
+        if (lost()) return;
+        ErrorTrap trap(display_);
+        spares_.restore();
+        XSync(display_, False);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // False when the record was refused or the server went away.
+    bool deliver(const InputRecord& record) {
+        ErrorTrap trap(display_);
+        const bool sent = record.type == inputKeyboard ? key(record) : mouse(record);
+        XSync(display_, False);
+        return sent && !trap.failed() && !lost();
+    }
+
+    bool lost() const { return connection_->lost(); }
+
+private:
+    explicit Connection(std::unique_ptr<X11Connection> connection)
+        : connection_(std::move(connection)), display_(connection_->display()), spares_(display_) {}
+
+    bool key(const InputRecord& record) {
+        const bool up = (record.dwFlags & keyeventfKeyUp) != 0;
+        if (record.dwFlags & keyeventfUnicode) return unicodeUnit(record.wScan, up);
+        if (record.dwFlags & keyeventfScanCode) {
+            const std::uint16_t code = evdevKeyFromScanCode(record.wScan, record.dwFlags & keyeventfExtendedKey);
+            if (code == 0) return false;
+            XTestFakeKeyEvent(display_, code + evdevToX11, up ? False : True, CurrentTime);
+            return true;
+        }
+        const KeySym keysym = keysymOfVirtualKey(record.wVk);
+        if (keysym == NoSymbol) return false;
+        return stroke(virtualKeyStroke + record.wVk, keysym, up, true);
+    }
+
+    // A surrogate pair is typed as one character when its low unit goes down.
+    bool unicodeUnit(std::uint16_t unit, bool up) {
+        if (isHighSurrogate(unit)) {
+            if (!up) pendingHigh_ = unit;
+            return true;
+        }
+        char32_t codePoint = unit;
+        if (isLowSurrogate(unit) && !up) {
+            if (pendingHigh_ == 0) return false;
+            codePoint = 0x10000 + ((char32_t{pendingHigh_} - 0xD800) << 10) + (unit - 0xDC00u);
+        }
+        if (!up) pendingHigh_ = 0;
+        return stroke(unit, keysymOfCodePoint(codePoint), up, false);
+    }
+
+    // Presses or releases a key that types the keysym: with the map's own
+    // keycode if asked and there is one, otherwise with a spare bound to it.
+    bool stroke(std::uint32_t id, KeySym keysym, bool up, bool useMap) {
+        const auto pressed = strokes_.find(id);
+        if (up) {
+            if (pressed == strokes_.end()) return true;
+            XTestFakeKeyEvent(display_, pressed->second, False, CurrentTime);
+            spares_.release(pressed->second);
+            strokes_.erase(pressed);
+            return true;
+        }
+        if (pressed != strokes_.end()) {
+            XTestFakeKeyEvent(display_, pressed->second, True, CurrentTime);
+            return true;
+        }
+        KeyCode keycode = useMap ? XKeysymToKeycode(display_, keysym) : KeyCode{0};
+        if (keycode == 0 || spares_.lends(keycode)) {
+            const auto spare = spares_.hold(keysym);
+            if (!spare) return false;
+            keycode = *spare;
+        }
+        strokes_.emplace(id, keycode);
+        XTestFakeKeyEvent(display_, keycode, True, CurrentTime);
+        return true;
+    }
+
+    bool mouse(const InputRecord& record) {
+        const std::uint32_t flags = record.dwFlags;
+        if ((flags & mouseeventfMove) && !moveBy(record)) return false;
+        struct ButtonFlag {
+            std::uint32_t flag;
+            unsigned int button;
+            bool press;
+        };
+        static constexpr ButtonFlag buttons[] = {
+            {mouseeventfLeftDown, 1, true},   {mouseeventfLeftUp, 1, false},  {mouseeventfRightDown, 3, true},
+            {mouseeventfRightUp, 3, false},   {mouseeventfMiddleDown, 2, true}, {mouseeventfMiddleUp, 2, false},
+        };
+        for (const ButtonFlag& b : buttons)
+            if (flags & b.flag) XTestFakeButtonEvent(display_, b.button, b.press ? True : False, CurrentTime);
+        const auto amount = static_cast<std::int32_t>(record.mouseData);
+        if (flags & mouseeventfWheel) turnWheel(wheelRemainderY_, amount, 4, 5);
+        if (flags & mouseeventfHWheel) turnWheel(wheelRemainderX_, amount, 7, 6);
+        return true;
+    }
+
+    // Absolute moves span 0..65535 over the whole root window.
+    bool moveBy(const InputRecord& record) {
+        if (!(record.dwFlags & mouseeventfAbsolute)) {
+            XTestFakeRelativeMotionEvent(display_, record.dx, record.dy, CurrentTime);
+            return true;
+        }
+        Window root = 0;
+        int x = 0;
+        int y = 0;
+        unsigned int width = 0;
+        unsigned int height = 0;
+        unsigned int border = 0;
+        unsigned int depth = 0;
+        if (!XGetGeometry(display_, DefaultRootWindow(display_), &root, &x, &y, &width, &height, &border, &depth))
+            return false;
+        const auto scale = [](std::int32_t value, unsigned int size) {
+            return static_cast<int>(std::lround(static_cast<double>(value) * (size - 1) / 65535.0));
+        };
+        XTestFakeMotionEvent(display_, DefaultScreen(display_), scale(record.dx, width), scale(record.dy, height),
+                             CurrentTime);
+        return true;
+    }
+
+    // Whole notches are clicked; the remainder waits for the next turn.
+    void turnWheel(std::int64_t& remainder, std::int32_t amount, unsigned int forward, unsigned int backward) {
+        remainder += amount;
+        const std::int64_t notches = remainder / wheelDelta;
+        remainder -= notches * wheelDelta;
+        const unsigned int button = notches > 0 ? forward : backward;
+        for (std::int64_t i = 0; i < std::llabs(notches); ++i) {
+            XTestFakeButtonEvent(display_, button, True, CurrentTime);
+            XTestFakeButtonEvent(display_, button, False, CurrentTime);
+        }
+    }
+
+    std::unique_ptr<X11Connection> connection_;
+    Display* display_;
+    SpareKeys spares_;
+    std::map<std::uint32_t, KeyCode> strokes_;
+    std::uint16_t pendingHigh_ = 0;
+    std::int64_t wheelRemainderX_ = 0;
+    std::int64_t wheelRemainderY_ = 0;
+};
+
+X11Sink::X11Sink() : pointer_(native_worker::platform::createSystemInputServices()) {}
+
+X11Sink::~X11Sink() = default;
+
+bool X11Sink::inject(const InputRecord& record) {
+    if (!connection_) connection_ = Connection::open();
+    if (!connection_) return false;
+    const bool delivered = connection_->deliver(record);
+    if (connection_->lost()) connection_.reset();
+    return delivered;
+}
+
+std::optional<Point> X11Sink::cursorPosition() {
+    const auto cursor = pointer_->cursorPosition();
+    if (!cursor) return std::nullopt;
+    return Point{cursor->x, cursor->y};
+}
+
+std::unique_ptr<Sink> createSystemSink() {
+    return std::make_unique<X11Sink>();
+}
+
+}  // namespace kelvarn::input

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <memory>
+
+namespace native_worker::platform {
+
+// A connection to the X display named by DISPLAY that outlives its server:
+// by default Xlib ends the process when the server goes away, while a
+// worker must only see the input it sends refused.
+class X11Connection {
+public:
+    // Empty when the display cannot be opened.
+    static std::unique_ptr<X11Connection> open();
+    ~X11Connection();
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+
+    Display* display() const { return display_; }
+    // The server went away; every later request on the connection fails.
+    bool lost() const { return lost_; }
+
+private:
+    explicit X11Connection(Display* display);
+
+    Display* display_;
+    bool lost_ = false;
+};
+
+}  // namespace native_worker::platform

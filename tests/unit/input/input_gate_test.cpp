@@ -1,0 +1,84 @@
+#include "input/input_gate.h"
+#include "worker/protocol_error.h"
+
+#include <gtest/gtest.h>
+
+namespace native_worker {
+namespace {
+
+using nlohmann::json;
+
+json command(json inputEpoch) {
+    return {{"version", 1},          {"type", "peer.inputGate"}, {"requestId", "r-1"},
+            {"accountId", "a"},      {"sessionId", "s"},         {"generation", "g"},
+            {"inputEpoch", inputEpoch}};
+}
+
+std::string refusal(const json& message, bool hasRemoteControl = true, bool host = true) {
+    try {
+        checkInputGateCommand(message, hasRemoteControl, host, 6);
+    } catch (const ProtocolError& error) {
+        return error.code;
+    }
+    return "";
+}
+
+TEST(InputGateCommand, NeedsTheSessionsEpochFromAHostWithRemoteControl) {
+    EXPECT_EQ(refusal(command(6)), "");
+    EXPECT_EQ(refusal(command(5)), "input_epoch_mismatch");
+    EXPECT_EQ(refusal(command(std::uint64_t{1} << 63)), "input_epoch_mismatch");
+    EXPECT_EQ(refusal(command("6")), "invalid_message");
+    EXPECT_EQ(refusal(command(-6)), "invalid_message");
+    EXPECT_EQ(refusal(command(6.0)), "invalid_message");
+    json extra = command(6);
+    extra["ready"] = true;
+    EXPECT_EQ(refusal(extra), "invalid_message");
+    json missing = command(6);
+    missing.erase("inputEpoch");
+    EXPECT_EQ(refusal(missing), "invalid_message");
+    EXPECT_EQ(refusal(command(6), false, true), "invalid_message");
+    EXPECT_EQ(refusal(command(6), true, false), "invalid_message");
+    EXPECT_EQ(refusal(command(5), false, true), "invalid_message");
+}
+
+TEST(InputGateCommand, AnswersWithEpochAndReadiness) {
+    EXPECT_EQ(inputConfiguredPayload(6, true).dump(), R"({"inputEpoch":6,"ready":true})");
+}
+
+TEST(GateEvaluation, CaptureIsReadyOnlyWhenHealthyUnchangedRunningAndCounting) {
+    const GateReadings ready{true, true, false, true, 1, true};
+    EXPECT_EQ(evaluateGate(ready), (GateState{true, true, true, true}));
+    auto with = [&ready](auto change) {
+        GateReadings readings = ready;
+        change(readings);
+        return evaluateGate(readings);
+    };
+    EXPECT_EQ(with([](auto& r) { r.approved = false; }), (GateState{true, false, true, true}));
+    EXPECT_EQ(with([](auto& r) { r.captureHealthy = false; }), (GateState{true, true, false, true}));
+    EXPECT_EQ(with([](auto& r) { r.geometryChanged = true; }), (GateState{true, true, false, true}));
+    EXPECT_EQ(with([](auto& r) { r.capturing = false; }), (GateState{true, true, false, true}));
+    EXPECT_EQ(with([](auto& r) { r.capturedFrames = 0; }), (GateState{true, true, false, true}));
+    EXPECT_EQ(with([](auto& r) { r.inputDesktop = false; }), (GateState{true, true, true, false}));
+}
+
+TEST(GeometryChange, IsAnyDifferenceFromWhatWasRecorded) {
+    const DisplayTarget display{"1", 1920, 0, 1920, 1080, 1920, 1080};
+    const VirtualScreen desktop{0, 0, 3840, 1080};
+    const platform::Rect monitor{1920, 0, 3840, 1080};
+    const platform::Rect whole{0, 0, 3840, 1080};
+    EXPECT_FALSE(geometryChanged(monitor, whole, display, desktop));
+    EXPECT_TRUE(geometryChanged(platform::Rect{1921, 0, 3841, 1080}, whole, display, desktop));
+    EXPECT_TRUE(geometryChanged(monitor, platform::Rect{0, 0, 3841, 1080}, display, desktop));
+    EXPECT_TRUE(geometryChanged(std::nullopt, whole, display, desktop));
+    EXPECT_TRUE(geometryChanged(monitor, platform::Rect{0, 0, 0, 1080}, display, desktop));
+    const DisplayTarget fractional{"1", 1920.9, 0.5, 1920.2, 1080, 1920, 1080};
+    EXPECT_FALSE(geometryChanged(monitor, whole, fractional, desktop));
+}
+
+TEST(PeerLoss, IsDisconnectedFailedOrClosed) {
+    for (engine::PeerConnectionState state = engine::stateNew; state <= engine::stateClosed; ++state)
+        EXPECT_EQ(isPeerLost(state), state >= engine::stateDisconnected) << state;
+}
+
+}  // namespace
+}  // namespace native_worker

@@ -1,0 +1,229 @@
+#include "input/remote_control.h"
+#include "input_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+
+namespace native_worker {
+namespace {
+
+using namespace kelvarn::input;
+using nlohmann::json;
+using testing::key;
+
+const std::string ready7 = R"({"inputEpoch":7,"protocolVersion":{"major":1,"minor":0},"type":"controlReady"})";
+
+std::string unavailable(const char* reason) {
+    return std::string(R"({"inputEpoch":7,"protocolVersion":{"major":1,"minor":0},"reason":")") + reason +
+           R"(","type":"controlUnavailable"})";
+}
+
+class RemoteControlTest : public ::testing::Test {
+protected:
+    void openBoth() {
+        control.onChannelState("control", true);
+        control.onChannelState("motion", true);
+    }
+
+    void makeReady() {
+        control.updateGate(testing::openGate);
+        openBoth();
+        ASSERT_TRUE(control.isReady());
+        sent.clear();
+    }
+
+    bool message(const std::string& label, const json& members) {
+        return control.onMessage(label, events(members), false);
+    }
+
+    RecordingSink sink;
+    std::vector<std::string> sent;
+    RemoteControl control{testing::testIdentity(), testing::testEpoch, testing::display1080(),
+                          testing::desktop1080(),  sink,
+                          [this](const std::string& text) { sent.push_back(text); }};
+    testing::EventTexts events;
+};
+
+TEST_F(RemoteControlTest, OnlyControlOpenSendsNothingAndDropsInput) {
+    control.updateGate(testing::openGate);
+    control.onChannelState("control", true);
+    EXPECT_TRUE(sent.empty());
+    EXPECT_FALSE(message("control", key(0, true)));
+    EXPECT_TRUE(sink.records.empty());
+}
+
+TEST_F(RemoteControlTest, BothChannelsWithAnOpenGateSendOneControlReady) {
+    control.updateGate(testing::openGate);
+    control.onChannelState("motion", true);
+    control.onChannelState("control", true);
+    EXPECT_EQ(sent, std::vector{ready7});
+    EXPECT_TRUE(control.isReady());
+    control.updateGate(testing::openGate);
+    control.onChannelState("control", true);
+    EXPECT_EQ(sent.size(), 1u);
+}
+
+TEST_F(RemoteControlTest, AClosedGateIsReportedOncePerReason) {
+    openBoth();
+    EXPECT_EQ(sent, std::vector{unavailable("input_gate")});
+    GateState gate = testing::openGate;
+    gate.approved = false;
+    for (int i = 0; i < 3; ++i) control.updateGate(gate);
+    EXPECT_EQ(sent.size(), 1u);
+    gate.captureReady = false;
+    control.updateGate(gate);
+    gate.captureReady = true;
+    gate.inputDesktop = false;
+    control.updateGate(gate);
+    control.updateGate(revokingGate);
+    EXPECT_EQ(sent, (std::vector{unavailable("input_gate"), unavailable("capture_unavailable"),
+                                 unavailable("input_desktop_unavailable"), unavailable("capture_unavailable")}));
+}
+
+TEST_F(RemoteControlTest, AReasonRecordedWhileClosedIsNotRepeatedLater) {
+    control.updateGate(revokingGate);
+    EXPECT_EQ(sent, std::vector{unavailable("capture_unavailable")});  // sent even if nothing is open
+    control.updateGate(revokingGate);
+    EXPECT_EQ(sent.size(), 1u);
+}
+
+TEST_F(RemoteControlTest, ClosingAChannelRevokesAndReleases) {
+    makeReady();
+    ASSERT_TRUE(message("control", key(0, true)));
+    ASSERT_TRUE(message("control", {{"kind", "pointer.button"}, {"button", "left"}, {"isDown", true}}));
+    sink.clear();
+    control.onChannelState("motion", false);
+    EXPECT_EQ(sent, std::vector{unavailable("channel_closed")});
+    EXPECT_FALSE(control.isReady());
+    EXPECT_EQ(sink.records, (std::vector{keyboardRecord(0, 0x1E, 0xA), mouseRecord(mouseeventfLeftUp)}));
+    control.onChannelState("control", false);
+    control.onChannelState("control", false);
+    EXPECT_EQ(sent.size(), 1u);
+}
+
+TEST_F(RemoteControlTest, AnyClosingChannelRevokesAndOtherLabelsRetry) {
+    control.updateGate(testing::openGate);
+    control.onChannelState("control", true);
+    control.onChannelState("chat", false);
+    EXPECT_EQ(sent, std::vector{unavailable("channel_closed")});
+    control.onChannelState("motion", true);
+    EXPECT_EQ(sent, (std::vector{unavailable("channel_closed"), ready7}));
+    ASSERT_TRUE(message("control", key(0, true)));
+    sink.clear();
+    sent.clear();
+    // Revoked; the retry then finds the epoch spent, and its reset releases A.
+    control.onChannelState("chat", false);
+    EXPECT_EQ(sent, (std::vector{unavailable("channel_closed"), unavailable("input_gate")}));
+    EXPECT_FALSE(control.isReady());
+    EXPECT_EQ(sink.records, std::vector{keyboardRecord(0, 0x1E, 0xA)});
+}
+
+TEST_F(RemoteControlTest, ALostPeerEndsInputForTheRestOfTheEpoch) {
+    makeReady();
+    control.onPeerLost();
+    EXPECT_EQ(sent, std::vector{unavailable("peer_lost")});
+    EXPECT_FALSE(control.isReady());
+    openBoth();
+    EXPECT_EQ(sent, (std::vector{unavailable("peer_lost"), unavailable("input_gate")}));
+    EXPECT_FALSE(control.isReady());
+}
+
+TEST_F(RemoteControlTest, EventsMustArriveOnTheirOwnChannel) {
+    makeReady();
+    EXPECT_FALSE(message("motion", key(0, true)));
+    EXPECT_FALSE(message("control", {{"kind", "pointer.move"}, {"deltaX", 1}, {"deltaY", 1}}));
+    EXPECT_FALSE(message("chat", key(0, true)));
+    EXPECT_TRUE(sink.records.empty());
+    EXPECT_TRUE(message("motion", {{"kind", "pointer.move"}, {"deltaX", 1}, {"deltaY", 1}}));
+    EXPECT_TRUE(message("control", key(0, true)));
+}
+
+TEST_F(RemoteControlTest, MessagesAreSizedAndTypedBeforeParsing) {
+    makeReady();
+    const std::string event = events(key(0, true));
+    EXPECT_FALSE(control.onMessage("control", event, true));
+    EXPECT_FALSE(control.onMessage("control", "", false));
+    EXPECT_FALSE(control.onMessage("control", event + std::string(maximumInputBytes + 1 - event.size(), ' '), false));
+    EXPECT_TRUE(sink.records.empty());
+    EXPECT_TRUE(control.onMessage("control", event + std::string(maximumInputBytes - event.size(), ' '), false));
+}
+
+TEST_F(RemoteControlTest, AFailedInjectionIsReportedAndEndsInput) {
+    makeReady();
+    sink.refuse = [](const InputRecord&) { return true; };
+    EXPECT_FALSE(message("control", key(0, true)));
+    EXPECT_EQ(sent, std::vector{unavailable("injection_failed")});
+    EXPECT_FALSE(control.isReady());
+    EXPECT_FALSE(message("control", key(0, false)));
+    EXPECT_EQ(sent.size(), 1u);
+}
+
+TEST_F(RemoteControlTest, RefusedEventsAreSilent) {
+    makeReady();
+    EXPECT_FALSE(message("control", key(52, true)));
+    EXPECT_FALSE(control.onMessage("control", "{", false));
+    EXPECT_TRUE(sent.empty());
+    EXPECT_TRUE(control.isReady());
+}
+
+TEST_F(RemoteControlTest, NothingHappensAfterShutdownButAPeerLoss) {
+    makeReady();
+    ASSERT_TRUE(message("control", key(0, true)));
+    sink.clear();
+    control.shutdown();
+    EXPECT_EQ(sink.records, std::vector{keyboardRecord(0, 0x1E, 0xA)});
+    EXPECT_TRUE(sent.empty());
+    control.updateGate(testing::openGate);
+    control.updateGate(revokingGate);
+    openBoth();
+    EXPECT_FALSE(message("control", key(0, true)));
+    EXPECT_TRUE(sent.empty());
+    control.onPeerLost();
+    EXPECT_EQ(sent, std::vector{unavailable("peer_lost")});
+}
+
+TEST(RemoteControl, AControlReadyThatCannotBeSentLeavesInputRevoked) {
+    RecordingSink sink;
+    int attempts = 0;
+    RemoteControl control(testing::testIdentity(), testing::testEpoch, testing::display1080(), testing::desktop1080(),
+                          sink, [&attempts](const std::string&) {
+                              ++attempts;
+                              throw std::runtime_error("channel gone");
+                          });
+    control.updateGate(testing::openGate);
+    control.onChannelState("control", true);
+    control.onChannelState("motion", true);
+    EXPECT_FALSE(control.isReady());
+    EXPECT_EQ(attempts, 1);
+    // The epoch is spent: the next attempt is refused and reported.
+    control.onChannelState("control", true);
+    EXPECT_EQ(attempts, 2);
+    EXPECT_FALSE(control.isReady());
+}
+
+TEST(RemoteControl, WithoutASendFunctionStateStillChanges) {
+    RecordingSink sink;
+    RemoteControl control(testing::testIdentity(), testing::testEpoch, testing::display1080(), testing::desktop1080(),
+                          sink, nullptr);
+    control.updateGate(revokingGate);
+    control.onPeerLost();
+    EXPECT_FALSE(control.isReady());
+}
+
+// Engine threads deliver messages while the serve loop re-evaluates the gate.
+TEST_F(RemoteControlTest, CallsFromSeveralThreadsAreSerialised) {
+    makeReady();
+    std::thread motion([this] {
+        for (int i = 0; i < 200; ++i)
+            control.onMessage("motion", events({{"kind", "pointer.scroll"}, {"deltaX", 0}, {"deltaY", 20}}), false);
+    });
+    for (int i = 0; i < 200; ++i) control.updateGate(testing::openGate);
+    motion.join();
+    control.updateGate(revokingGate);
+    EXPECT_FALSE(control.isReady());
+}
+
+}  // namespace
+}  // namespace native_worker
