@@ -1,0 +1,89 @@
+#include "media/displays.h"
+#include "platform/display_services.h"
+
+#include <gtest/gtest.h>
+
+// After gtest: Xlib's None macro would break gtest's own None.
+#include "x11_test_display.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace native_worker {
+namespace {
+
+class IdList final : public engine::SourceList {
+public:
+    explicit IdList(std::vector<std::string> ids) : ids_(std::move(ids)) {}
+    std::int32_t refresh(bool, bool) override { return count(); }
+    std::int32_t count() const override { return static_cast<std::int32_t>(ids_.size()); }
+    std::shared_ptr<engine::MediaSource> source(std::int32_t index) override {
+        struct Source final : engine::MediaSource {
+            explicit Source(std::string text) : id_(std::move(text)) {}
+            std::string id() const override { return id_; }
+            std::string id_;
+        };
+        return std::make_shared<Source>(ids_.at(static_cast<std::size_t>(index)));
+    }
+
+private:
+    std::vector<std::string> ids_;
+};
+
+// The display services against a real X server, split into two RandR monitors.
+class X11Displays : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = testing::VirtualDisplay::start(1600, 900);
+        if (!server) GTEST_SKIP() << "Xvfb is not available";
+        setenv("DISPLAY", server->name().c_str(), 1);
+        const std::string xrandr = "xrandr -d " + server->name() + " ";
+        if (std::system((xrandr + "--setmonitor left 600/159x900/238+0+0 none >/dev/null 2>&1").c_str()) != 0 ||
+            std::system((xrandr + "--setmonitor right 1000/265x900/238+600+0 none >/dev/null 2>&1").c_str()) != 0)
+            GTEST_SKIP() << "xrandr cannot define monitors";
+        displays = platform::createSystemDisplayServices();
+    }
+
+    std::unique_ptr<testing::VirtualDisplay> server;
+    std::unique_ptr<platform::DisplayServices> displays;
+};
+
+TEST_F(X11Displays, MonitorsAreNumberedDevicesWithAPrimary) {
+    const auto monitors = displays->monitors();
+    ASSERT_GE(monitors.size(), 2u);
+    bool primary = false;
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        EXPECT_EQ(monitors[i].handle, i + 1);
+        EXPECT_EQ(monitors[i].deviceName, "\\\\.\\DISPLAY" + std::to_string(i + 1));
+        primary = primary || monitors[i].primary;
+    }
+    EXPECT_TRUE(primary);
+    EXPECT_EQ(displays->virtualScreen(), (platform::Rect{0, 0, 1600, 900}));
+}
+
+TEST_F(X11Displays, DisplayListAndCaptureTargetMatchTheScreen) {
+    const auto monitors = displays->monitors();
+    std::vector<std::string> ids;
+    for (std::size_t i = 0; i < monitors.size(); ++i) ids.push_back(std::to_string(i + 1));
+    IdList sources(ids);
+    const DisplayList list = buildDisplayList(*displays, &sources);
+    ASSERT_EQ(list.entries.size(), monitors.size());
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        EXPECT_EQ(list.entries[i]["frameX"], monitors[i].rect.left);
+        EXPECT_EQ(list.entries[i]["frameWidth"], monitors[i].rect.right - monitors[i].rect.left);
+    }
+    const CaptureTarget target = recordCaptureTarget(*displays, "1", list.capturedMonitor);
+    EXPECT_EQ(target.display.frameWidth, monitors[0].rect.right - monitors[0].rect.left);
+    EXPECT_EQ(target.desktop.width, 1600);
+    EXPECT_EQ(target.desktop.height, 900);
+}
+
+TEST_F(X11Displays, AVanishedServerIsNoDisplayNotACrash) {
+    ASSERT_FALSE(displays->monitors().empty());
+    server->kill();
+    EXPECT_TRUE(displays->monitors().empty());
+    EXPECT_EQ(displays->virtualScreen(), platform::Rect{});
+}
+
+}  // namespace
+}  // namespace native_worker
