@@ -4,61 +4,95 @@
 #include "worker/protocol_error.h"
 
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace native_worker {
 namespace {
 
-// One key set per open object; sets are reused rather than reallocated so a
-// line dense with small objects costs little beyond the parse itself.
-class StrictStructure {
+using nlohmann::json;
+
+[[noreturn]] void refuse() {
+    throw ProtocolError(codes::invalidMessage);
+}
+
+// Builds the value itself from SAX events, so the depth and duplicate-key
+// rules cost nothing beyond the parse: the library's own callback parser
+// rescans a container at every child's end, which makes a line of many small
+// siblings take quadratic time.
+class StrictBuilder {
 public:
-    bool operator()(int depth, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
-        using Event = nlohmann::json::parse_event_t;
-        if (depth > maximumNestingDepth) throw ProtocolError(codes::invalidMessage);
-        switch (event) {
-        case Event::object_start:
-            if (open_ == sets_.size()) sets_.emplace_back();
-            sets_[open_++].clear();
-            break;
-        case Event::key:
-            if (open_ == 0 || !sets_[open_ - 1].insert(parsed.get_ref<const std::string&>()).second)
-                throw ProtocolError(codes::invalidMessage);
-            break;
-        case Event::object_end:
-            --open_;
-            break;
-        default:
-            break;
-        }
+    json result;
+
+    bool null() { return place(json()); }
+    bool boolean(bool value) { return place(json(value)); }
+    bool number_integer(json::number_integer_t value) { return place(json(value)); }
+    bool number_unsigned(json::number_unsigned_t value) { return place(json(value)); }
+    bool number_float(json::number_float_t value, const std::string&) { return place(json(value)); }
+    bool string(std::string& value) { return place(json(std::move(value))); }
+    bool binary(json::binary_t&) { refuse(); }
+
+    bool start_object(std::size_t) { return open(json::object()); }
+    bool end_object() { return close(); }
+    bool start_array(std::size_t) { return open(json::array()); }
+    bool end_array() { return close(); }
+
+    // Keys arrive unescaped, so a key spelled once plainly and once with an
+    // escape is a duplicate too.
+    bool key(std::string& name) {
+        json& object = *open_.back();
+        const auto [slot, inserted] = object.get_ref<json::object_t&>().try_emplace(std::move(name));
+        if (!inserted) refuse();
+        pendingMember_ = &slot->second;
         return true;
     }
 
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { refuse(); }
+
 private:
-    std::vector<std::unordered_set<std::string>> sets_;
-    std::size_t open_ = 0;
+    // The depth of a value is the number of containers around it.
+    bool place(json&& value) {
+        if (open_.size() > maximumNestingDepth) refuse();
+        target() = std::move(value);
+        return true;
+    }
+
+    bool open(json&& container) {
+        if (open_.size() > maximumNestingDepth) refuse();
+        json& slot = target();
+        slot = std::move(container);
+        open_.push_back(&slot);
+        return true;
+    }
+
+    bool close() {
+        open_.pop_back();
+        return true;
+    }
+
+    json& target() {
+        if (open_.empty()) return result;
+        json& parent = *open_.back();
+        if (parent.is_array()) return parent.get_ref<json::array_t&>().emplace_back();
+        return *pendingMember_;
+    }
+
+    std::vector<json*> open_;
+    json* pendingMember_ = nullptr;
 };
 
 }  // namespace
 
-nlohmann::json parseHostMessage(std::string_view line) {
-    nlohmann::json message;
-    StrictStructure structure;
+json parseHostMessage(std::string_view line) {
+    StrictBuilder builder;
     try {
-        message = nlohmann::json::parse(
-            line.begin(), line.end(),
-            [&structure](int depth, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
-                return structure(depth, event, parsed);
-            },
-            true, false);
+        json::sax_parse(line.begin(), line.end(), &builder, nlohmann::detail::input_format_t::json, true, false);
     } catch (const ProtocolError&) {
         throw;
     } catch (const std::exception&) {
-        throw ProtocolError(codes::invalidMessage);
+        refuse();
     }
-    if (!message.is_object()) throw ProtocolError(codes::invalidMessage);
-    return message;
+    if (!builder.result.is_object()) refuse();
+    return std::move(builder.result);
 }
 
 }  // namespace native_worker

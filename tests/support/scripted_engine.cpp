@@ -243,6 +243,11 @@ ScriptedEngine::ScriptedEngine(Script script) : script_(std::move(script)) {}
 
 ScriptedEngine::~ScriptedEngine() {
     thread_.drain();
+    // Unanswered callbacks hold their connection: drop them so nothing leaks.
+    for (const auto& connection : peerConnections()) {
+        std::lock_guard lock(connection->mutex_);
+        connection->unanswered_.clear();
+    }
 }
 
 bool ScriptedEngine::initialize() {

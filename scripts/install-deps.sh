@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test, fuzz and run.
+# Quick and silent when everything is already there.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  # libraries of the worker, its tests and benchmarks
+  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  libx11-dev libxrandr-dev libxtst-dev
+  # a virtual display for the tests, and tools to look at it
+  xvfb x11-utils x11-xserver-utils xdotool xauth iproute2 util-linux
+  # the media engine
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-plugins-ugly gstreamer1.0-nice gstreamer1.0-libav gstreamer1.0-tools
+)
+
+declare -A installed=()
+while read -r name status; do
+  [[ $status == ii* ]] && installed[$name]=1
+done < <(dpkg-query -W -f='${Package} ${db:Status-Abbrev}\n' "${packages[@]}" 2>/dev/null || true)
+missing=()
+for package in "${packages[@]}"; do
+  [[ -n ${installed[$package]:-} ]] || missing+=("$package")
+done
+((${#missing[@]} == 0)) && exit 0
+
+if ((EUID != 0)); then
+  echo "install-deps: missing packages: ${missing[*]}; run this script as root" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq "${missing[@]}" </dev/null >/dev/null

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Builds the worker and its tests for 64-bit Windows with mingw-w64 and runs
+# them under Wine on a virtual display: the unit, input and process tests
+# (each executable once, in its own Wine process), then black-box checks of
+# the worker driven from Linux through the stdio relay. Prints how many
+# Windows tests ran and passed; exits non-zero on any failure.
+#
+#   scripts/windows-tests.sh            build into build-windows and test
+#   KELVARN_WINDOWS_BUILD=dir ...       another build directory
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KELVARN_WINDOWS_BUILD:-$root/build-windows}
+wine=/usr/lib/wine/wine64
+export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all WINEARCH=win64
+
+# One attribute of gtest's <testsuites> summary line.
+attribute() { sed -n "s/.* $1=\"\([0-9]*\)\".*/\1/p" <<<"$2"; }
+
+run_tests() {
+  local results=$build/windows-results total_run=0 total_passed=0 failed=0
+  rm -rf "$results"
+  mkdir -p "$results"
+  # One wineserver for every test process, ended with them.
+  wineserver -p
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+
+  for suite in unit_tests:tests/unit/unit_tests.exe input_tests:tests/unit/input/input_tests.exe \
+               process_tests:tests/process/process_tests.exe; do
+    local name=${suite%%:*} exe=$build/${suite#*:}
+    echo "== $name"
+    # The process tests find the workers by absolute path: run from the build directory.
+    (cd "$build" && timeout 900 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:$results/$name.xml") || failed=1
+    local summary tests failures errors disabled skipped
+    summary=$(grep -m1 -o '<testsuites [^>]*' "$results/$name.xml" 2>/dev/null || true)
+    if [[ -z $summary ]]; then
+      echo "$name: no results" >&2
+      failed=1
+      continue
+    fi
+    tests=$(attribute tests "$summary") failures=$(attribute failures "$summary")
+    errors=$(attribute errors "$summary") disabled=$(attribute disabled "$summary")
+    skipped=$(grep -c 'result="skipped"' "$results/$name.xml" || true)
+    local run=$((tests - disabled)) passed=$((tests - disabled - failures - errors - skipped))
+    echo "$name: $run run, $passed passed, $skipped skipped"
+    total_run=$((total_run + run))
+    total_passed=$((total_passed + passed))
+    ((failures + errors == 0)) || failed=1
+  done
+
+  echo "== black-box checks through the stdio relay"
+  python3 "$root/scripts/windows-blackbox.py" "$build" || failed=1
+
+  echo "Windows tests: $total_run run, $total_passed passed"
+  return $failed
+}
+
+if [[ ${1:-} == --run-tests ]]; then
+  run_tests
+  exit $?
+fi
+
+packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
+          cmake ninja-build nlohmann-json3-dev python3 xvfb x11-utils)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null | grep -q '^ii' || missing+=("$package")
+done
+if ((${#missing[@]} > 0)); then
+  if ((EUID != 0)); then
+    echo "windows-tests: missing packages: ${missing[*]}; run as root" >&2
+    exit 1
+  fi
+  echo "windows-tests: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" </dev/null >/dev/null
+fi
+
+# -O1 without debug information: several times quicker to build than the
+# default, which matters on a small machine; the tests run as fast.
+if [[ ! -f $build/CMakeCache.txt ]]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O1 -DCMAKE_C_FLAGS_RELEASE=-O1 >/dev/null
+fi
+ninja -C "$build" -j2
+
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  echo "windows-tests: creating the Wine prefix"
+  "$wine" wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+
+"$root/scripts/with-display.sh" "$0" --run-tests
