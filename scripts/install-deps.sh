@@ -2,6 +2,7 @@
 # Installs every Debian package the project needs to build, test, fuzz and run.
 # Quick and silent when everything is already there.
 set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 packages=(
   # toolchain
@@ -15,23 +16,38 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-nice gstreamer1.0-libav gstreamer1.0-tools
+  # the browser that plays the remote controller in the end-to-end test
+  chromium nodejs
 )
 
-declare -A installed=()
-while read -r name status; do
-  [[ $status == ii* ]] && installed[$name]=1
-done < <(dpkg-query -W -f='${Package} ${db:Status-Abbrev}\n' "${packages[@]}" 2>/dev/null || true)
-missing=()
-for package in "${packages[@]}"; do
-  [[ -n ${installed[$package]:-} ]] || missing+=("$package")
-done
-((${#missing[@]} == 0)) && exit 0
+install_missing_packages() {
+  declare -A installed=()
+  while read -r name status; do
+    [[ $status == ii* ]] && installed[$name]=1
+  done < <(dpkg-query -W -f='${Package} ${db:Status-Abbrev}\n' "${packages[@]}" 2>/dev/null || true)
+  local missing=()
+  for package in "${packages[@]}"; do
+    [[ -n ${installed[$package]:-} ]] || missing+=("$package")
+  done
+  ((${#missing[@]} == 0)) && return 0
 
-if ((EUID != 0)); then
-  echo "install-deps: missing packages: ${missing[*]}; run this script as root" >&2
-  exit 1
-fi
-echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq "${missing[@]}" </dev/null >/dev/null
+  if ((EUID != 0)); then
+    echo "install-deps: missing packages: ${missing[*]}; run this script as root" >&2
+    return 1
+  fi
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" </dev/null >/dev/null
+}
+
+# The browser test's driver, pinned by its lock file. Debian's npm package
+# would clash with a Node.js that brings its own npm, so only its presence is checked.
+install_browser_driver() {
+  [[ -f tests/e2e/browser/node_modules/playwright-core/package.json ]] && return 0
+  command -v npm >/dev/null || { echo "install-deps: npm is missing" >&2; return 1; }
+  (cd tests/e2e/browser && npm ci --no-audit --no-fund --loglevel=error)
+}
+
+install_missing_packages
+install_browser_driver

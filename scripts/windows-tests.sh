@@ -21,16 +21,22 @@ run_tests() {
   local results=$build/windows-results total_run=0 total_passed=0 failed=0
   rm -rf "$results"
   mkdir -p "$results"
-  # One wineserver for every test process, ended with them.
+  # One wineserver for every test process, ended with them. Its helper
+  # processes (explorer, services...) keep the standard streams of the Wine
+  # process that started them: let a quiet one start them, on this display.
+  wineserver -k 2>/dev/null || true
   wineserver -p
   trap 'wineserver -k 2>/dev/null || true' EXIT
+  "$wine" wineboot </dev/null >/dev/null 2>&1
 
   for suite in unit_tests:tests/unit/unit_tests.exe input_tests:tests/unit/input/input_tests.exe \
                process_tests:tests/process/process_tests.exe; do
     local name=${suite%%:*} exe=$build/${suite#*:}
     echo "== $name"
-    # The process tests find the workers by absolute path: run from the build directory.
-    (cd "$build" && timeout 900 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:$results/$name.xml") || failed=1
+    # From the build directory, with a relative results path: to a Windows
+    # program a path without a drive letter is relative.
+    (cd "$build" && timeout 900 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") ||
+      failed=1
     local summary tests failures errors disabled skipped
     summary=$(grep -m1 -o '<testsuites [^>]*' "$results/$name.xml" 2>/dev/null || true)
     if [[ -z $summary ]]; then

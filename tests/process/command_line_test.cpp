@@ -32,17 +32,17 @@ std::string describe(const std::vector<std::string>& arguments) {
     return text;
 }
 
-constexpr char usage[] = "Usage: kelvarn-remote-native --loopback --timeout-ms 1000..30000\n";
+constexpr char usage[] = "Usage: kelvarn-remote-native --loopback --timeout-ms 1000..30000" KELVARN_TEXT_LINE_END;
 
 constexpr char scriptedSuccess[] =
     R"({"version":1,"type":"loopbackResult","success":true,"transportReady":false,"capturedFrames":3,)"
     R"("encodedFrames":42,"decodedFrames":3,"decodedCrc32":"36bc79cc","codec":"video/H264",)"
-    R"("controlReceived":2,"motionReceived":2,"cleanedUp":true,"error":"none"})" "\n";
+    R"("controlReceived":2,"motionReceived":2,"cleanedUp":true,"error":"none"})" KELVARN_TEXT_LINE_END;
 
 constexpr char productFailure[] =
     R"({"version":1,"type":"loopbackResult","success":false,"transportReady":false,"capturedFrames":0,)"
     R"("encodedFrames":0,"decodedFrames":0,"decodedCrc32":"00000000","codec":"",)"
-    R"("controlReceived":0,"motionReceived":0,"cleanedUp":true,"error":"native_operation_failed"})" "\n";
+    R"("controlReceived":0,"motionReceived":0,"cleanedUp":true,"error":"native_operation_failed"})" KELVARN_TEXT_LINE_END;
 
 TEST(CommandLine, EveryWrongShapePrintsTheUsageAndExitsWithTwo) {
     const std::vector<std::vector<std::string>> shapes{

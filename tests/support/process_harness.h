@@ -5,10 +5,9 @@
 // drives it over real file descriptors. Every wait is bounded; the destructor
 // kills and reaps a worker that is still running.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,11 +17,13 @@
 namespace native_worker::harness {
 
 // What carries standard input and output: FIFOs (Python's subprocess) or one
-// socketpair per stream (Node.js and Electron on Linux).
+// socketpair per stream (Node.js and Electron on Linux). On Windows: a
+// one-way pipe as CreatePipe makes (Python), or a duplex named pipe per
+// stream (Node.js and Electron).
 enum class Channel { pipe, socketPair };
 
 // Where standard input comes from: the channel above, or something that is
-// not a pipe at all.
+// not a pipe at all (on Windows the null device stands for /dev/null).
 enum class InputSource { channel, regularFile, devNull };
 
 struct LaunchOptions {
@@ -75,20 +76,16 @@ public:
     // nullopt while it is still running when the timeout passes.
     std::optional<int> waitForExit(Timeout timeout);
 
-    pid_t pid() const { return pid_; }
-
 private:
     using Clock = std::chrono::steady_clock;
+    // The system's side: the process and the test's ends of its streams.
+    struct System;
 
     // Reads what stdout and stderr hold, waiting until the deadline for the
     // first of them; returns false when nothing more can come on `wanted`.
     bool collect(Clock::time_point deadline, bool wantStdout);
 
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int outputFd_ = -1;
-    int errorFd_ = -1;
-    bool inputIsSocket_ = false;
+    std::unique_ptr<System> system_;
     std::string output_;
     std::string error_;
     bool outputEnded_ = false;

@@ -109,7 +109,8 @@ private:
     ScriptedEngine& engine_;
 };
 
-class ScriptedCapturer final : public engine::DesktopCapturer {
+class ScriptedCapturer final : public engine::DesktopCapturer,
+                               public std::enable_shared_from_this<ScriptedCapturer> {
 public:
     explicit ScriptedCapturer(ScriptedEngine& engine) : engine_(engine) {}
     void registerObserver(engine::DesktopCapturerObserver* observer) override {
@@ -127,10 +128,10 @@ public:
         const StartResult result = engine_.script().captureStart;
         if (result != StartResult::running) return result;
         running_ = true;
-        engine_.thread().post([this] {
-            std::lock_guard lock(mutex_);
-            if (observer_) observer_->onCaptureStarted();
-            for (const auto& track : tracks_) track->deliver(engine_.script().framesWhenConnected);
+        engine_.thread().post([self = shared_from_this()] {
+            std::lock_guard lock(self->mutex_);
+            if (self->observer_) self->observer_->onCaptureStarted();
+            for (const auto& track : self->tracks_) track->deliver(self->engine_.script().framesWhenConnected);
         });
         return result;
     }
@@ -298,19 +299,21 @@ void ScriptedEngine::adopt(const std::shared_ptr<ScriptedPeerConnection>& connec
 
 // --- peer connection ---
 
-engine::PeerConnectionObserver* ScriptedPeerConnection::observer() const {
-    std::lock_guard lock(mutex_);
-    return observer_;
+// Observer calls hold this lock, so unregistering waits for one in flight, as
+// with a real engine; it is recursive because an observer may call back in.
+void ScriptedPeerConnection::notify(const std::function<void(engine::PeerConnectionObserver&)>& call) {
+    std::lock_guard lock(observerMutex_);
+    if (observer_) call(*observer_);
 }
 
 void ScriptedPeerConnection::registerObserver(engine::PeerConnectionObserver* observer) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(observerMutex_);
     observer_ = observer;
 }
 
 void ScriptedPeerConnection::unregisterObserver() {
     engine_.record("unregisterObserver");
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(observerMutex_);
     observer_ = nullptr;
 }
 
@@ -467,8 +470,9 @@ void ScriptedPeerConnection::close() {
 void ScriptedPeerConnection::emitCandidate(const std::string& candidate) {
     auto self = shared_from_this();
     engine_.thread().post([self, candidate] {
-        if (auto* target = self->observer())
-            target->onIceCandidate(std::make_shared<ScriptedIceCandidate>(candidate, "0", 0));
+        self->notify([&](engine::PeerConnectionObserver& target) {
+            target.onIceCandidate(std::make_shared<ScriptedIceCandidate>(candidate, "0", 0));
+        });
     });
 }
 
@@ -479,7 +483,7 @@ void ScriptedPeerConnection::emitState(engine::PeerConnectionState state) {
             std::lock_guard lock(self->mutex_);
             self->state_ = state;
         }
-        if (auto* target = self->observer()) target->onConnectionState(state);
+        self->notify([state](engine::PeerConnectionObserver& target) { target.onConnectionState(state); });
     });
 }
 
@@ -489,7 +493,7 @@ void ScriptedPeerConnection::connected() {
             std::lock_guard lock(mutex_);
             state_ = state;
         }
-        if (auto* target = observer()) target->onConnectionState(state);
+        notify([state](engine::PeerConnectionObserver& target) { target.onConnectionState(state); });
     }
     std::vector<std::shared_ptr<ScriptedDataChannel>> channels;
     {
@@ -521,12 +525,13 @@ void ScriptedPeerConnection::deliverRemoteMedia(const std::shared_ptr<ScriptedPe
             std::lock_guard lock(mutex_);
             channels_.push_back(local);
         }
-        if (auto* target = observer()) target->onDataChannel(local);
+        notify([&local](engine::PeerConnectionObserver& target) { target.onDataChannel(local); });
     }
     if (!remoteTrack) return;
     auto received = std::make_shared<ScriptedVideoTrack>();
-    if (auto* target = observer())
-        target->onTrack(std::make_shared<ScriptedTransceiver>(engine::MediaKind::video, received, nullptr));
+    notify([&received](engine::PeerConnectionObserver& target) {
+        target.onTrack(std::make_shared<ScriptedTransceiver>(engine::MediaKind::video, received, nullptr));
+    });
     received->deliver(engine_.script().framesWhenConnected);
 }
 
@@ -553,7 +558,8 @@ bool ScriptedPeerConnection::closed() const {
 }
 
 bool ScriptedPeerConnection::hasObserver() const {
-    return observer() != nullptr;
+    std::lock_guard lock(observerMutex_);
+    return observer_ != nullptr;
 }
 
 // --- data channel ---

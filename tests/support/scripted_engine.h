@@ -137,11 +137,12 @@ private:
     void connected();
     void linkTo(int remoteNumber);
     void deliverRemoteMedia(const std::shared_ptr<ScriptedPeerConnection>& remote);
-    engine::PeerConnectionObserver* observer() const;
+    void notify(const std::function<void(engine::PeerConnectionObserver&)>& call);
 
     ScriptedEngine& engine_;
     const int number_;
     mutable std::mutex mutex_;
+    mutable std::recursive_mutex observerMutex_;
     engine::PeerConnectionObserver* observer_ = nullptr;
     engine::PeerConnectionState state_ = engine::stateNew;
     bool localSet_ = false;

@@ -1,0 +1,63 @@
+#include "moving_desktop.h"
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+
+namespace native_worker::bench {
+
+MovingDesktop::MovingDesktop(const std::string& display) {
+    painter_ = std::thread([this, display] { paint(display); });
+    while (!started_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+MovingDesktop::~MovingDesktop() {
+    stop_ = true;
+    if (painter_.joinable()) painter_.join();
+}
+
+void MovingDesktop::paint(const std::string& name) {
+    Display* display = XOpenDisplay(name.c_str());
+    if (!display) {
+        started_ = true;
+        return;
+    }
+    const Window root = DefaultRootWindow(display);
+    XWindowAttributes attributes;
+    XGetWindowAttributes(display, root, &attributes);
+    const int width = attributes.width;
+    const int height = attributes.height;
+    const int side = height / 3;
+    GC gc = XCreateGC(display, root, 0, nullptr);
+    const auto stripes = [&](int left, int span) {
+        // Vertical stripes, so that the background has detail for the encoder too.
+        for (int x = left - left % 32; x < left + span; x += 32) {
+            XSetForeground(display, gc, (x / 32) % 2 ? 0x405060 : 0x6080a0);
+            XFillRectangle(display, root, gc, x, 0, 32, static_cast<unsigned>(height));
+        }
+    };
+    stripes(0, width);
+    started_ = true;
+    const auto period = std::chrono::microseconds(1000000 / 60);
+    auto next = std::chrono::steady_clock::now();
+    int x = 0;
+    int step = 8;
+    for (unsigned frame = 0; !stop_; ++frame) {
+        stripes(x, side + 32);
+        x += step;
+        if (x < 0 || x + side > width) {
+            step = -step;
+            x += 2 * step;
+        }
+        XSetForeground(display, gc, 0xff0000UL + ((frame * 4) % 256) * 0x100UL);
+        XFillRectangle(display, root, gc, x, (height - side) / 2, static_cast<unsigned>(side),
+                       static_cast<unsigned>(side));
+        XSync(display, False);
+        next += period;
+        std::this_thread::sleep_until(next);
+    }
+    XFreeGC(display, gc);
+    XCloseDisplay(display);
+}
+
+}  // namespace native_worker::bench
