@@ -1,3 +1,4 @@
+#include "fixed_source_list.h"
 #include "media/displays.h"
 #include "scripted_displays.h"
 #include "worker/protocol_error.h"
@@ -8,24 +9,6 @@ namespace native_worker {
 namespace {
 
 using platform::Monitor;
-
-class IdList final : public engine::SourceList {
-public:
-    explicit IdList(std::vector<std::string> ids) : ids_(std::move(ids)) {}
-    std::int32_t refresh(bool, bool) override { return count(); }
-    std::int32_t count() const override { return static_cast<std::int32_t>(ids_.size()); }
-    std::shared_ptr<engine::MediaSource> source(std::int32_t index) override {
-        struct Source final : engine::MediaSource {
-            explicit Source(std::string text) : id_(std::move(text)) {}
-            std::string id() const override { return id_; }
-            std::string id_;
-        };
-        return std::make_shared<Source>(ids_.at(static_cast<std::size_t>(index)));
-    }
-
-private:
-    std::vector<std::string> ids_;
-};
 
 // Primary in the middle, one monitor left of it and one above it.
 std::vector<Monitor> threeMonitorLayout() {
@@ -57,7 +40,7 @@ TEST(ResolveMonitor, PrimaryFallsBackToTheFirstMonitor) {
 }
 
 TEST_F(ThreeMonitors, EntriesInSourceOrderWithNegativeOrigins) {
-    IdList sources({"2", "1", "3"});
+    testing::FixedSourceList sources({"2", "1", "3"});
     const DisplayList list = buildDisplayList(displays, &sources);
     EXPECT_EQ(list.entries.dump(),
               "[{\"frameHeight\":1024,\"frameWidth\":1280,\"frameX\":-1280,\"frameY\":0,\"id\":\"2\",\"isMain\":false,"
@@ -77,7 +60,7 @@ TEST_F(ThreeMonitors, EntriesInSourceOrderWithNegativeOrigins) {
 }
 
 TEST_F(ThreeMonitors, OnlyALaterSourceResolves) {
-    IdList sources({"nope", "3"});
+    testing::FixedSourceList sources({"nope", "3"});
     const DisplayList list = buildDisplayList(displays, &sources);
     ASSERT_EQ(list.entries.size(), 1u);
     EXPECT_EQ(list.entries[0]["id"], "3");
@@ -89,7 +72,7 @@ TEST_F(ThreeMonitors, OnlyALaterSourceResolves) {
 }
 
 TEST_F(ThreeMonitors, NoSourceResolvesGivesTheVirtualDesktop) {
-    IdList sources({"x", "y"});
+    testing::FixedSourceList sources({"x", "y"});
     const DisplayList list = buildDisplayList(displays, &sources);
     EXPECT_EQ(list.entries.dump(),
               "[{\"frameHeight\":1980,\"frameWidth\":3200,\"frameX\":-1280,\"frameY\":-900,\"id\":\"x\",\"isMain\":true,"
@@ -100,10 +83,10 @@ TEST_F(ThreeMonitors, NoSourceResolvesGivesTheVirtualDesktop) {
 TEST(DisplayList, NothingToCaptureIsCaptureUnavailable) {
     scripted::ScriptedDisplays none;
     none.setMonitors({});
-    IdList sources({"1"});
+    testing::FixedSourceList sources({"1"});
     EXPECT_THROW(buildDisplayList(none, &sources), ProtocolError);
     EXPECT_THROW(buildDisplayList(none, nullptr), ProtocolError);
-    IdList empty({});
+    testing::FixedSourceList empty({});
     scripted::ScriptedDisplays displays;
     EXPECT_THROW(buildDisplayList(displays, &empty), ProtocolError);
     EXPECT_THROW(recordCaptureTarget(none, "1", 0), ProtocolError);

@@ -1,6 +1,7 @@
 // The Windows display, input and socket services against the system: under
 // Wine on a virtual display, one primary monitor \\.\DISPLAY1 the size of the
 // screen, which the display list and the capture target must report.
+#include "fixed_source_list.h"
 #include "media/displays.h"
 #include "platform/display_services.h"
 #include "platform/input_services.h"
@@ -12,24 +13,6 @@
 
 namespace native_worker {
 namespace {
-
-class Ids final : public engine::SourceList {
-public:
-    explicit Ids(std::vector<std::string> ids) : ids_(std::move(ids)) {}
-    std::int32_t refresh(bool, bool) override { return count(); }
-    std::int32_t count() const override { return static_cast<std::int32_t>(ids_.size()); }
-    std::shared_ptr<engine::MediaSource> source(std::int32_t index) override {
-        struct Source final : engine::MediaSource {
-            explicit Source(std::string text) : id_(std::move(text)) {}
-            std::string id() const override { return id_; }
-            std::string id_;
-        };
-        return std::make_shared<Source>(ids_.at(static_cast<std::size_t>(index)));
-    }
-
-private:
-    std::vector<std::string> ids_;
-};
 
 class Win32Displays : public ::testing::Test {
 protected:
@@ -65,7 +48,7 @@ TEST_F(Win32Displays, EveryIdFormNamesTheMonitorInTheListAndTheCaptureTarget) {
                                   {"pixelHeight", screen_.bottom}, {"isMain", true}};
     for (const std::string id : {"0", "1", "\\\\.\\DISPLAY1"}) {
         SCOPED_TRACE(id);
-        Ids sources({id});
+        testing::FixedSourceList sources({id});
         const DisplayList list = buildDisplayList(*displays_, &sources);
         nlohmann::json expected = entry;
         expected["id"] = id;
@@ -88,7 +71,7 @@ TEST_F(Win32Displays, EveryIdFormNamesTheMonitorInTheListAndTheCaptureTarget) {
 }
 
 TEST_F(Win32Displays, AnUnknownDeviceNameFallsBackToTheWholeDesktop) {
-    Ids sources({"\\\\.\\DISPLAY2"});
+    testing::FixedSourceList sources({"\\\\.\\DISPLAY2"});
     const DisplayList list = buildDisplayList(*displays_, &sources);
     ASSERT_EQ(list.entries.size(), 1u);
     EXPECT_EQ(list.entries[0]["frameWidth"], screen_.right);

@@ -1,3 +1,4 @@
+#include "fixed_source_list.h"
 #include "media/displays.h"
 #include "platform/display_services.h"
 
@@ -11,24 +12,6 @@
 
 namespace native_worker {
 namespace {
-
-class IdList final : public engine::SourceList {
-public:
-    explicit IdList(std::vector<std::string> ids) : ids_(std::move(ids)) {}
-    std::int32_t refresh(bool, bool) override { return count(); }
-    std::int32_t count() const override { return static_cast<std::int32_t>(ids_.size()); }
-    std::shared_ptr<engine::MediaSource> source(std::int32_t index) override {
-        struct Source final : engine::MediaSource {
-            explicit Source(std::string text) : id_(std::move(text)) {}
-            std::string id() const override { return id_; }
-            std::string id_;
-        };
-        return std::make_shared<Source>(ids_.at(static_cast<std::size_t>(index)));
-    }
-
-private:
-    std::vector<std::string> ids_;
-};
 
 // The display services against a real X server, split into two RandR monitors.
 class X11Displays : public ::testing::Test {
@@ -65,7 +48,7 @@ TEST_F(X11Displays, DisplayListAndCaptureTargetMatchTheScreen) {
     const auto monitors = displays->monitors();
     std::vector<std::string> ids;
     for (std::size_t i = 0; i < monitors.size(); ++i) ids.push_back(std::to_string(i + 1));
-    IdList sources(ids);
+    testing::FixedSourceList sources(ids);
     const DisplayList list = buildDisplayList(*displays, &sources);
     ASSERT_EQ(list.entries.size(), monitors.size());
     for (std::size_t i = 0; i < monitors.size(); ++i) {
