@@ -5,8 +5,10 @@
 // worker itself could not read back.
 
 #include "fake_clock.h"
+#include "recording_sink.h"
 #include "scripted_displays.h"
 #include "scripted_engine.h"
+#include "scripted_input_services.h"
 #include "transport/byte_ports.h"
 #include "transport/host_writer.h"
 #include "worker/host_message.h"
@@ -96,9 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     native_worker::transport::HostWriter writer(output);
     native_worker::scripted::ScriptedEngine engine;
     native_worker::scripted::ScriptedDisplays displays;
+    native_worker::scripted::ScriptedInputServices input;
+    kelvarn::input::RecordingSink sink;
     native_worker::testing::FakeClock clock;
     {
-        native_worker::Session session(writer, {engine, displays, clock});
+        native_worker::Session session(writer, {engine, displays, input, sink, clock});
         try {
             converse(session, engine, clock, std::string_view(reinterpret_cast<const char*>(data), size));
         } catch (const native_worker::ProtocolError& error) {

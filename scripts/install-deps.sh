@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   # libraries of the worker, its tests and benchmarks
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
-  libx11-dev libxrandr-dev libxtst-dev
+  libx11-dev libxext-dev libxrandr-dev libxtst-dev
   # a virtual display for the tests, and tools to look at it
   xvfb x11-utils x11-xserver-utils xdotool xauth iproute2 util-linux
   # the media engine

@@ -85,6 +85,7 @@ bool InputInjector::reconcileKeys() {
 bool InputInjector::injectText(const std::string& text) {
     const auto units = utf8ToUtf16(text);
     if (!units || units->size() > textUnitsBound) return false;
+    sink_.prepareText(*units);
     for (const char16_t unit : *units) {
         InputRecord press;
         press.type = inputKeyboard;

@@ -9,47 +9,24 @@
 #include <X11/keysym.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <stop_token>
+#include <thread>
+#include <vector>
 
 namespace kelvarn::input {
 namespace {
 
 using native_worker::platform::X11Connection;
+using native_worker::platform::X11ErrorTrap;
 
-constexpr unsigned int evdevToX11 = 8;
 constexpr std::uint16_t firstFunctionVirtualKey = 0x70;  // F1
 constexpr std::uint16_t lastFunctionVirtualKey = 0x87;   // F24
 // Strokes are remembered by UTF-16 unit, or by virtual key above all units.
 constexpr std::uint32_t virtualKeyStroke = 0x10000;
-
-// Protocol errors of the sink's own requests are recorded for the request
-// in progress on this thread; those of other connections go to whichever
-// handler was there before.
-thread_local Display* trappedDisplay = nullptr;
-thread_local bool trappedError = false;
-XErrorHandler previousErrorHandler = nullptr;
-
-int onProtocolError(Display* display, XErrorEvent* event) {
-    if (display == trappedDisplay) {
-        trappedError = true;
-        return 0;
-    }
-    return previousErrorHandler ? previousErrorHandler(display, event) : 0;
-}
-
-class ErrorTrap {
-public:
-    explicit ErrorTrap(Display* display) {
-        trappedDisplay = display;
-        trappedError = false;
-    }
-    ~ErrorTrap() { trappedDisplay = nullptr; }
-    ErrorTrap(const ErrorTrap&) = delete;
-    ErrorTrap& operator=(const ErrorTrap&) = delete;
-    bool failed() const { return trappedError; }
-};
 
 bool isHighSurrogate(std::uint16_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
@@ -57,6 +34,10 @@ bool isHighSurrogate(std::uint16_t unit) {
 
 bool isLowSurrogate(std::uint16_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+char32_t joinSurrogates(std::uint16_t high, std::uint16_t low) {
+    return 0x10000 + ((char32_t{high} - 0xD800) << 10) + (low - 0xDC00u);
 }
 
 KeySym keysymOfCodePoint(char32_t codePoint) {
@@ -92,15 +73,15 @@ public:
         int major = 0;
         int minor = 0;
         if (!XTestQueryExtension(connection->display(), &event, &error, &major, &minor)) return nullptr;
-        static std::once_flag handlerInstalled;
-        std::call_once(handlerInstalled, [] { previousErrorHandler = XSetErrorHandler(onProtocolError); });
         return std::unique_ptr<Connection>(new Connection(std::move(connection)));
     }
 
     ~Connection() {
-        if (lost()) return;
-        ErrorTrap trap(display_);
-        spares_.restore();
+        restorer_.request_stop();
+        restorer_.join();
+        if (connection_->lost()) return;
+        X11ErrorTrap trap(*connection_);
+        spares_.restoreAll();
         XSync(display_, False);
     }
     Connection(const Connection&) = delete;
@@ -108,17 +89,64 @@ public:
 
     // False when the record was refused or the server went away.
     bool deliver(const InputRecord& record) {
-        ErrorTrap trap(display_);
+        std::lock_guard lock(mutex_);
+        X11ErrorTrap trap(*connection_);
         const bool sent = record.type == inputKeyboard ? key(record) : mouse(record);
-        XSync(display_, False);
-        return sent && !trap.failed() && !lost();
+        // Nothing here reads events, yet every client gets each mapping
+        // change: dropping them keeps the queue from growing. Xlib keeps its
+        // own keyboard map, which finds function keys, current by itself.
+        XSync(display_, True);
+        if (restorerIdle_ && spares_.idleAt()) wake_.notify_one();
+        return sent && !trap.failed() && !connection_->lost();
     }
 
-    bool lost() const { return connection_->lost(); }
+    // The keysyms the units' strokes will ask the spares for, in order.
+    void expect(std::u16string_view units) {
+        std::vector<KeySym> keysyms;
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            if (isHighSurrogate(units[i]) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
+                keysyms.push_back(keysymOfCodePoint(joinSurrogates(units[i], units[i + 1])));
+                ++i;
+            } else if (!isHighSurrogate(units[i]) && !isLowSurrogate(units[i])) {
+                keysyms.push_back(keysymOfCodePoint(units[i]));
+            }
+        }
+        std::lock_guard lock(mutex_);
+        spares_.expect(std::move(keysyms));
+    }
+
+    bool lost() {
+        std::lock_guard lock(mutex_);
+        return connection_->lost();
+    }
 
 private:
     explicit Connection(std::unique_ptr<X11Connection> connection)
-        : connection_(std::move(connection)), display_(connection_->display()), spares_(display_) {}
+        : connection_(std::move(connection)),
+          display_(connection_->display()),
+          spares_(display_),
+          restorer_([this](std::stop_token stop) { restoreWhenIdle(stop); }) {}
+
+    // Borrowed keycodes go back as soon as typing pauses, not when the sink
+    // closes: the worker may end without closing it, and meanwhile a real
+    // key of a borrowed keycode would type the borrowed character.
+    void restoreWhenIdle(std::stop_token stop) {
+        std::unique_lock lock(mutex_);
+        while (!stop.stop_requested() && !connection_->lost()) {
+            const auto due = spares_.idleAt();
+            restorerIdle_ = !due;
+            if (!due) {
+                wake_.wait(lock, stop, [this] { return spares_.idleAt().has_value(); });
+            } else if (SpareKeys::Clock::now() < *due) {
+                // A stroke meanwhile moves the time on; the loop looks again.
+                wake_.wait_until(lock, stop, *due, [] { return false; });
+            } else {
+                X11ErrorTrap trap(*connection_);
+                spares_.restoreIdle();
+                XSync(display_, False);
+            }
+        }
+    }
 
     bool key(const InputRecord& record) {
         const bool up = (record.dwFlags & keyeventfKeyUp) != 0;
@@ -126,7 +154,7 @@ private:
         if (record.dwFlags & keyeventfScanCode) {
             const std::uint16_t code = evdevKeyFromScanCode(record.wScan, record.dwFlags & keyeventfExtendedKey);
             if (code == 0) return false;
-            XTestFakeKeyEvent(display_, code + evdevToX11, up ? False : True, CurrentTime);
+            XTestFakeKeyEvent(display_, code + evdevKeycodeOffset, up ? False : True, CurrentTime);
             return true;
         }
         const KeySym keysym = keysymOfVirtualKey(record.wVk);
@@ -143,7 +171,7 @@ private:
         char32_t codePoint = unit;
         if (isLowSurrogate(unit) && !up) {
             if (pendingHigh_ == 0) return false;
-            codePoint = 0x10000 + ((char32_t{pendingHigh_} - 0xD800) << 10) + (unit - 0xDC00u);
+            codePoint = joinSurrogates(pendingHigh_, unit);
         }
         if (!up) pendingHigh_ = 0;
         return stroke(unit, keysymOfCodePoint(codePoint), up, false);
@@ -237,6 +265,11 @@ private:
     std::uint16_t pendingHigh_ = 0;
     std::int64_t wheelRemainderX_ = 0;
     std::int64_t wheelRemainderY_ = 0;
+    // Guards the display and the spares, which the restorer also uses.
+    std::mutex mutex_;
+    std::condition_variable_any wake_;
+    bool restorerIdle_ = false;
+    std::jthread restorer_;
 };
 
 X11Sink::X11Sink() : pointer_(native_worker::platform::createSystemInputServices()) {}
@@ -249,6 +282,11 @@ bool X11Sink::inject(const InputRecord& record) {
     const bool delivered = connection_->deliver(record);
     if (connection_->lost()) connection_.reset();
     return delivered;
+}
+
+void X11Sink::prepareText(std::u16string_view units) {
+    if (!connection_) connection_ = Connection::open();
+    if (connection_) connection_->expect(units);
 }
 
 std::optional<Point> X11Sink::cursorPosition() {

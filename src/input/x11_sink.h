@@ -19,6 +19,8 @@ public:
     X11Sink& operator=(const X11Sink&) = delete;
 
     bool inject(const InputRecord& record) override;
+    // Lets the spare keycodes for the text's characters be bound in batches.
+    void prepareText(std::u16string_view units) override;
     std::optional<Point> cursorPosition() override;
 
 private:

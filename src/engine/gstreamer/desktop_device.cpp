@@ -29,11 +29,10 @@ std::shared_ptr<SourceList> ScreenDevice::screenSources() {
     return std::make_shared<ScreenSourceList>(displays_);
 }
 
-std::shared_ptr<DesktopCapturer> ScreenDevice::createCapturer(const std::shared_ptr<MediaSource>& source,
-                                                              bool showCursor) {
+std::shared_ptr<DesktopCapturer> ScreenDevice::createCapturer(const std::shared_ptr<MediaSource>& source, bool) {
     const auto screen = std::dynamic_pointer_cast<ScreenSource>(source);
     if (!screen) return nullptr;
-    auto capturer = std::make_shared<ScreenCapturer>(screen->area(), showCursor);
+    auto capturer = std::make_shared<ScreenCapturer>(screen->area());
     if (onCreated_) onCreated_(capturer);
     return capturer;
 }

@@ -48,7 +48,8 @@ public:
         : displays_(displays), onCreated_(std::move(onCreated)) {}
 
     std::shared_ptr<SourceList> screenSources() override;
-    // Captures the source's monitor rectangle; null for a source of another engine.
+    // Captures the source's monitor rectangle, without the pointer (the worker
+    // never asks for it); null for a source of another engine.
     std::shared_ptr<DesktopCapturer> createCapturer(const std::shared_ptr<MediaSource>& source,
                                                     bool showCursor) override;
 

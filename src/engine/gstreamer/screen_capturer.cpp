@@ -1,28 +1,32 @@
 #include "engine/gstreamer/screen_capturer.h"
 
 #include "engine/gstreamer/gst_handles.h"
+#include "engine/gstreamer/x11_frame_grabber.h"
+
+#include <gst/app/gstappsrc.h>
 
 #include <algorithm>
-#include <string>
 
 namespace native_worker::engine::gstreamer {
 namespace {
 
 constexpr std::uint32_t highestFrameRate = 60;
-constexpr GstClockTime startLimit = 5 * GST_SECOND;
 
 std::int32_t even(std::int32_t length) {
     return std::max(0, length) & ~1;
 }
 
+// The pipeline's running time: what a live source stamps its buffers with.
+GstClockTime runningTime(GstElement* element) {
+    const GstRef<GstClock> clock(gst_element_get_clock(element));
+    if (!clock) return GST_CLOCK_TIME_NONE;
+    return gst_clock_get_time(clock.get()) - gst_element_get_base_time(element);
+}
+
 }  // namespace
 
-ScreenCapturer::ScreenCapturer(const platform::Rect& area, bool showCursor)
-    : left_(area.left),
-      top_(area.top),
-      width_(even(area.right - area.left)),
-      height_(even(area.bottom - area.top)),
-      showCursor_(showCursor) {}
+ScreenCapturer::ScreenCapturer(const platform::Rect& area)
+    : left_(area.left), top_(area.top), width_(even(area.right - area.left)), height_(even(area.bottom - area.top)) {}
 
 ScreenCapturer::~ScreenCapturer() {
     std::lock_guard lock(controlMutex_);
@@ -52,20 +56,38 @@ void ScreenCapturer::notify(void (DesktopCapturerObserver::*notification)()) {
 DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond) {
     std::lock_guard lock(controlMutex_);
     if (running_.load()) return StartResult::running;
+    // What a failed run left behind: its pipeline and its finished thread.
+    teardown();
     if (width_ <= 0 || height_ <= 0 || left_ < 0 || top_ < 0) return StartResult::failed;
     const std::uint32_t rate = std::clamp(framesPerSecond, 1U, highestFrameRate);
-    // The damage extension only reports changes: a still screen would send no
-    // frames at all, and a receiver could not tell it from a lost sender.
-    const std::string description =
-        "ximagesrc name=source use-damage=false show-pointer=" + std::string(showCursor_ ? "true" : "false") +
-        " startx=" + std::to_string(left_) + " starty=" + std::to_string(top_) +
-        " endx=" + std::to_string(left_ + width_ - 1) + " endy=" + std::to_string(top_ + height_ - 1) +
-        " ! video/x-raw,framerate=" + std::to_string(rate) +
-        "/1 ! videoconvert ! video/x-raw,format=I420 ! appsink name=frames sync=false max-buffers=1 drop=true";
-    GError* error = nullptr;
-    pipeline_ = gst_parse_launch(description.c_str(), &error);
-    if (error) g_error_free(error);
-    if (!pipeline_) return StartResult::failed;
+    auto grabber = X11FrameGrabber::open({left_, top_, left_ + width_, top_ + height_});
+    if (!grabber || !buildPipeline(grabber->format(), rate)) {
+        teardown();
+        notify(&DesktopCapturerObserver::onCaptureFailed);
+        return StartResult::failed;
+    }
+    frameSeen_.store(false);
+    running_.store(true);
+    captureThread_ = std::thread(&ScreenCapturer::capture, this, std::move(grabber),
+                                 std::chrono::nanoseconds(std::chrono::seconds(1)) / rate);
+    return StartResult::running;
+}
+
+bool ScreenCapturer::buildPipeline(GstVideoFormat format, std::uint32_t rate) {
+    // A queue of one that drops the older frame: a slow encoder sees the
+    // newest picture, never a backlog.
+    pipeline_ = gst_parse_launch(
+        "appsrc name=source is-live=true format=time max-buffers=1 leaky-type=downstream ! videoconvert ! "
+        "video/x-raw,format=I420 ! appsink name=frames sync=false max-buffers=1 drop=true",
+        nullptr);
+    if (!pipeline_) return false;
+    source_ = gst_bin_get_by_name(GST_BIN(pipeline_), "source");
+    if (!source_) return false;
+    gst_object_unref(source_);  // the pipeline keeps it
+    const CapsRef caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, gst_video_format_to_string(format),
+                                           "width", G_TYPE_INT, width_, "height", G_TYPE_INT, height_, "framerate",
+                                           GST_TYPE_FRACTION, static_cast<gint>(rate), 1, nullptr));
+    gst_app_src_set_caps(GST_APP_SRC(source_), caps.get());
 
     const GstRef<GstBus> bus(gst_element_get_bus(pipeline_));
     gst_bus_set_sync_handler(bus.get(), &ScreenCapturer::onBusMessage, this, nullptr);
@@ -73,22 +95,36 @@ DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = &ScreenCapturer::onSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, this, nullptr);
+    return gst_element_set_state(pipeline_, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+}
 
-    frameSeen_.store(false);
-    running_.store(true);
-    if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
-        gst_element_get_state(pipeline_, nullptr, nullptr, startLimit) == GST_STATE_CHANGE_FAILURE) {
-        teardown();
-        return StartResult::failed;
+void ScreenCapturer::capture(std::shared_ptr<X11FrameGrabber> grabber, std::chrono::nanoseconds interval) {
+    using Clock = std::chrono::steady_clock;
+    auto due = Clock::now();
+    std::unique_lock lock(wakeMutex_);
+    while (!wake_.wait_until(lock, due, [this] { return !running_.load(); })) {
+        lock.unlock();
+        const GstClockTime taken = runningTime(source_);
+        GstBuffer* frame = grabber->grab();
+        if (!frame) return fail();
+        GST_BUFFER_PTS(frame) = taken;
+        GST_BUFFER_DURATION(frame) = static_cast<GstClockTime>(interval.count());
+        gst_app_src_push_buffer(GST_APP_SRC(source_), frame);
+        // Frames missed while a grab took too long are skipped, not caught up.
+        due = std::max(due + interval, Clock::now());
+        lock.lock();
     }
-    return running_.load() ? StartResult::running : StartResult::failed;
+}
+
+void ScreenCapturer::fail() {
+    if (running_.exchange(false)) notify(&DesktopCapturerObserver::onCaptureFailed);
 }
 
 void ScreenCapturer::stop() {
     bool wasRunning = false;
     {
         std::lock_guard lock(controlMutex_);
-        wasRunning = pipeline_ != nullptr;
+        wasRunning = running_.exchange(false);
         teardown();
     }
     if (wasRunning) notify(&DesktopCapturerObserver::onCaptureStopped);
@@ -96,12 +132,19 @@ void ScreenCapturer::stop() {
 
 void ScreenCapturer::teardown() {
     running_.store(false);
+    {
+        // Under the lock, so that the capture thread cannot miss the change between its test and its wait.
+        std::lock_guard lock(wakeMutex_);
+    }
+    wake_.notify_all();
+    if (captureThread_.joinable()) captureThread_.join();
     if (!pipeline_) return;
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     const GstRef<GstBus> bus(gst_element_get_bus(pipeline_));
     gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
     gst_object_unref(pipeline_);
     pipeline_ = nullptr;
+    source_ = nullptr;
 }
 
 std::uint64_t ScreenCapturer::subscribe(FrameSink sink) {
@@ -130,11 +173,8 @@ GstFlowReturn ScreenCapturer::onSample(GstAppSink* sink, gpointer self) {
 }
 
 GstBusSyncReply ScreenCapturer::onBusMessage(GstBus*, GstMessage* message, gpointer self) {
-    auto* capturer = static_cast<ScreenCapturer*>(self);
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR || GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
-        // The X server went away or refused the capture: no frame will come.
-        if (capturer->running_.exchange(false)) capturer->notify(&DesktopCapturerObserver::onCaptureFailed);
-    }
+    // The conversion failed: no frame will come.
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) static_cast<ScreenCapturer*>(self)->fail();
     // Nobody reads this bus: every message ends here (a dropped one is the handler's to release).
     gst_message_unref(message);
     return GST_BUS_DROP;

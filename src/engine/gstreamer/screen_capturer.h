@@ -4,24 +4,34 @@
 #include "platform/display_services.h"
 
 #include <gst/app/gstappsink.h>
+#include <gst/video/video.h>
 #include <gst/gst.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 namespace native_worker::engine::gstreamer {
 
-// Captures one monitor's rectangle of the X display with ximagesrc and hands
-// every frame, as an I420 sample, to its subscribers: the tracks built on it
-// and the encoders of the connections that send it.
+class X11FrameGrabber;
+
+// Captures one monitor's rectangle of the X display on a thread of its own,
+// at the requested rate, converts every frame to I420 and hands it, as a
+// sample, to its subscribers: the tracks built on it and the encoders of the
+// connections that send it. Its X connection survives the server: a lost
+// server is a failed capture, reported once, not the end of the process.
+// The pointer is never drawn into the picture.
 class ScreenCapturer final : public DesktopCapturer {
 public:
     using FrameSink = std::function<void(GstSample*)>;
 
-    ScreenCapturer(const platform::Rect& area, bool showCursor);
+    explicit ScreenCapturer(const platform::Rect& area);
     ~ScreenCapturer() override;
     ScreenCapturer(const ScreenCapturer&) = delete;
     ScreenCapturer& operator=(const ScreenCapturer&) = delete;
@@ -45,6 +55,9 @@ public:
 private:
     static GstFlowReturn onSample(GstAppSink* sink, gpointer self);
     static GstBusSyncReply onBusMessage(GstBus* bus, GstMessage* message, gpointer self);
+    bool buildPipeline(GstVideoFormat format, std::uint32_t rate);
+    void capture(std::shared_ptr<X11FrameGrabber> grabber, std::chrono::nanoseconds interval);
+    void fail();
     void notify(void (DesktopCapturerObserver::*notification)());
     void teardown();
 
@@ -52,10 +65,13 @@ private:
     const std::int32_t top_;
     const std::int32_t width_;
     const std::int32_t height_;
-    const bool showCursor_;
 
     std::mutex controlMutex_;  // start and stop
     GstElement* pipeline_ = nullptr;
+    GstElement* source_ = nullptr;  // owned by the pipeline
+    std::thread captureThread_;
+    std::mutex wakeMutex_;  // wakes the capture thread when running_ drops
+    std::condition_variable wake_;
     std::atomic<bool> running_{false};
     std::atomic<bool> frameSeen_{false};
 

@@ -12,6 +12,18 @@ int quietIoError(Display*) {
     return 0;
 }
 
+thread_local Display* trappedDisplay = nullptr;
+thread_local bool trappedError = false;
+XErrorHandler previousErrorHandler = nullptr;
+
+int onProtocolError(Display* display, XErrorEvent* event) {
+    if (display == trappedDisplay) {
+        trappedError = true;
+        return 0;
+    }
+    return previousErrorHandler ? previousErrorHandler(display, event) : 0;
+}
+
 }  // namespace
 
 std::unique_ptr<X11Connection> X11Connection::open() {
@@ -29,6 +41,21 @@ X11Connection::X11Connection(Display* display) : display_(display) {
 
 X11Connection::~X11Connection() {
     XCloseDisplay(display_);
+}
+
+X11ErrorTrap::X11ErrorTrap(const X11Connection& connection) {
+    static std::once_flag installed;
+    std::call_once(installed, [] { previousErrorHandler = XSetErrorHandler(onProtocolError); });
+    trappedDisplay = connection.display();
+    trappedError = false;
+}
+
+X11ErrorTrap::~X11ErrorTrap() {
+    trappedDisplay = nullptr;
+}
+
+bool X11ErrorTrap::failed() const {
+    return trappedError;
 }
 
 }  // namespace native_worker::platform

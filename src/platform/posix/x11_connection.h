@@ -28,4 +28,20 @@ private:
     bool lost_ = false;
 };
 
+// While it exists, protocol errors of the connection's requests on this
+// thread are recorded instead of ending the process, Xlib's default. Errors
+// of other connections and threads go to the handler that was there before.
+// One trap at a time per thread.
+class X11ErrorTrap {
+public:
+    explicit X11ErrorTrap(const X11Connection& connection);
+    ~X11ErrorTrap();
+    X11ErrorTrap(const X11ErrorTrap&) = delete;
+    X11ErrorTrap& operator=(const X11ErrorTrap&) = delete;
+
+    // Call after a round trip (XSync or a request with a reply): errors
+    // arrive only with the server's answers.
+    bool failed() const;
+};
+
 }  // namespace native_worker::platform

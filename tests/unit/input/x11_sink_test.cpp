@@ -2,13 +2,18 @@
 #include "input_test_support.h"
 #include "x11_test_display.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <string_view>
+#include <thread>
+#include <vector>
 
 namespace native_worker {
 namespace {
@@ -89,6 +94,34 @@ protected:
                                     [](KeySym s) { return s == NoSymbol; });
         XFree(map);
         return unmapped;
+    }
+
+    // The whole keyboard map, then the modifier map.
+    std::vector<unsigned long> keymap() {
+        int lowest = 0;
+        int highest = 0;
+        XDisplayKeycodes(probe_, &lowest, &highest);
+        int perKeycode = 0;
+        KeySym* map = XGetKeyboardMapping(probe_, static_cast<KeyCode>(lowest), highest - lowest + 1, &perKeycode);
+        std::vector<unsigned long> all(map, map + (highest - lowest + 1) * perKeycode);
+        XFree(map);
+        XModifierKeymap* modifiers = XGetModifierMapping(probe_);
+        all.insert(all.end(), modifiers->modifiermap, modifiers->modifiermap + 8 * modifiers->max_keypermod);
+        XFreeModifiermap(modifiers);
+        return all;
+    }
+
+    // Waits a while for the map to be what it was.
+    bool keymapBecomes(const std::vector<unsigned long>& expected) {
+        for (int i = 0; i < 100 && keymap() != expected; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return keymap() == expected;
+    }
+
+    bool anyKeyDown() {
+        char keys[32];
+        XQueryKeymap(probe_, keys);
+        return std::any_of(keys, keys + 32, [](char bits) { return bits != 0; });
     }
 
     // An injector that owns the whole screen as its display.
@@ -190,6 +223,127 @@ TEST_F(X11SinkTest, MoreDistinctCharactersThanSpareKeysStillArriveInOrder) {
     InputInjector& injector = activeInjector(sink);
     ASSERT_TRUE(injector.apply(events(testing::text(text))).injected);
     EXPECT_EQ(client.typed(48), text);
+}
+
+// A character of the Basic Multilingual Plane beyond U+07FF in UTF-8.
+std::string threeByteUtf8(char32_t c) {
+    return {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+            static_cast<char>(0x80 | (c & 0x3F))};
+}
+
+// CJK ideographs, no two alike: far more than there are spare keycodes.
+std::string distinctText(std::size_t characters) {
+    std::string text;
+    for (char32_t c = 0x4E00; c < 0x4E00 + characters; ++c) text += threeByteUtf8(c);
+    return text;
+}
+
+TEST_F(X11SinkTest, ALongDistinctTextArrivesInOrderAndTheKeymapComesBackWhileTheSinkLives) {
+    const auto before = keymap();
+    ClientWindow client;
+    X11Sink sink;
+    InputInjector& injector = activeInjector(sink);
+    const std::string text = distinctText(4096);
+    constexpr std::size_t perEvent = 4095 / 3;  // whole characters within the event's byte limit
+    for (std::size_t first = 0; first < text.size(); first += perEvent * 3)
+        ASSERT_TRUE(injector.apply(events(testing::text(text.substr(first, perEvent * 3)))).injected);
+    const auto seen = client.keys(4096 * 2, std::chrono::seconds(20));
+    ASSERT_EQ(seen.size(), 4096u * 2);
+    for (std::size_t i = 0; i < 4096; ++i)
+        ASSERT_EQ(seen[2 * i].keysym, 0x01004E00u + i) << "character " << i << " on keycode " << seen[2 * i].keycode;
+    EXPECT_TRUE(keymapBecomes(before)) << "borrowed keycodes are given back once typing pauses";
+    EXPECT_FALSE(anyKeyDown());
+}
+
+TEST_F(X11SinkTest, TheWorkersOwnKeysKeepTheirSymbolsRightAfterALongText) {
+    const auto before = keymap();
+    ClientWindow client;
+    {
+        X11Sink sink;
+        InputInjector& injector = activeInjector(sink);
+        constexpr std::size_t characters = 400;
+        ASSERT_TRUE(injector.apply(events(testing::text(distinctText(characters)))).injected);
+        const auto strokes = [&] {
+            for (const std::uint32_t up : {0u, keyeventfKeyUp}) ASSERT_TRUE(sink.inject(key(0, 0x1E, keyeventfScanCode | up)));
+            for (const std::uint32_t up : {0u, keyeventfKeyUp}) ASSERT_TRUE(sink.inject(key(0x7C, 0, up)));  // F13
+        };
+        strokes();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the loans are given back meanwhile
+        strokes();
+        const auto seen = client.keys(characters * 2 + 8, std::chrono::seconds(10));
+        ASSERT_EQ(seen.size(), characters * 2 + 8);
+        for (std::size_t i = 0; i < characters; ++i)
+            ASSERT_EQ(seen[2 * i].keysym, 0x01004E00u + i) << "character " << i;
+        for (std::size_t i = characters * 2; i < seen.size(); i += 4) {
+            EXPECT_EQ(seen[i].keysym, static_cast<KeySym>(XK_a));
+            EXPECT_EQ(seen[i + 2].keysym, static_cast<KeySym>(XK_F13));
+        }
+        EXPECT_FALSE(anyKeyDown());
+    }
+    EXPECT_EQ(keymap(), before);
+}
+
+// Ideographs drawn from more than there are spare keycodes, many coming
+// back soon: bindings the text is about to reuse must not be taken for others.
+TEST_F(X11SinkTest, ATextRepeatingManyCharactersArrivesInOrder) {
+    ClientWindow client;
+    X11Sink sink;
+    InputInjector& injector = activeInjector(sink);
+    constexpr std::size_t characters = 1365;
+    std::string text;
+    std::uint32_t state = 1;
+    for (std::size_t i = 0; i < characters; ++i) {
+        state = state * 1103515245 + 12345;
+        text += threeByteUtf8(0x4E00 + (state >> 16) % 300);
+    }
+    ASSERT_TRUE(injector.apply(events(testing::text(text))).injected);
+    EXPECT_EQ(client.typed(characters, std::chrono::seconds(10)), text);
+}
+
+// Each keymap change makes every client reload its map, so a text's
+// characters are bound a batch at a time rather than one by one.
+TEST_F(X11SinkTest, ALongTextChangesTheKeymapInBatches) {
+    XkbIgnoreExtension(True);  // core MappingNotify events, as a core client gets them
+    Display* watcher = XOpenDisplay(nullptr);
+    ASSERT_NE(watcher, nullptr);
+    ClientWindow client;
+    X11Sink sink;
+    InputInjector& injector = activeInjector(sink);
+    constexpr std::size_t characters = 400;
+    ASSERT_TRUE(injector.apply(events(testing::text(distinctText(characters)))).injected);
+    const auto seen = client.keys(characters * 2, std::chrono::seconds(10));
+    ASSERT_EQ(seen.size(), characters * 2);
+    for (std::size_t i = 0; i < characters; ++i) ASSERT_EQ(seen[2 * i].keysym, 0x01004E00u + i) << "character " << i;
+    XSync(watcher, False);
+    std::size_t changes = 0;
+    while (XPending(watcher)) {
+        XEvent event;
+        XNextEvent(watcher, &event);
+        changes += event.type == MappingNotify && event.xmapping.request == MappingKeyboard;
+    }
+    XCloseDisplay(watcher);
+    EXPECT_LT(changes, characters / 4);
+}
+
+// A hint is only a hint: records typed without one, or departing from it,
+// still type what they say.
+TEST_F(X11SinkTest, UnicodeRecordsTypeWhatTheySayWhateverTheHint) {
+    ClientWindow client;
+    X11Sink sink;
+    const auto type = [&](std::u16string_view units) {
+        for (const char16_t unit : units) {
+            ASSERT_TRUE(sink.inject(key(0, unit, keyeventfUnicode)));
+            ASSERT_TRUE(sink.inject(key(0, unit, keyeventfUnicode | keyeventfKeyUp)));
+        }
+    };
+    type(u"\u00E9\u4E00");
+    sink.prepareText(u"\u4E01\u4E02\u4E03");
+    type(u"\u4E01\u4E05");
+    sink.prepareText(u"\U0001F600\u4E10");
+    type(u"\U0001F600\u4E10");
+    sink.prepareText(u"xyz");
+    type(u"\u4E20q");
+    EXPECT_EQ(client.typed(8), "\xC3\xA9\xE4\xB8\x80\xE4\xB8\x81\xE4\xB8\x85\xF0\x9F\x98\x80\xE4\xB8\x90\xE4\xB8\xA0q");
 }
 
 TEST_F(X11SinkTest, WheelTurnsClickWholeNotchesAndKeepTheRest) {
