@@ -3,8 +3,11 @@
 //   stream    host CPU per second of streaming a moving desktop to a relayed
 //             controller worker, against gst-launch-1.0 doing the same capture
 //             and encode (the floor); and the host's resident memory
-// usage: media_bench [loopback|stream]... [--runs N] [--seconds S]
+//   latency   paint-to-decode time of a frame number on the screen, through an
+//             in-process host and controller on the real engine
+// usage: media_bench [loopback|stream|latency]... [--runs N] [--seconds S]
 
+#include "latency_bench.h"
 #include "moving_desktop.h"
 #include "process_usage.h"
 #include "session_party.h"
@@ -181,8 +184,9 @@ int main(int argc, char** argv) {
     for (const auto& part : parts) {
         if (part == "loopback") native_worker::bench::loopback(runs);
         else if (part == "stream") native_worker::bench::stream(seconds);
+        else if (part == "latency") native_worker::bench::latency(seconds);
         else {
-            std::fprintf(stderr, "usage: media_bench [loopback|stream]... [--runs N] [--seconds S]\n");
+            std::fprintf(stderr, "usage: media_bench [loopback|stream|latency]... [--runs N] [--seconds S]\n");
             return 2;
         }
     }
