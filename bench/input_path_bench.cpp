@@ -1,6 +1,7 @@
 #include "input/input_injector.h"
 #include "input/x11_sink.h"
 #include "recording_sink.h"
+#include "utf8_text.h"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
@@ -14,6 +15,7 @@ namespace {
 
 using namespace native_worker;
 using nlohmann::json;
+using native_worker::testing::appendUtf8;
 
 constexpr std::uint64_t epoch = 7;
 const DisplayTarget display{"1", 0, 0, 1920, 1080, 1920, 1080};
@@ -109,24 +111,6 @@ void X11SinkScanCodeKey(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(X11SinkScanCodeKey);
-
-void appendUtf8(std::string& text, char32_t c) {
-    if (c < 0x80) {
-        text += static_cast<char>(c);
-    } else if (c < 0x800) {
-        text += static_cast<char>(0xC0 | (c >> 6));
-        text += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        text += static_cast<char>(0xE0 | (c >> 12));
-        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | (c >> 18));
-        text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // Types the characters through a fresh injector over the X11 sink, in as few
 // "keyboard.text" events as their 4096-byte limit allows.

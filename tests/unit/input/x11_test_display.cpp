@@ -1,4 +1,5 @@
 #include "x11_test_display.h"
+#include "utf8_text.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xutil.h>
@@ -16,24 +17,6 @@ extern char** environ;
 
 namespace native_worker::testing {
 namespace {
-
-void appendUtf8(std::string& text, char32_t c) {
-    if (c < 0x80) {
-        text += static_cast<char>(c);
-    } else if (c < 0x800) {
-        text += static_cast<char>(0xC0 | (c >> 6));
-        text += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        text += static_cast<char>(0xE0 | (c >> 12));
-        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | (c >> 18));
-        text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // Latin-1 keysyms are their code points; Unicode ones carry 0x01000000.
 char32_t codePointOf(KeySym keysym) {
