@@ -565,19 +565,19 @@ bool ScriptedPeerConnection::hasObserver() const {
 // --- data channel ---
 
 void ScriptedDataChannel::registerObserver(engine::DataChannelObserver* observer) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(observerMutex_);
     observer_ = observer;
 }
 
 void ScriptedDataChannel::unregisterObserver() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(observerMutex_);
     observer_ = nullptr;
 }
 
 void ScriptedDataChannel::send(std::string_view data, bool binary) {
     std::shared_ptr<ScriptedDataChannel> remote;
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard lock(mutex_);
         sent_.emplace_back(data);
         remote = remote_.lock();
     }
@@ -590,25 +590,25 @@ void ScriptedDataChannel::close() {
 
 void ScriptedDataChannel::open() {
     engine_.thread().post([this] {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard lock(observerMutex_);
         if (observer_) observer_->onStateChange(engine::dataChannelOpen);
     });
 }
 
 void ScriptedDataChannel::receive(std::string data, bool binary) {
     engine_.thread().post([this, data = std::move(data), binary] {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard lock(observerMutex_);
         if (observer_) observer_->onMessage(data.data(), static_cast<std::int32_t>(data.size()), binary);
     });
 }
 
 std::vector<std::string> ScriptedDataChannel::sent() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return sent_;
 }
 
 void ScriptedDataChannel::linkTo(const std::shared_ptr<ScriptedDataChannel>& remote) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     remote_ = remote;
 }
 

@@ -179,8 +179,11 @@ public:
 private:
     ScriptedEngine& engine_;
     const std::string label_;
-    // Recursive: an observer may send on the channel from inside a callback.
-    mutable std::recursive_mutex mutex_;
+    // Deliveries hold the observer lock, so unregistering waits for one in
+    // flight; sending takes only the other lock, so an observer that sends
+    // from a callback, or under a lock of its own, orders nothing against it.
+    mutable std::mutex mutex_;
+    std::mutex observerMutex_;
     engine::DataChannelObserver* observer_ = nullptr;
     std::vector<std::string> sent_;
     std::weak_ptr<ScriptedDataChannel> remote_;
