@@ -49,5 +49,12 @@ install_browser_driver() {
   (cd tests/e2e/browser && npm ci --no-audit --no-fund --loglevel=error)
 }
 
+# --windows: the cross toolchain and Wine that scripts/windows-tests.sh needs, instead.
+if [[ ${1:-} == --windows ]]; then
+  packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
+            cmake ninja-build nlohmann-json3-dev python3 xvfb x11-utils)
+  install_missing_packages
+  exit
+fi
 install_missing_packages
 install_browser_driver

@@ -66,22 +66,7 @@ if [[ ${1:-} == --run-tests ]]; then
   exit $?
 fi
 
-packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
-          cmake ninja-build nlohmann-json3-dev python3 xvfb x11-utils)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null | grep -q '^ii' || missing+=("$package")
-done
-if ((${#missing[@]} > 0)); then
-  if ((EUID != 0)); then
-    echo "windows-tests: missing packages: ${missing[*]}; run as root" >&2
-    exit 1
-  fi
-  echo "windows-tests: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" </dev/null >/dev/null
-fi
+bash "$root/scripts/install-deps.sh" --windows
 
 # -O1 without debug information: several times quicker to build than the
 # default, which matters on a small machine; the tests run as fast.
