@@ -216,10 +216,18 @@ WorkerProcess::WorkerProcess(const std::string& program, LaunchOptions options) 
     startup.hStdOutput = output.child;
     startup.hStdError = error.child;
     PROCESS_INFORMATION started{};
-    const BOOL created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.data(), nullptr,
-                                        &startup, &started);
-    const DWORD failure = GetLastError();
+    BOOL created = FALSE;
+    DWORD failure = 0;
+    // Wine's server, still starting up, now and then refuses a process with an
+    // internal error; a moment later the same call succeeds.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                 CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.data(), nullptr, &startup,
+                                 &started);
+        failure = GetLastError();
+        if (created || failure != ERROR_INTERNAL_ERROR) break;
+        Sleep(200);
+    }
     closeQuietly(input.child);
     closeQuietly(output.child);
     closeQuietly(error.child);
