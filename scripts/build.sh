@@ -10,5 +10,5 @@ build_dir=${1:-build}
 jobs=$(nproc)
 ((jobs > 2)) && jobs=2
 
-cmake -S . -B "$build_dir" -G Ninja "$@" >/dev/null
+cmake -S . -B "$build_dir" -G Ninja -DKELVARN_WERROR=ON "$@" >/dev/null
 cmake --build "$build_dir" -j "$jobs"

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 build_dir=${KELVARN_BUILD_DIR:-build}
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --tests
 bash scripts/build.sh "$build_dir" -DKELVARN_TESTS=ON
 exec bash scripts/with-display.sh \
   ctest --test-dir "$build_dir" --output-on-failure --timeout "${KELVARN_TEST_TIMEOUT:-300}"
