@@ -1,4 +1,5 @@
 // Starts the reference host application and prints the address to open.
+import { accessSync, constants } from 'node:fs';
 import { parseOptions, usage, UsageError } from './lib/options.mjs';
 import { startServer } from './lib/server.mjs';
 
@@ -18,6 +19,13 @@ if (options.help) {
   process.exit(0);
 }
 
+try {
+  accessSync(options.worker, constants.X_OK);
+} catch {
+  log(`no worker at ${options.worker}: build it (bash scripts/build.sh) or name it with --worker`);
+  process.exit(1);
+}
+
 let server;
 try {
   server = await startServer(options, log);
@@ -27,6 +35,8 @@ try {
 }
 if (server.exposed && !options.tls)
   log(`WARNING: listening on ${options.listen} without TLS: anyone on the network path can read the access token and the signalling. Give --tls-cert and --tls-key.`);
+if (server.exposed && options.iceServers.length === 0)
+  log('a viewer on another machine needs --stun-server: without an ICE server the worker offers only its loopback address');
 log(options.allowInput ? 'input allowed: the viewer drives this desktop' : 'view only: start with --allow-input to let the viewer drive');
 process.stdout.write(`Open ${server.url}\n`);
 

@@ -72,16 +72,16 @@ export class DesktopSession {
         return;
       }
       case 'peer.state':
-        this.#log(`worker ${this.#worker.pid}: connection ${event.state}`);
+        this.#log(`${this.#worker.label}: connection ${event.state}`);
         if (event.state === 'failed') this.#fail('The connection to the browser was lost.');
         return;
       case 'peer.inputConfigured':
-        this.#log(`worker ${this.#worker.pid}: input ${event.ready ? 'admitted' : 'not admitted'}`);
+        this.#log(`${this.#worker.label}: input ${event.ready ? 'admitted' : 'not admitted'}`);
         return;
       case 'peer.error':
       case 'worker.error':
         // The worker closes and exits by itself after an error.
-        this.#log(`worker ${this.#worker.pid} reported ${event.code}`);
+        this.#log(`${this.#worker.label} reported ${event.code}`);
         this.#fail(describeWorkerError(event.code));
         return;
       default:
@@ -96,7 +96,7 @@ export class DesktopSession {
   }
 
   #workerEnded(outcome) {
-    this.#log(`worker ${this.#worker.pid} ended: ${outcome.error?.message ?? `code ${outcome.code}, signal ${outcome.signal}`}`);
+    this.#log(`${this.#worker.label} ended: ${outcome.error?.message ?? `code ${outcome.code}, signal ${outcome.signal}`}`);
     if (!outcome.requested) this.#fail(describeWorkerExit(outcome));
   }
 }

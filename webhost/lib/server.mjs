@@ -45,7 +45,7 @@ export async function startServer(options, log = () => {}) {
     const worker = new WorkerProcess(options.worker, { log });
     workers.add(worker);
     worker.on('exit', () => workers.delete(worker));
-    log(`viewer admitted; worker ${worker.pid ?? '(not started)'}`);
+    log(`viewer admitted; ${worker.label}`);
     viewer.send({
       type: 'welcome',
       viewOnly: !options.allowInput,

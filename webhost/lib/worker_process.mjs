@@ -28,11 +28,12 @@ export class WorkerProcess extends EventEmitter {
     // A worker that has died closes its end; its exit is reported instead.
     this.#child.stdin.on('error', () => {});
     createInterface({ input: this.#child.stdout }).on('line', (line) => this.#read(line));
-    createInterface({ input: this.#child.stderr }).on('line', (line) => this.#log(`worker ${this.pid}: ${line}`));
+    createInterface({ input: this.#child.stderr }).on('line', (line) => this.#log(`${this.label}: ${line}`));
   }
 
-  get stopping() {
-    return this.#stopping;
+  // How the log names it.
+  get label() {
+    return `worker ${this.pid ?? '(not started)'}`;
   }
 
   // Writes one command; returns its requestId, or null once the worker cannot take it.
@@ -57,7 +58,7 @@ export class WorkerProcess extends EventEmitter {
     try {
       message = JSON.parse(line);
     } catch {
-      this.#log(`worker ${this.pid} wrote a line that is not JSON`);
+      this.#log(`${this.label} wrote a line that is not JSON`);
       return;
     }
     if (message !== null && typeof message === 'object' && typeof message.type === 'string') this.emit('event', message);
