@@ -28,6 +28,7 @@ export class DesktopSession {
       role: 'host',
       iceServers: iceServers.map((url) => ({ urls: [url] })),
       capture: { fps },
+      // Without "input" the worker has no remote control at all: it ignores every input event.
       ...(inputEpoch === null ? {} : { input: { inputEpoch, inputApproved: true } }),
     });
   }
