@@ -10,7 +10,7 @@ if [[ ${1:-} == --on-display ]]; then
   shift
   if [[ -n ${KELVARN_VIRTUAL_DISPLAY:-} ]]; then
     # Ends with the virtual display.
-    xterm -geometry 100x30+40+40 &
+    xterm -fa Monospace -fs 13 -geometry 100x30+40+40 2>/dev/null &
   fi
   exec node webhost/main.mjs "$@"
 fi
