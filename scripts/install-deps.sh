@@ -26,7 +26,7 @@ run_packages=(
 test_packages=(
   libgtest-dev libgmock-dev
   # tools the tests use to shape and look at the display, and to isolate the network
-  x11-xserver-utils xdotool iproute2 util-linux
+  x11-xserver-utils xdotool iproute2 util-linux iputils-ping
   # the browser that plays the remote controller, and its driver's runtime
   chromium nodejs
 )
