@@ -55,7 +55,10 @@ int runServeLoop(WorkerDependencies dependencies) {
         while (!stopping) {
             watchdog.feed(ServeWatchdog::passAllowanceMs);
             reader.readAvailable();
-            checkOutput(writer);
+            // The end of input ends the session normally even when the writer
+            // failed: a host application that closed both pipes is told nothing more.
+            const bool ending = reader.endOfInput();
+            if (!ending) checkOutput(writer);
             auto& lines = reader.lines();
             while (!lines.empty() && !stopping) {
                 const std::string line = std::move(lines.front());
@@ -68,7 +71,7 @@ int runServeLoop(WorkerDependencies dependencies) {
             }
             // Lines completed in the pass that saw the end of input are still
             // handled: a host application may write its last command and close.
-            if (reader.endOfInput()) break;
+            if (ending) break;
             if (!stopping) session.pump();
             std::this_thread::sleep_for(passPeriod);
         }
