@@ -1,6 +1,7 @@
 #include "app/serve_loop.h"
 
 #include "app/watchdogs.h"
+#include "platform/process.h"
 #include "platform/standard_streams.h"
 #include "transport/host_reader.h"
 #include "transport/host_writer.h"
@@ -55,9 +56,10 @@ int runServeLoop(WorkerDependencies dependencies) {
         while (!stopping) {
             watchdog.feed(ServeWatchdog::passAllowanceMs);
             reader.readAvailable();
-            // The end of input ends the session normally even when the writer
-            // failed: a host application that closed both pipes is told nothing more.
-            const bool ending = reader.endOfInput();
+            // The end of input, or a signal asking the worker to end, ends the
+            // session normally even when the writer failed: a host application
+            // that closed both pipes is told nothing more.
+            const bool ending = reader.endOfInput() || platform::stopRequested();
             if (!ending) checkOutput(writer);
             auto& lines = reader.lines();
             while (!lines.empty() && !stopping) {
