@@ -1,6 +1,7 @@
 #include "app/serve_loop.h"
 
 #include "app/watchdogs.h"
+#include "platform/process.h"
 #include "platform/standard_streams.h"
 #include "transport/host_reader.h"
 #include "transport/host_writer.h"
@@ -55,7 +56,11 @@ int runServeLoop(WorkerDependencies dependencies) {
         while (!stopping) {
             watchdog.feed(ServeWatchdog::passAllowanceMs);
             reader.readAvailable();
-            checkOutput(writer);
+            // The end of input, or a signal asking the worker to end, ends the
+            // session normally even when the writer failed: a host application
+            // that closed both pipes is told nothing more.
+            const bool ending = reader.endOfInput() || platform::stopRequested();
+            if (!ending) checkOutput(writer);
             auto& lines = reader.lines();
             while (!lines.empty() && !stopping) {
                 const std::string line = std::move(lines.front());
@@ -68,7 +73,7 @@ int runServeLoop(WorkerDependencies dependencies) {
             }
             // Lines completed in the pass that saw the end of input are still
             // handled: a host application may write its last command and close.
-            if (reader.endOfInput()) break;
+            if (ending) break;
             if (!stopping) session.pump();
             std::this_thread::sleep_for(passPeriod);
         }

@@ -4,6 +4,7 @@
 #include "media/media_settings.h"
 #include "media/peer.h"
 #include "media/stats.h"
+#include "platform/process.h"
 #include "platform/sockets.h"
 #include "worker/pending_operation.h"
 
@@ -32,9 +33,18 @@ T require(T object) {
     return object;
 }
 
+// A stop asked for by a signal fails the step under way, so that the run
+// still ends through its clean-up.
+void checkNotStopped() {
+    if (platform::stopRequested()) fail();
+}
+
 template <typename T>
 T waitFor(std::future<T> future, Deadline deadline) {
-    if (future.wait_until(deadline) != std::future_status::ready) fail();
+    while (future.wait_for(passPeriod) != std::future_status::ready) {
+        checkNotStopped();
+        if (std::chrono::steady_clock::now() >= deadline) fail();
+    }
     return future.get();
 }
 
@@ -140,6 +150,7 @@ private:
 
     void waitForMedia() {
         while (std::chrono::steady_clock::now() < deadline_) {
+            checkNotStopped();
             exchangeCandidates();
             for (Channel* channel : hostPeer_.allChannels()) channel->sendGreetingOnce("host");
             for (Channel* channel : controllerPeer_.allChannels()) channel->sendGreetingOnce("controller");

@@ -58,6 +58,11 @@ public:
     bool writeLine(std::string_view line, Timeout timeout = std::chrono::seconds(10));
     // Closes the host application's end of standard input (end of input).
     void closeInput();
+    // Closes the host application's end of standard output: the worker's
+    // writes fail from then on.
+    void closeOutput();
+    // The system's identifier of the worker process.
+    int processId() const;
 
     // The next line of standard output including its line feed. At the end of
     // output the bytes after the last line feed come back as they are. Nothing

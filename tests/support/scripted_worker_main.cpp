@@ -2,6 +2,7 @@
 // tests of paths the real engine cannot be made to take. KELVARN_SCRIPT
 // (see scripted_engine.h) changes the engine's answers.
 #include "app/entry.h"
+#include "platform/process.h"
 #include "recording_sink.h"
 #include "scripted_displays.h"
 #include "scripted_engine.h"
@@ -10,6 +11,7 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+    native_worker::platform::prepareProcess();
     const char* scriptText = std::getenv("KELVARN_SCRIPT");
     native_worker::scripted::ScriptedEngine engine(native_worker::scripted::parseScript(scriptText ? scriptText : ""));
     native_worker::scripted::ScriptedDisplays displays;

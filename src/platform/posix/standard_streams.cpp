@@ -1,6 +1,5 @@
 #include "platform/standard_streams.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -48,6 +47,8 @@ public:
 
 // Writes block on the pipe, but through poll together with a wake-up pipe, so
 // that another thread can cancel a write the host application never drains.
+// The wake-up byte is never drained: a cancel that lands between two writes
+// (two chunks of one long line) fails the next one, and every later one.
 class PosixStandardOutput final : public transport::OutputPort {
 public:
     PosixStandardOutput() {
@@ -62,41 +63,26 @@ public:
         if (wake_[0] < 0) return -1;
         // At most one atomic pipe buffer per call: after POLLOUT it cannot block.
         const std::size_t chunk = size < PIPE_BUF ? size : PIPE_BUF;
-        writing_.store(true);
-        const long result = writeWhenReady(data, chunk);
-        writing_.store(false);
-        return result;
-    }
-
-    // Like cancelling synchronous I/O: only a write in progress is affected.
-    void cancelWrite() override {
-        if (!writing_.load()) return;
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(wake_[1], &byte, 1);
-    }
-
-private:
-    long writeWhenReady(const char* data, std::size_t size) {
         for (;;) {
-            pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+            pollfd fds[2] = {{wake_[0], POLLIN, 0}, {STDOUT_FILENO, POLLOUT, 0}};
             if (poll(fds, 2, -1) < 0) {
                 if (errno == EINTR) continue;
                 return -1;
             }
-            if (fds[1].revents != 0) {
-                char drained[16];
-                while (::read(wake_[0], drained, sizeof drained) > 0) {}
-                return -1;
-            }
-            if (fds[0].revents & (POLLERR | POLLNVAL)) return -1;
-            const ssize_t written = ::write(STDOUT_FILENO, data, size);
+            if (fds[0].revents != 0 || (fds[1].revents & (POLLERR | POLLNVAL))) return -1;
+            const ssize_t written = ::write(STDOUT_FILENO, data, chunk);
             if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             return static_cast<long>(written);
         }
     }
 
+    void cancelWrite() override {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(wake_[1], &byte, 1);
+    }
+
+private:
     int wake_[2]{-1, -1};
-    std::atomic<bool> writing_{false};
 };
 
 }  // namespace

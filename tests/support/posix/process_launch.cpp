@@ -185,6 +185,15 @@ void WorkerProcess::closeInput() {
     closeQuietly(system_->input);
 }
 
+void WorkerProcess::closeOutput() {
+    closeQuietly(system_->output);
+    outputEnded_ = true;
+}
+
+int WorkerProcess::processId() const {
+    return system_->pid;
+}
+
 bool WorkerProcess::collect(Clock::time_point deadline, bool wantStdout) {
     for (;;) {
         if (wantStdout ? outputEnded_ : errorEnded_) return false;

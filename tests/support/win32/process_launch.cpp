@@ -275,6 +275,15 @@ void WorkerProcess::closeInput() {
     closeQuietly(system_->input);
 }
 
+void WorkerProcess::closeOutput() {
+    closeQuietly(system_->output.handle);
+    outputEnded_ = true;
+}
+
+int WorkerProcess::processId() const {
+    return static_cast<int>(GetProcessId(system_->process));
+}
+
 bool WorkerProcess::collect(Clock::time_point deadline, bool wantStdout) {
     Reader* readers[2] = {&system_->output, &system_->error};
     bool* ended[2] = {&outputEnded_, &errorEnded_};
