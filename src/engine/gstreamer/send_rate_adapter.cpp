@@ -31,11 +31,13 @@ std::int64_t microseconds(Clock::time_point time) {
 }  // namespace
 
 struct SendRateAdapter::State {
+    // Not a reference: the probes on the encoder's own pads hold this state,
+    // and a reference back would keep the encoder alive for ever. The probes
+    // fire only while the pipeline runs, the adapter dies before it.
     State(GstElement* encoderElement, std::int64_t pixelCount, congestion::RateBounds bounds)
-        : encoder(GST_ELEMENT(gst_object_ref(encoderElement))), pixels(pixelCount), controller(bounds) {
+        : encoder(encoderElement), pixels(pixelCount), controller(bounds) {
         apply();
     }
-    ~State() { gst_object_unref(encoder); }
 
     void onTransportFeedback(const std::vector<congestion::PacketFeedback>& packets) {
         std::lock_guard lock(mutex);
