@@ -8,6 +8,9 @@ namespace {
 
 constexpr double decreaseFactor = 0.85;
 constexpr double increasePerSecond = 1.08;
+// Until the path first shows a queue, the rate climbs fast enough to fill a
+// fast LAN within seconds; a start high enough for that would flood slow links.
+constexpr double startupIncreasePerSecond = 1.5;
 // Near the capacity found at the last decrease, probe gently.
 constexpr double nearCapacity = 0.15;
 constexpr double additiveShare = 0.05;
@@ -25,7 +28,7 @@ constexpr std::size_t delayFloorBuckets = 10;
 constexpr std::int64_t queueToDrainUs = 100'000;
 constexpr std::int64_t queueToHoldUs = 50'000;
 constexpr double drainWithinSeconds = 1.0;
-constexpr double deepestDrain = 0.7;
+constexpr double deepestDrain = 0.5;
 constexpr double lowLoss = 0.02;
 constexpr double highLoss = 0.10;
 constexpr double lossIncrease = 1.05;
@@ -140,7 +143,7 @@ void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t now
     const bool probingNearCapacity =
         linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_;
     if (probingNearCapacity) next += std::max(additiveFloorBps, additiveShare * next) * seconds(elapsedUs);
-    else next *= std::pow(increasePerSecond, seconds(elapsedUs));
+    else next *= std::pow(lastDecreaseUs_ ? increasePerSecond : startupIncreasePerSecond, seconds(elapsedUs));
     if (received) next = std::min(next, headroomOverReceived * static_cast<double>(*received) + headroomBps);
     // The cap on an idle sender holds the rate; it does not cut it.
     if (next > static_cast<double>(delayBasedBps_)) delayBasedBps_ = bounded(next);
@@ -150,7 +153,10 @@ void SendRateController::updateLossBased(double fractionLost, std::int64_t nowUs
     const double elapsed = lastLossUpdateUs_ ? std::clamp(seconds(nowUs - *lastLossUpdateUs_), 0.0, 1.0) : 1.0;
     lastLossUpdateUs_ = nowUs;
     double next = static_cast<double>(lossBasedBps_);
-    if (fractionLost < lowLoss) next *= std::pow(lossIncrease, elapsed);
+    // Where the delay-based rate is measured, little loss leaves it in charge.
+    if (fractionLost < lowLoss)
+        next = std::max(next * std::pow(lossIncrease, elapsed),
+                        lastDelayUpdateUs_ ? static_cast<double>(delayBasedBps_) : 0.0);
     else if (fractionLost > highLoss) next *= 1 - 0.5 * fractionLost;
     lossBasedBps_ = bounded(next);
 }

@@ -9,10 +9,30 @@
 #include "engine/gstreamer/transceiver.h"
 #include "engine/gstreamer/video_receiver.h"
 
+
 namespace native_worker::engine::gstreamer {
 namespace {
 
 constexpr std::int32_t iceStateClosed = GST_WEBRTC_ICE_CONNECTION_STATE_CLOSED;
+constexpr guint retransmissionWaitMs = 150;
+constexpr gdouble rtcpShare = 0.2;
+// Often enough for congestion control to see a queue build within a frame or two.
+constexpr guint64 transportFeedbackInterval = 50 * GST_MSECOND;
+
+// webrtcbin leaves NACK off for a transceiver it makes while answering; a
+// receiver that never asks again turns every lost packet into a frozen
+// picture until the next key frame. Its requests, like the transport-wide
+// feedback, travel in early RTCP, which the session rations by its RTCP share
+// of the stream's rate: at the customary 5 % a lost packet's request often
+// waits for the next regular report, seconds away, and the frame is lost.
+void requestRetransmissions(GstElement* rtpbin, GstElement* jitterBuffer, guint session, guint, gpointer) {
+    g_object_set(jitterBuffer, "do-retransmission", TRUE, nullptr);
+    GObject* rtpSession = nullptr;
+    g_signal_emit_by_name(rtpbin, "get-internal-session", session, &rtpSession);
+    if (!rtpSession) return;
+    g_object_set(rtpSession, "rtcp-fraction", rtcpShare, "twcc-feedback-interval", transportFeedbackInterval, nullptr);
+    g_object_unref(rtpSession);
+}
 
 }  // namespace
 
@@ -40,7 +60,11 @@ bool WebRtcPeerConnection::start() {
         return false;
     }
     gst_util_set_object_arg(G_OBJECT(webrtcbin_), "bundle-policy", "max-bundle");
-    g_object_set(webrtcbin_, "latency", 0U, nullptr);
+    // Packets in order pass the jitter buffer at once; a gap waits up to this
+    // long for its retransmission before the frame is given up as lost.
+    g_object_set(webrtcbin_, "latency", retransmissionWaitMs, nullptr);
+    if (const GstRef<GstElement> rtpbin(gst_bin_get_by_name(GST_BIN(webrtcbin_), "rtpbin")); rtpbin)
+        g_signal_connect(rtpbin.get(), "new-jitterbuffer", G_CALLBACK(&requestRetransmissions), nullptr);
     applyIceSettings(webrtcbin_, iceSettings(configuration_));
     gst_bin_add(GST_BIN(pipeline_), webrtcbin_);
     monitor_ = std::make_unique<ConnectionMonitor>(

@@ -23,6 +23,11 @@ constexpr auto receiverReportPoll = 500ms;
 constexpr auto feedbackFreshness = 2s;
 // Encoder rate changes smaller than this are not worth a reconfiguration.
 constexpr double rateChangeWorthApplying = 0.05;
+// Until the first frame's caps tell the capture rate.
+constexpr double defaultCaptureRate = 30;
+// Credit for at most this many frames: admission follows a fractional rate
+// (24 of 30 frames, not every second one) without letting a burst through.
+constexpr double framesOfCredit = 2;
 
 std::int64_t microseconds(Clock::time_point time) {
     return std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
@@ -54,26 +59,34 @@ struct SendRateAdapter::State {
         apply();
     }
 
-    // Called with the mutex held.
+    void setCaptureRate(double framesPerSecond) {
+        std::lock_guard lock(mutex);
+        captureRate = framesPerSecond;
+        apply();
+    }
+
+    // Called with the mutex held. The encoder spreads its rate over the frame
+    // rate its caps announce; it gets only the admitted frames, so it is asked
+    // for proportionally more to send the target.
     void apply() {
-        const std::int64_t target = controller.targetBps();
-        frameRate.store(controller.frameRate(pixels, maximumFrameRate));
-        const double kbps = std::max(1.0, std::round(static_cast<double>(target) / 1000.0));
+        const double admitted = controller.frameRate(pixels, captureRate);
+        frameRate.store(admitted);
+        const double encoderBps = static_cast<double>(controller.targetBps()) * captureRate / admitted;
+        const double kbps = std::max(1.0, std::round(encoderBps / 1000.0));
         if (std::abs(kbps - appliedKbps) < rateChangeWorthApplying * appliedKbps) return;
         appliedKbps = kbps;
         g_object_set(encoder, "bitrate", static_cast<guint>(kbps), nullptr);
     }
 
-    static constexpr double maximumFrameRate = 60;
-
     GstElement* const encoder;
     const std::int64_t pixels;
-    std::atomic<double> frameRate{maximumFrameRate};
+    std::atomic<double> frameRate{defaultCaptureRate};
     std::atomic<Clock::rep> lastKeyFrameRequest{0};
 
     std::mutex mutex;
     congestion::SendRateController controller;
     std::optional<Clock::time_point> lastFeedback;
+    double captureRate = defaultCaptureRate;
     double appliedKbps = 0;
 };
 
@@ -172,11 +185,15 @@ bool SendRateAdapter::admitFrame() {
     const auto now = Clock::now();
     const double rate = state_->frameRate.load();
     if (lastFrame_ != Clock::time_point{})
-        frameCredit_ = std::min(1.0, frameCredit_ + std::chrono::duration<double>(now - lastFrame_).count() * rate);
+        frameCredit_ = std::min(framesOfCredit, frameCredit_ + std::chrono::duration<double>(now - lastFrame_).count() * rate);
     lastFrame_ = now;
     if (frameCredit_ < 1 - 1e-6) return false;
     frameCredit_ -= 1;
     return true;
+}
+
+void SendRateAdapter::setCaptureRate(double framesPerSecond) {
+    if (framesPerSecond > 0 && std::isfinite(framesPerSecond)) state_->setCaptureRate(framesPerSecond);
 }
 
 // Receiver reports carry no transport-wide detail but say what was lost; the

@@ -33,6 +33,8 @@ public:
     // Whether a captured frame fits the frame rate the rate affords; called
     // for every frame, on the capture thread.
     bool admitFrame();
+    // The rate frames are captured at, as the encoder's caps announce it.
+    void setCaptureRate(double framesPerSecond);
 
     struct State;
 

@@ -74,6 +74,15 @@ TEST(SendRateControl, SettlesBelowABottleneckAndKeepsItsQueueShort) {
     EXPECT_LT(percentile95(settled), 150'000);
 }
 
+// From a start that does not flood a slow link, a fast one is filled within
+// seconds; neither half of the controller may hold the other back.
+TEST(SendRateControl, ClimbsToAFastLinkWithinSeconds) {
+    SendRateController controller({32'000, 900'000, 20'000'000});
+    BottleneckLink link(50'000'000, 200'000);
+    link.run(controller, 6'000'000);
+    EXPECT_GT(controller.targetBps(), 5'000'000);
+}
+
 TEST(SendRateControl, FollowsACapacityStepDownAndClimbsBackWhenItReturns) {
     SendRateController controller(bounds);
     BottleneckLink link(4'000'000, 1'000'000);
