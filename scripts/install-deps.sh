@@ -32,7 +32,7 @@ test_packages=(
 )
 webhost_packages=(nodejs xterm)
 fuzz_packages=(clang libclang-rt-14-dev)
-bench_packages=(libbenchmark-dev gstreamer1.0-tools iproute2 nftables iputils-ping)
+bench_packages=(libbenchmark-dev gstreamer1.0-tools iproute2 nftables iputils-ping chromium nodejs)
 windows_packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
                   cmake ninja-build nlohmann-json3-dev python3 xvfb x11-utils)
 
@@ -79,20 +79,24 @@ install_node_packages() {
 
 want_tests=false
 want_webhost=false
+want_bench=false
 packages=("${run_packages[@]}")
 for option in "$@"; do
   case $option in
     --webhost) want_webhost=true; packages+=("${webhost_packages[@]}") ;;
     --tests) want_tests=true; packages+=("${test_packages[@]}") ;;
     --fuzz) packages+=("${fuzz_packages[@]}") ;;
-    --bench) packages+=("${bench_packages[@]}") ;;
+    --bench) want_bench=true; packages+=("${bench_packages[@]}") ;;
     --windows) install_missing_packages "${windows_packages[@]}"; exit ;;
     *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
   esac
 done
 install_missing_packages "${packages[@]}"
-if $want_tests; then
+# The network benchmark drives Chromium with the end-to-end tests' driver.
+if $want_tests || $want_bench; then
   install_node_packages tests/e2e/browser all
+fi
+if $want_tests; then
   install_node_packages webhost all
 elif $want_webhost; then
   install_node_packages webhost production

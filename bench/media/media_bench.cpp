@@ -6,7 +6,7 @@
 //   latency   paint-to-decode time of a frame number on the screen, through an
 //             in-process host and controller on the real engine
 //   network   a host and a controller worker over a shaped, lossy path (root)
-// usage: media_bench [loopback|stream|latency|network]... [--runs N] [--seconds S]
+// usage: media_bench [loopback|stream|latency|network]... [--runs N] [--seconds S] [--only SCENARIO]
 
 #include "latency_bench.h"
 #include "moving_desktop.h"
@@ -160,10 +160,12 @@ void stream(double seconds) {
 int main(int argc, char** argv) {
     int runs = 9;
     double seconds = 10;
+    std::string only;
     std::vector<std::string> parts;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::max(1.0, std::atof(argv[++i]));
+        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
         else parts.emplace_back(argv[i]);
     }
     if (parts.empty()) parts = {"loopback", "stream"};
@@ -171,9 +173,9 @@ int main(int argc, char** argv) {
         if (part == "loopback") native_worker::bench::loopback(runs);
         else if (part == "stream") native_worker::bench::stream(seconds);
         else if (part == "latency") native_worker::bench::latency(seconds);
-        else if (part == "network") native_worker::bench::network(seconds);
+        else if (part == "network") native_worker::bench::network(seconds, only);
         else {
-            std::fprintf(stderr, "usage: media_bench [loopback|stream|latency|network]... [--runs N] [--seconds S]\n");
+            std::fprintf(stderr, "usage: media_bench [loopback|stream|latency|network]... [--runs N] [--seconds S] [--only SCENARIO]\n");
             return 2;
         }
     }

@@ -6,8 +6,8 @@
 
 namespace native_worker::bench {
 
-MovingDesktop::MovingDesktop(const std::string& display, Detail detail) {
-    painter_ = std::thread([this, display, detail] { paint(display, detail); });
+MovingDesktop::MovingDesktop(const std::string& display, Detail detail, int reservedRows) {
+    painter_ = std::thread([this, display, detail, reservedRows] { paint(display, detail, reservedRows); });
     while (!started_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
@@ -16,7 +16,7 @@ MovingDesktop::~MovingDesktop() {
     if (painter_.joinable()) painter_.join();
 }
 
-void MovingDesktop::paint(const std::string& name, Detail detail) {
+void MovingDesktop::paint(const std::string& name, Detail detail, int reservedRows) {
     Display* display = XOpenDisplay(name.c_str());
     if (!display) {
         started_ = true;
@@ -33,7 +33,7 @@ void MovingDesktop::paint(const std::string& name, Detail detail) {
         // Vertical stripes, so that the background has detail for the encoder too.
         for (int x = left - left % 32; x < left + span; x += 32) {
             XSetForeground(display, gc, (x / 32) % 2 ? 0x405060 : 0x6080a0);
-            XFillRectangle(display, root, gc, x, 0, 32, static_cast<unsigned>(height));
+            XFillRectangle(display, root, gc, x, reservedRows, 32, static_cast<unsigned>(height - reservedRows));
         }
     };
     stripes(0, width);
@@ -57,7 +57,8 @@ void MovingDesktop::paint(const std::string& name, Detail detail) {
             random = random * 6364136223846793005ULL + 1442695040888963407ULL;
             XSetForeground(display, gc, static_cast<unsigned long>(random >> 40));
             XFillRectangle(display, root, gc, static_cast<int>((random >> 8) % static_cast<unsigned>(width)),
-                           static_cast<int>((random >> 24) % static_cast<unsigned>(height)), 6, 10);
+                           reservedRows + static_cast<int>((random >> 24) % static_cast<unsigned>(height - reservedRows - 10)),
+                           6, 10);
         }
         XSync(display, False);
         next += period;

@@ -14,7 +14,8 @@ namespace native_worker::bench {
 class MovingDesktop {
 public:
     enum class Detail { plain, detailed };
-    explicit MovingDesktop(const std::string& display, Detail detail = Detail::plain);
+    // The top `reservedRows` rows are left alone, for a frame stamp.
+    explicit MovingDesktop(const std::string& display, Detail detail = Detail::plain, int reservedRows = 0);
     ~MovingDesktop();
     MovingDesktop(const MovingDesktop&) = delete;
     MovingDesktop& operator=(const MovingDesktop&) = delete;
@@ -22,7 +23,7 @@ public:
     bool running() const { return painter_.joinable(); }
 
 private:
-    void paint(const std::string& display, Detail detail);
+    void paint(const std::string& display, Detail detail, int reservedRows);
 
     std::atomic<bool> stop_{false};
     std::atomic<bool> started_{false};

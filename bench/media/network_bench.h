@@ -1,11 +1,17 @@
 #pragma once
 
+#include <string>
+
 namespace native_worker::bench {
 
-// A host worker streaming a moving 1280x720 desktop at 30 fps to a controller
-// worker over a shaped, lossy path (two network namespaces, root only), one
-// scenario after another: the sent rate over time, the queueing delay the
-// stream causes (pings through the same link) and the frames decoded.
-void network(double seconds);
+// A moving 1280x720 desktop at 30 fps sent over a shaped, lossy path (two
+// network namespaces, root only), scenario by scenario, by three pairs (only those whose
+// "scenario | pair" contains `only`): our host worker to our controller worker,
+// our host worker to headless Chromium, and Chromium to Chromium with its own
+// congestion control as the anchor. For each: the sent rate each second, when
+// the queue the stream causes settles and how long it is then (pings through
+// the same link), the pictures that arrive intact, the longest freeze, and
+// the glass-to-glass latency read from frame numbers painted into the picture.
+void network(double seconds, const std::string& only);
 
 }  // namespace native_worker::bench

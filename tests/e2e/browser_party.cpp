@@ -6,9 +6,10 @@
 namespace native_worker::e2e {
 namespace {
 
-harness::LaunchOptions driver() {
+harness::LaunchOptions driver(std::vector<std::pair<std::string, std::string>> environment) {
     harness::LaunchOptions options;
     options.arguments = {KELVARN_BROWSER_DIR "/controller.mjs"};
+    options.environment = std::move(environment);
     return options;
 }
 
@@ -18,7 +19,8 @@ bool browserDriverInstalled() {
     return std::filesystem::exists(KELVARN_BROWSER_DIR "/node_modules/playwright-core/package.json");
 }
 
-BrowserParty::BrowserParty() : Party(KELVARN_NODE, driver()) {}
+BrowserParty::BrowserParty(std::vector<std::pair<std::string, std::string>> environment)
+    : Party(KELVARN_NODE, driver(std::move(environment))) {}
 
 BrowserParty::~BrowserParty() {
     write({{"type", "close"}});
@@ -34,14 +36,31 @@ void BrowserParty::addCandidate(const json& candidate) {
 }
 
 std::optional<json> BrowserParty::stats(Party& other, std::chrono::milliseconds limit) {
-    const auto answered = [this] { return static_cast<std::size_t>(std::count_if(
-                                       received().begin(), received().end(), [](const json& line) {
-                                           return line.is_object() && line.value("type", "") == "stats";
-                                       })); };
-    const std::size_t before = answered();
-    write({{"type", "stats"}});
-    if (!relayUntil(*this, other, [&] { return answered() > before; }, limit)) return std::nullopt;
-    return last("stats");
+    return ask("stats", other, limit);
+}
+
+std::optional<json> BrowserParty::presented(Party& other, std::chrono::milliseconds limit) {
+    return ask("presented", other, limit);
+}
+
+bool connectBrowser(WorkerParty& host, BrowserParty& browser, const json& hostCreate,
+                    std::chrono::milliseconds stepLimit) {
+    const auto relay = [&](const std::function<bool()>& done) {
+        return relayUntil(host, browser, done, stepLimit) && !browser.last("error");
+    };
+    host.command("peer.create", hostCreate);
+    if (!relay([&] { return host.last("peer.created") && browser.last("ready"); })) return false;
+    const std::string offer = host.command("peer.offer");
+    if (!relay([&] { return host.answerTo(offer, "peer.description").has_value(); })) return false;
+    browser.write({{"type", "offer"}, {"sdp", (*host.answerTo(offer, "peer.description"))["sdp"]}});
+    if (!relay([&] { return browser.last("answer").has_value(); })) return false;
+    host.command("peer.setDescription", {{"descriptionType", "answer"}, {"sdp", (*browser.last("answer"))["sdp"]}});
+    const auto deadline = std::chrono::steady_clock::now() + stepLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto stats = browser.stats(host);
+        if (stats && stats->value("presentedFrames", 0) > 0) return true;
+    }
+    return false;
 }
 
 std::optional<json> BrowserParty::candidateOf(const json& line) const {

@@ -89,16 +89,20 @@ std::uint64_t NetworkPath::sentBytes() const {
     return bytes;
 }
 
-std::vector<double> NetworkPath::ping(double seconds) const {
-    const int count = std::max(1, static_cast<int>(seconds * 5));
-    std::istringstream text(output("ip netns exec " + sender_ + " ping -n -i 0.2 -c " + std::to_string(count) +
-                                   " -W 2 " + receiverAddress + " 2>/dev/null"));
-    std::vector<double> times;
+std::vector<NetworkPath::RoundTrip> NetworkPath::ping(double seconds) const {
+    const int count = std::max(1, static_cast<int>(seconds / pingInterval));
+    std::istringstream text(output("ip netns exec " + sender_ + " ping -n -i " + std::to_string(pingInterval) +
+                                   " -c " + std::to_string(count) + " -W 2 " + receiverAddress + " 2>/dev/null"));
+    std::vector<RoundTrip> trips(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) trips[static_cast<std::size_t>(i)].sentAfterSeconds = i * pingInterval;
     for (std::string line; std::getline(text, line);) {
-        const auto at = line.find("time=");
-        if (at != std::string::npos) times.push_back(std::atof(line.c_str() + at + 5));
+        const auto sequence = line.find("icmp_seq=");
+        const auto time = line.find("time=");
+        if (sequence == std::string::npos || time == std::string::npos) continue;
+        const long number = std::atol(line.c_str() + sequence + 9);
+        if (number >= 1 && number <= count) trips[static_cast<std::size_t>(number - 1)].milliseconds = std::atof(line.c_str() + time + 5);
     }
-    return times;
+    return trips;
 }
 
 }  // namespace native_worker::e2e

@@ -32,8 +32,13 @@ public:
     bool dropRandomly(int lossPercent);
     // Bytes the sender has put on the link so far.
     std::uint64_t sentBytes() const;
-    // Round-trip times in milliseconds of pings through the shaped direction, sent for `seconds`.
-    std::vector<double> ping(double seconds) const;
+    struct RoundTrip {
+        double sentAfterSeconds = 0;
+        std::optional<double> milliseconds;  // none: no answer within two seconds
+    };
+    static constexpr double pingInterval = 0.2;
+    // Pings through the shaped direction, one every pingInterval for `seconds`.
+    std::vector<RoundTrip> ping(double seconds) const;
 
 private:
     explicit NetworkPath(const std::string& suffix);

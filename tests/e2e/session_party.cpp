@@ -1,5 +1,6 @@
 #include "session_party.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace native_worker::e2e {
@@ -25,6 +26,17 @@ std::optional<json> Party::last(std::string_view type, const std::function<bool(
 
 void Party::write(const json& message) {
     process_.writeLine(message.dump());
+}
+
+std::optional<json> Party::ask(const std::string& type, Party& other, std::chrono::milliseconds limit) {
+    const auto answered = [&] {
+        return std::count_if(received_.begin(), received_.end(),
+                             [&](const json& line) { return line.is_object() && line.value("type", "") == type; });
+    };
+    const auto before = answered();
+    write({{"type", type}});
+    if (!relayUntil(*this, other, [&] { return answered() > before; }, limit)) return std::nullopt;
+    return last(type);
 }
 
 namespace {

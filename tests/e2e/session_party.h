@@ -40,6 +40,9 @@ public:
 
     harness::WorkerProcess& process() { return process_; }
     void write(const json& message);
+    // For the drivers' line protocols: writes {"type": type} and returns the
+    // next line of that type, relaying with `other` meanwhile.
+    std::optional<json> ask(const std::string& type, Party& other, std::chrono::milliseconds limit);
 
 protected:
     virtual std::optional<json> candidateOf(const json& line) const = 0;

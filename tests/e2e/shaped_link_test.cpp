@@ -38,9 +38,9 @@ TEST(ShapedLink, TheHostSettlesBelowTheLinkRateAndTheControllerKeepsDecoding) {
 
     relayUntil(host, controller, [] { return false; }, 15s);
     const std::uint64_t framesBefore = decodedFrames(controller);
-    auto times = path->ping(4);
+    std::vector<double> times;
+    for (const auto& trip : path->ping(4)) times.push_back(trip.milliseconds.value_or(2000));
     relayUntil(host, controller, [] { return false; }, 1s);
-    ASSERT_FALSE(times.empty());
     std::sort(times.begin(), times.end());
     std::printf("[ measured ] after 15 s: round trip median %.0f ms, p95 %.0f ms; %.1f frames/s decoded\n",
                 times[times.size() / 2], times[times.size() * 95 / 100],

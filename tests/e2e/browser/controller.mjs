@@ -4,19 +4,15 @@
 //   in:  {"type":"candidate",...}           out: {"type":"candidate",...} as the page gathers them
 //   in:  {"type":"send","label","data"}     out: {"type":"sent"}
 //   in:  {"type":"stats"}                   out: {"type":"stats","framesDecoded",...}
+//   in:  {"type":"presented"}               out: {"type":"presented","frames":[[number|null, ms],...]}
+//                                           (frame stamps read since the last ask; KELVARN_READ_STAMPS=1)
 //   in:  {"type":"close"} or end of input   the browser closes and the driver exits 0
 // Unsolicited: {"type":"ready"} once the page runs, "state", "channel", "message".
 // Any failure: {"type":"error","message"} and exit code 1.
-import { chromium } from 'playwright-core';
-import { mkdtempSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
-import { join, dirname } from 'node:path';
-import { fileURLToPath } from 'node:url';
 import { createInterface } from 'node:readline';
+import { openHeadlessPage } from './headless_page.mjs';
 
-const here = dirname(fileURLToPath(import.meta.url));
-const profile = mkdtempSync(join(tmpdir(), 'kelvarn-chromium-'));
-let context;
+let browser;
 let lines;
 let finished = false;
 
@@ -26,12 +22,7 @@ async function finish(code, error) {
   if (finished) return;
   finished = true;
   if (error) emit({ type: 'error', message: String(error?.stack ?? error) });
-  try {
-    await context?.close();
-  } catch {
-    // The browser may already be gone; the profile still has to go.
-  }
-  rmSync(profile, { recursive: true, force: true });
+  await browser?.close();
   process.exitCode = code;
   // Nothing may keep the event loop alive: the driver ends here.
   lines?.close();
@@ -40,27 +31,14 @@ async function finish(code, error) {
 }
 
 async function launch() {
-  const args = [
-    '--disable-features=WebRtcHideLocalIpsWithMdns',
-    '--disable-gpu',
-    '--disable-quic',
-    '--no-first-run',
-    '--disable-background-networking',
-    '--disable-component-update',
-    '--disable-sync',
-    '--autoplay-policy=no-user-gesture-required',
-  ];
-  if (process.getuid?.() === 0) args.push('--no-sandbox');
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: process.env.KELVARN_CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    args,
+  const scripts = process.env.KELVARN_READ_STAMPS === '1' ? ['frame_stamp.js', 'peer_page.js'] : ['peer_page.js'];
+  browser = await openHeadlessPage({
+    executablePath: process.env.KELVARN_CHROMIUM,
+    scripts,
+    report: (message) => emit(message),
+    onCrash: () => finish(1, 'the page crashed'),
   });
-  const page = context.pages()[0] ?? (await context.newPage());
-  page.on('crash', () => finish(1, 'the page crashed'));
-  await page.exposeFunction('report', (message) => emit(message));
-  await page.addScriptTag({ path: join(here, 'peer_page.js') });
-  return page;
+  return browser.page;
 }
 
 async function handle(page, command) {
@@ -80,6 +58,9 @@ async function handle(page, command) {
     case 'stats':
       emit({ type: 'stats', ...(await page.evaluate(() => window.controller.stats())) });
       return;
+    case 'presented':
+      emit({ type: 'presented', frames: await page.evaluate(() => window.controller.takePresented()) });
+      return;
     case 'close':
       await page.evaluate(() => window.controller.close());
       await finish(0);
@@ -94,7 +75,7 @@ process.on('SIGINT', () => finish(130));
 
 try {
   const page = await launch();
-  emit({ type: 'ready', browser: context.browser()?.version() ?? '' });
+  emit({ type: 'ready', browser: browser.version });
   // Commands run one after another, in the order they arrived.
   let queue = Promise.resolve();
   lines = createInterface({ input: process.stdin });

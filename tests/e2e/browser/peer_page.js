@@ -7,14 +7,20 @@ window.controller = (() => {
   const pendingCandidates = [];
   let remoteApplied = false;
   let presentedFrames = 0;
+  // [frame number or null, wall-clock ms] of every presented picture, when
+  // the page can read the benchmarks' frame stamp.
+  let presented = [];
 
   const video = document.createElement('video');
   video.muted = true;
   video.autoplay = true;
   video.playsInline = true;
   document.body.appendChild(video);
-  const countPresented = () => {
+  const countPresented = (now, metadata) => {
     presentedFrames += 1;
+    if (window.frameStamp) {
+      presented.push([window.frameStamp.read(video), performance.timeOrigin + metadata.presentationTime]);
+    }
     video.requestVideoFrameCallback(countPresented);
   };
   video.requestVideoFrameCallback(countPresented);
@@ -85,6 +91,11 @@ window.controller = (() => {
         if (codec) result.codec = codec.mimeType;
       });
       return result;
+    },
+    takePresented() {
+      const taken = presented;
+      presented = [];
+      return taken;
     },
     close() {
       connection.close();

@@ -1,0 +1,102 @@
+// The reference sender: Chromium streaming a canvas that looks like the
+// benchmarks' moving desktop (stripes, a moving square, small changing blocks
+// everywhere and the frame stamp), with its own congestion control.
+window.canvasSender = (() => {
+  const width = 1280;
+  const height = 720;
+  const canvas = document.createElement('canvas');
+  canvas.width = width;
+  canvas.height = height;
+  document.body.appendChild(canvas);
+  const context = canvas.getContext('2d');
+  const connection = new RTCPeerConnection({ iceServers: [] });
+  const pendingCandidates = [];
+  let answered = false;
+  let painted = [];
+  let number = 0;
+  let tick = 0;
+  let x = 0;
+  let step = 8;
+  let random = 1n;
+  const side = Math.floor(height / 3);
+
+  const stripes = (left, span) => {
+    for (let at = left - (left % 32); at < left + span; at += 32) {
+      context.fillStyle = (at / 32) % 2 ? '#405060' : '#6080a0';
+      context.fillRect(at, window.frameStamp.height, 32, height - window.frameStamp.height);
+    }
+  };
+  const paint = () => {
+    stripes(x, side + 32);
+    x += step;
+    if (x < 0 || x + side > width) {
+      step = -step;
+      x += 2 * step;
+    }
+    context.fillStyle = `rgb(255, ${(tick * 4) % 256}, 0)`;
+    context.fillRect(x, (height - side) / 2, side, side);
+    for (let block = 0; block < 400; block += 1) {
+      random = (random * 6364136223846793005n + 1442695040888963407n) & 0xffffffffffffffffn;
+      context.fillStyle = `#${Number((random >> 40n) & 0xffffffn).toString(16).padStart(6, '0')}`;
+      const top = window.frameStamp.height + Number((random >> 24n) % BigInt(height - window.frameStamp.height - 10));
+      context.fillRect(Number((random >> 8n) % BigInt(width)), top, 6, 10);
+    }
+    if (tick % 2 === 0) {
+      window.frameStamp.paint(context, number & 0xffff);
+      painted.push([number & 0xffff, performance.timeOrigin + performance.now()]);
+      number += 1;
+    }
+    tick += 1;
+  };
+  stripes(0, width);
+  setInterval(paint, 1000 / 60);
+
+  connection.onicecandidate = ({ candidate }) => {
+    if (candidate && candidate.candidate) {
+      window.report({
+        type: 'candidate',
+        candidate: candidate.candidate,
+        sdpMid: candidate.sdpMid ?? '',
+        sdpMLineIndex: candidate.sdpMLineIndex ?? 0,
+      });
+    }
+  };
+
+  return {
+    async offer(framesPerSecond) {
+      const [track] = canvas.captureStream(framesPerSecond).getVideoTracks();
+      // Screen content: keep the resolution, give up frames.
+      track.contentHint = 'detail';
+      const transceiver = connection.addTransceiver(track, { direction: 'sendonly' });
+      const h264 = RTCRtpSender.getCapabilities('video').codecs.filter((codec) => codec.mimeType === 'video/H264');
+      if (h264.length) transceiver.setCodecPreferences(h264);
+      await connection.setLocalDescription(await connection.createOffer());
+      return connection.localDescription.sdp;
+    },
+    async accept(sdp) {
+      await connection.setRemoteDescription({ type: 'answer', sdp });
+      answered = true;
+      for (const candidate of pendingCandidates.splice(0)) await connection.addIceCandidate(candidate);
+    },
+    async addCandidate(candidate) {
+      // The receiver gathers while it answers, before the answer arrives here.
+      if (answered) await connection.addIceCandidate(candidate);
+      else pendingCandidates.push(candidate);
+    },
+    takePainted() {
+      const taken = painted;
+      painted = [];
+      return taken;
+    },
+    async codec() {
+      const reports = await connection.getStats();
+      let mimeType = '';
+      reports.forEach((report) => {
+        if (report.type === 'outbound-rtp' && report.kind === 'video' && reports.get(report.codecId)) {
+          mimeType = reports.get(report.codecId).mimeType;
+        }
+      });
+      return mimeType;
+    },
+  };
+})();

@@ -1,0 +1,104 @@
+// The reference pair for the network benchmark: one headless Chromium
+// streaming a canvas to another, each browser in its own network namespace
+// (KELVARN_SENDER_CHROMIUM and KELVARN_RECEIVER_CHROMIUM run Chromium there),
+// signalled by this driver. One JSON object per line:
+//   out: {"type":"connected"} once the receiver presents pictures
+//   in:  {"type":"presented"}  out: {"type":"presented","frames":[[number|null, ms],...],
+//                                    "painted":[[number, ms],...],"codec"}
+//   in:  {"type":"close"} or end of input: both browsers close, exit 0
+// Any failure: {"type":"error","message"} and exit code 1.
+import { createInterface } from 'node:readline';
+import { openHeadlessPage } from './headless_page.mjs';
+
+const emit = (message) => process.stdout.write(`${JSON.stringify(message)}\n`);
+const browsers = [];
+let lines;
+let finished = false;
+
+async function finish(code, error) {
+  if (finished) return;
+  finished = true;
+  if (error) emit({ type: 'error', message: String(error?.stack ?? error) });
+  for (const browser of browsers) await browser.close();
+  process.exitCode = code;
+  lines?.close();
+  process.stdin.destroy();
+  process.stdout.end();
+}
+
+async function connect() {
+  let sender;
+  let receiver;
+  let announced = false;
+  const pending = { sender: [], receiver: [] };
+  const relay = (to, candidate) => {
+    const page = to === 'sender' ? sender?.page : receiver?.page;
+    const call = to === 'sender' ? (c) => window.canvasSender.addCandidate(c) : (c) => window.controller.addCandidate(c);
+    if (!page) pending[to].push(candidate);
+    else page.evaluate(call, candidate).catch((error) => finish(1, error));
+  };
+  const candidateOf = ({ candidate, sdpMid, sdpMLineIndex }) => ({ candidate, sdpMid, sdpMLineIndex });
+  sender = await openHeadlessPage({
+    executablePath: process.env.KELVARN_SENDER_CHROMIUM,
+    scripts: ['frame_stamp.js', 'canvas_sender.js'],
+    report: (message) => message.type === 'candidate' && relay('receiver', candidateOf(message)),
+    onCrash: () => finish(1, 'the sending page crashed'),
+  });
+  browsers.push(sender);
+  receiver = await openHeadlessPage({
+    executablePath: process.env.KELVARN_RECEIVER_CHROMIUM,
+    scripts: ['frame_stamp.js', 'peer_page.js'],
+    report: (message) => {
+      if (message.type === 'candidate') relay('sender', candidateOf(message));
+    },
+    onCrash: () => finish(1, 'the receiving page crashed'),
+  });
+  browsers.push(receiver);
+  const offer = await sender.page.evaluate((fps) => window.canvasSender.offer(fps), 30);
+  const answer = await receiver.page.evaluate((sdp) => window.controller.answer(sdp), offer);
+  await sender.page.evaluate((sdp) => window.canvasSender.accept(sdp), answer);
+  for (const candidate of pending.receiver.splice(0)) relay('receiver', candidate);
+  for (const candidate of pending.sender.splice(0)) relay('sender', candidate);
+  while (!announced) {
+    const stats = await receiver.page.evaluate(() => window.controller.stats());
+    if (stats.presentedFrames > 0) announced = true;
+    else await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  emit({ type: 'connected', browser: sender.version });
+  return { sender, receiver };
+}
+
+async function handle({ sender, receiver }, command) {
+  switch (command.type) {
+    case 'presented':
+      emit({
+        type: 'presented',
+        frames: await receiver.page.evaluate(() => window.controller.takePresented()),
+        painted: await sender.page.evaluate(() => window.canvasSender.takePainted()),
+        codec: await sender.page.evaluate(() => window.canvasSender.codec()),
+      });
+      return;
+    case 'close':
+      await finish(0);
+      return;
+    default:
+      throw new Error(`unknown command ${command.type}`);
+  }
+}
+
+process.on('SIGTERM', () => finish(143));
+process.on('SIGINT', () => finish(130));
+
+try {
+  const pair = await connect();
+  let queue = Promise.resolve();
+  lines = createInterface({ input: process.stdin });
+  lines.on('line', (line) => {
+    queue = queue.then(() => (finished ? undefined : handle(pair, JSON.parse(line)))).catch((error) => finish(1, error));
+  });
+  lines.on('close', () => {
+    queue = queue.then(() => finish(0));
+  });
+} catch (error) {
+  await finish(1, error);
+}
