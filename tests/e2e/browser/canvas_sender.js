@@ -13,6 +13,7 @@ window.canvasSender = (() => {
   const pendingCandidates = [];
   let answered = false;
   let painted = [];
+  let capturedTrack;
   let number = 0;
   let tick = 0;
   let x = 0;
@@ -43,6 +44,8 @@ window.canvasSender = (() => {
     }
     if (tick % 2 === 0) {
       window.frameStamp.paint(context, number & 0xffff);
+      // Headless Chromium composits a canvas rarely: each picture is handed over explicitly.
+      capturedTrack?.requestFrame();
       painted.push([number & 0xffff, performance.timeOrigin + performance.now()]);
       number += 1;
     }
@@ -63,8 +66,9 @@ window.canvasSender = (() => {
   };
 
   return {
-    async offer(framesPerSecond) {
-      const [track] = canvas.captureStream(framesPerSecond).getVideoTracks();
+    async offer() {
+      const [track] = canvas.captureStream(0).getVideoTracks();
+      capturedTrack = track;
       // Screen content: keep the resolution, give up frames.
       track.contentHint = 'detail';
       const transceiver = connection.addTransceiver(track, { direction: 'sendonly' });
@@ -88,15 +92,17 @@ window.canvasSender = (() => {
       painted = [];
       return taken;
     },
+    // The codec, and what its encoder says of itself.
     async codec() {
       const reports = await connection.getStats();
-      let mimeType = '';
+      let description = '';
       reports.forEach((report) => {
-        if (report.type === 'outbound-rtp' && report.kind === 'video' && reports.get(report.codecId)) {
-          mimeType = reports.get(report.codecId).mimeType;
-        }
+        if (report.type !== 'outbound-rtp' || report.kind !== 'video') return;
+        const codec = reports.get(report.codecId);
+        description = [codec?.mimeType, report.encoderImplementation, `${report.frameWidth}x${report.frameHeight}`,
+          `${report.framesEncoded} encoded`, `limited by ${report.qualityLimitationReason}`].join(', ');
       });
-      return mimeType;
+      return description;
     },
   };
 })();

@@ -54,7 +54,7 @@ async function connect() {
     onCrash: () => finish(1, 'the receiving page crashed'),
   });
   browsers.push(receiver);
-  const offer = await sender.page.evaluate((fps) => window.canvasSender.offer(fps), 30);
+  const offer = await sender.page.evaluate(() => window.canvasSender.offer());
   const answer = await receiver.page.evaluate((sdp) => window.controller.answer(sdp), offer);
   await sender.page.evaluate((sdp) => window.canvasSender.accept(sdp), answer);
   for (const candidate of pending.receiver.splice(0)) relay('receiver', candidate);

@@ -19,6 +19,10 @@ export async function openHeadlessPage({ executablePath, scripts, report, onCras
     '--disable-component-update',
     '--disable-sync',
     '--autoplay-policy=no-user-gesture-required',
+    // A headless page counts as hidden: its timers would run once a second.
+    '--disable-background-timer-throttling',
+    '--disable-renderer-backgrounding',
+    '--disable-backgrounding-occluded-windows',
   ];
   if (process.getuid?.() === 0) args.push('--no-sandbox');
   let context;
