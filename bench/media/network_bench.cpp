@@ -45,7 +45,11 @@ struct Scenario {
     int bufferMs = 0;
     int lossPercent = 0;
     std::int64_t laterKbps = 0;  // a second rate from half-way through (0: none)
+    int outageSeconds = 0;       // from half-way through, the link carries next to nothing this long
 };
+
+// What tbf lets through during an outage: next to nothing.
+constexpr std::int64_t outageKbps = 8;
 
 // A picture the receiver showed: its frame number when legible, and when (ms since the epoch).
 struct Presented {
@@ -130,12 +134,16 @@ using KeepAlive = std::function<void(std::chrono::milliseconds span)>;
 // second, pings beside the stream, the step half-way through.
 void runTimeline(NetworkPath& path, const Scenario& scenario, double seconds, const KeepAlive& keepAlive, Run& run) {
     run.seconds = seconds;
-    run.stepAt = scenario.laterKbps ? static_cast<int>(seconds / 2) : 0;
+    run.stepAt = scenario.laterKbps || scenario.outageSeconds ? static_cast<int>(seconds / 2) : 0;
     run.startMs = epochMs();
     std::thread pings([&] { run.trips = path.ping(seconds); });
     std::uint64_t lastBytes = path.sentBytes();
     for (int second = 1; second <= static_cast<int>(seconds); ++second) {
-        if (run.stepAt > 0 && second == static_cast<int>(run.stepAt) + 1) path.shape(scenario.laterKbps, scenario.bufferMs);
+        const int stepSecond = static_cast<int>(run.stepAt) + 1;
+        if (run.stepAt > 0 && second == stepSecond)
+            path.shape(scenario.outageSeconds ? outageKbps : scenario.laterKbps, scenario.bufferMs);
+        if (scenario.outageSeconds && second == stepSecond + scenario.outageSeconds)
+            path.shape(scenario.kbps, scenario.bufferMs);
         keepAlive(1s);
         const std::uint64_t bytes = path.sentBytes();
         run.kbitPerSecond.push_back(static_cast<double>(bytes - lastBytes) * 8 / 1000);
@@ -162,7 +170,8 @@ std::optional<Run> workerToWorker(NetworkPath& path, const Scenario& scenario, c
     std::uint64_t lastCount = decodedFrames(controller).value_or(0);
     std::optional<std::uint64_t> countAtWindow;
     const auto start = Clock::now();
-    const double windowStart = (scenario.laterKbps ? static_cast<int>(seconds / 2) : 0) + settleAllowance;
+    const double windowStart =
+        (scenario.laterKbps || scenario.outageSeconds ? static_cast<int>(seconds / 2) : 0) + settleAllowance;
     runTimeline(path, scenario, seconds, [&](std::chrono::milliseconds span) {
         const auto until = Clock::now() + span;
         while (Clock::now() < until) {
@@ -342,7 +351,7 @@ void network(double seconds, const std::string& only) {
     for (const Scenario& scenario :
          {Scenario{"unshaped"}, Scenario{"1 Mbit/s, 1 s buffer", 1000, 1000}, Scenario{"300 kbit/s", 300, 1000},
           Scenario{"4 -> 1 Mbit/s step", 4000, 1000, 0, 1000}, Scenario{"4 Mbit/s, 2% loss", 4000, 200, 2},
-          Scenario{"4 Mbit/s, 5% loss", 4000, 200, 5}}) {
+          Scenario{"4 Mbit/s, 5% loss", 4000, 200, 5}, Scenario{"4 Mbit/s, 3 s outage", 4000, 200, 0, 0, 3}}) {
         const auto pass = [&](const std::string& pair, const std::function<std::optional<Run>(NetworkPath&)>& measure) {
             if (!only.empty() && (scenario.name + " | " + pair).find(only) == std::string::npos) return;
             auto path = NetworkPath::create();

@@ -10,7 +10,12 @@ constexpr double decreaseFactor = 0.85;
 constexpr double increasePerSecond = 1.08;
 // Until the path first shows a queue, the rate climbs fast enough to fill a
 // fast LAN within seconds; a start high enough for that would flood slow links.
+// So it does far below a rate the path has carried: after an outage the rate
+// comes back within seconds, not minutes.
 constexpr double startupIncreasePerSecond = 1.5;
+constexpr double farBelowProven = 0.5;
+// A report losing more than this is an outage, not a measure of capacity.
+constexpr double outageLoss = 0.5;
 // Near the capacity found at the last decrease, probe gently.
 constexpr double nearCapacity = 0.15;
 constexpr double additiveShare = 0.05;
@@ -85,7 +90,11 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
             arrivals_.pop_front();
         }
     }
-    updateDelayBased(detector_.usage(), nowUs);
+    int lost = 0;
+    for (const PacketFeedback& packet : packets) lost += !packet.arrivalTimeUs;
+    const bool outage = static_cast<double>(lost) > outageLoss * static_cast<double>(packets.size());
+    if (const auto received = receivedBps(); received && !outage) provenBps_ = std::max(provenBps_, *received);
+    updateDelayBased(detector_.usage(), nowUs, outage);
     if (nowUs - lossWindowStartUs_ >= lossWindowUs) {
         updateLossBased(static_cast<double>(lossWindowLost_) / lossWindowSent_, nowUs);
         lossWindowStartUs_ = nowUs;
@@ -119,7 +128,7 @@ std::optional<std::int64_t> SendRateController::receivedBps() const {
     return static_cast<std::int64_t>(static_cast<double>(arrivedBytes_) * 8 / seconds(span));
 }
 
-void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t nowUs) {
+void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t nowUs, bool outage) {
     const std::int64_t elapsedUs =
         std::clamp<std::int64_t>(lastDelayUpdateUs_ ? nowUs - *lastDelayUpdateUs_ : 0, 0, longestIncreaseStepUs);
     lastDelayUpdateUs_ = nowUs;
@@ -128,6 +137,9 @@ void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t now
     if (usage == BandwidthUsage::overusing || standingQueue) {
         if (!received || (lastDecreaseUs_ && nowUs - *lastDecreaseUs_ < decreaseSpacingUs)) return;
         const double measured = static_cast<double>(*received);
+        // A queue while climbing fast below the proven rate: the path lost capacity for good.
+        if (!outage && static_cast<double>(delayBasedBps_) < farBelowProven * static_cast<double>(provenBps_))
+            provenBps_ = *received;
         linkCapacityBps_ = linkCapacityBps_ ? 0.95 * *linkCapacityBps_ + 0.05 * measured : measured;
         double factor = decreaseFactor;
         if (standingQueue)
@@ -143,7 +155,10 @@ void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t now
     const bool probingNearCapacity =
         linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_;
     if (probingNearCapacity) next += std::max(additiveFloorBps, additiveShare * next) * seconds(elapsedUs);
-    else next *= std::pow(lastDecreaseUs_ ? increasePerSecond : startupIncreasePerSecond, seconds(elapsedUs));
+    else {
+        const bool climbFast = !lastDecreaseUs_ || next < farBelowProven * static_cast<double>(provenBps_);
+        next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, seconds(elapsedUs));
+    }
     if (received) next = std::min(next, headroomOverReceived * static_cast<double>(*received) + headroomBps);
     // The cap on an idle sender holds the rate; it does not cut it.
     if (next > static_cast<double>(delayBasedBps_)) delayBasedBps_ = bounded(next);

@@ -43,7 +43,7 @@ public:
     double frameRate(std::int64_t pixels, double captureFps) const;
 
 private:
-    void updateDelayBased(BandwidthUsage usage, std::int64_t nowUs);
+    void updateDelayBased(BandwidthUsage usage, std::int64_t nowUs, bool outage);
     void updateLossBased(double fractionLost, std::int64_t nowUs);
     std::optional<std::int64_t> receivedBps() const;
     void trackOneWayDelay(std::int64_t oneWayUs, std::int64_t nowUs);
@@ -57,6 +57,9 @@ private:
     std::optional<std::int64_t> lastDecreaseUs_;
     std::optional<std::int64_t> lastLossUpdateUs_;
     std::optional<double> linkCapacityBps_;
+    // The highest rate the receiver got, outages aside; forgotten when a queue
+    // shows far below it.
+    std::int64_t provenBps_ = 0;
 
     // Received bytes by arrival time, over the last half second.
     std::deque<std::pair<std::int64_t, std::uint32_t>> arrivals_;

@@ -97,6 +97,20 @@ TEST(SendRateControl, FollowsACapacityStepDownAndClimbsBackWhenItReturns) {
     EXPECT_GT(controller.targetBps(), 2'000'000);
 }
 
+// A link that carries next to nothing for seconds drives the rate to its
+// floor; when it comes back, so does the rate, within seconds.
+TEST(SendRateControl, ComesBackWithinSecondsAfterAnOutage) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 200'000);
+    link.run(controller, 15'000'000);
+    link.setCapacity(8'000);
+    link.run(controller, 8'000'000);
+    EXPECT_LT(controller.targetBps(), 100'000);
+    link.setCapacity(4'000'000);
+    link.run(controller, 8'000'000);
+    EXPECT_GT(controller.targetBps(), 2'000'000);
+}
+
 TEST(SendRateControl, LossLowersTheRateAndReceiverReportsAloneCanDriveIt) {
     SendRateController controller(bounds);
     for (std::int64_t second = 1; second <= 10; ++second) controller.onReceiverReport(0.2, second * 1'000'000);
