@@ -94,6 +94,7 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
     for (const PacketFeedback& packet : packets) lost += !packet.arrivalTimeUs;
     const bool outage = static_cast<double>(lost) > outageLoss * static_cast<double>(packets.size());
     if (const auto received = receivedBps(); received && !outage) provenBps_ = std::max(provenBps_, *received);
+    if (outage) recovering_ = true;
     updateDelayBased(detector_.usage(), nowUs, outage);
     if (nowUs - lossWindowStartUs_ >= lossWindowUs) {
         updateLossBased(static_cast<double>(lossWindowLost_) / lossWindowSent_, nowUs);
@@ -140,6 +141,7 @@ void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t now
         // A queue while climbing fast below the proven rate: the path lost capacity for good.
         if (!outage && static_cast<double>(delayBasedBps_) < farBelowProven * static_cast<double>(provenBps_))
             provenBps_ = *received;
+        if (!outage) recovering_ = false;
         linkCapacityBps_ = linkCapacityBps_ ? 0.95 * *linkCapacityBps_ + 0.05 * measured : measured;
         double factor = decreaseFactor;
         if (standingQueue)
@@ -159,7 +161,9 @@ void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t now
         const bool climbFast = !lastDecreaseUs_ || next < farBelowProven * static_cast<double>(provenBps_);
         next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, seconds(elapsedUs));
     }
-    if (received) next = std::min(next, headroomOverReceived * static_cast<double>(*received) + headroomBps);
+    // Back from an outage the sender has sent little of late; the path has proven more.
+    if (recovering_ && next >= farBelowProven * static_cast<double>(provenBps_)) recovering_ = false;
+    if (received && !recovering_) next = std::min(next, headroomOverReceived * static_cast<double>(*received) + headroomBps);
     // The cap on an idle sender holds the rate; it does not cut it.
     if (next > static_cast<double>(delayBasedBps_)) delayBasedBps_ = bounded(next);
 }

@@ -60,6 +60,8 @@ private:
     // The highest rate the receiver got, outages aside; forgotten when a queue
     // shows far below it.
     std::int64_t provenBps_ = 0;
+    // Since an outage, until a queue shows or the rate is back near the proven one.
+    bool recovering_ = false;
 
     // Received bytes by arrival time, over the last half second.
     std::deque<std::pair<std::int64_t, std::uint32_t>> arrivals_;
