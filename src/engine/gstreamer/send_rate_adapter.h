@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -33,6 +34,10 @@ public:
     // Whether a captured frame fits the frame rate the rate affords; called
     // for every frame, on the capture thread.
     bool admitFrame();
+
+    // Called, on a streaming thread, for each key frame request that is let
+    // through to the encoder. Set before the pipeline runs.
+    void whenKeyFrameRequested(std::function<void()> callback);
 
     struct State;
 
