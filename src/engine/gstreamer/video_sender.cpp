@@ -106,8 +106,7 @@ void VideoSender::detach() {
 }
 
 void VideoSender::setFlowing(bool flowing) {
-    if (flowing && !flowing_.exchange(true)) sendKeyFrame();
-    flowing_.store(flowing);
+    if (!flowing_.exchange(flowing) && flowing) sendKeyFrame();
 }
 
 void VideoSender::sendKeyFrame() {
