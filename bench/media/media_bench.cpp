@@ -1,8 +1,9 @@
 // Whole-process media figures of the built worker, each set measured in one run:
 //   loopback  time from start to the self-test's success, median of --runs
-//   stream    host CPU per second of streaming a moving desktop to a relayed
-//             controller worker, against gst-launch-1.0 doing the same capture
-//             and encode (the floor); and the host's resident memory
+//   stream    host CPU per second of streaming a moving, a still and a blinking
+//             desktop to a relayed controller worker, against gst-launch-1.0
+//             doing the same capture and encode (the floor); and the host's
+//             resident memory
 //   latency   paint-to-decode time of a frame number on the screen, through an
 //             in-process host and controller on the real engine
 //   network   a host and a controller worker over a shaped, lossy path (root)
@@ -130,27 +131,38 @@ std::optional<Sample> streamFloor(const std::string& display, int width, int hei
     return sample(*pid, seconds, [] { std::this_thread::sleep_for(50ms); });
 }
 
+void streamOne(const std::string& display, int width, int height, int fps, const char* scene, double seconds) {
+    const auto worker = streamWorker(display, fps, seconds);
+    const auto floor = streamFloor(display, width, height, fps, seconds);
+    if (!worker || !floor) {
+        std::printf("stream %dx%d@%d %s: could not measure (worker %s, floor %s)\n", width, height, fps, scene,
+                    worker ? "ok" : "failed", floor ? "ok" : "failed");
+        return;
+    }
+    std::printf(
+        "stream %dx%d@%d %s: host %.3f cores (%.1f frames/s encoded), floor %.3f cores, host/floor %.2f; "
+        "host resident %ld MiB (peak %ld MiB), floor resident %ld MiB\n",
+        width, height, fps, scene, worker->host.cores, worker->encodedFps, floor->cores,
+        worker->host.cores / floor->cores, worker->host.end.residentKiB / 1024,
+        worker->host.end.peakResidentKiB / 1024, floor->end.residentKiB / 1024);
+    std::fflush(stdout);
+}
+
+// A moving desktop at both sizes and rates; then, at 1080p30, a desktop where
+// nothing moves and one where only a small block blinks.
 void stream(double seconds) {
     for (const auto& [width, height] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
         const auto display = testing::VirtualDisplay::start(width, height);
         if (!display) return void(std::puts("stream: Xvfb did not start"));
-        MovingDesktop desktop(display->name());
-        for (const int fps : {15, 30}) {
-            const auto worker = streamWorker(display->name(), fps, seconds);
-            const auto floor = streamFloor(display->name(), width, height, fps, seconds);
-            if (!worker || !floor) {
-                std::printf("stream %dx%d@%d: could not measure (worker %s, floor %s)\n", width, height, fps,
-                            worker ? "ok" : "failed", floor ? "ok" : "failed");
-                continue;
-            }
-            std::printf(
-                "stream %dx%d@%d: host %.3f cores (%.1f frames/s encoded), floor %.3f cores, host/floor %.2f; "
-                "host resident %ld MiB (peak %ld MiB), floor resident %ld MiB\n",
-                width, height, fps, worker->host.cores, worker->encodedFps, floor->cores,
-                worker->host.cores / floor->cores, worker->host.end.residentKiB / 1024,
-                worker->host.end.peakResidentKiB / 1024, floor->end.residentKiB / 1024);
-            std::fflush(stdout);
-        }
+        const MovingDesktop desktop(display->name());
+        for (const int fps : {15, 30}) streamOne(display->name(), width, height, fps, "moving", seconds);
+    }
+    for (const auto& [detail, scene] : {std::pair{MovingDesktop::Detail::still, "still"},
+                                        std::pair{MovingDesktop::Detail::blinking, "blinking"}}) {
+        const auto display = testing::VirtualDisplay::start(1920, 1080);
+        if (!display) return void(std::puts("stream: Xvfb did not start"));
+        const MovingDesktop desktop(display->name(), detail);
+        streamOne(display->name(), 1920, 1080, 30, scene, seconds);
     }
 }
 

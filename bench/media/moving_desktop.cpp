@@ -37,13 +37,26 @@ void MovingDesktop::paint(const std::string& name, Detail detail, int reservedRo
         }
     };
     stripes(0, width);
+    XSync(display, False);
     started_ = true;
-    const auto period = std::chrono::microseconds(1000000 / 60);
+    const bool moving = detail == Detail::plain || detail == Detail::detailed;
+    const auto period = std::chrono::microseconds(moving ? 1000000 / 60 : detail == Detail::blinking ? 250000 : 50000);
     auto next = std::chrono::steady_clock::now();
     int x = 0;
     int step = 8;
     unsigned long long random = 1;
     for (unsigned frame = 0; !stop_; ++frame) {
+        next += period;
+        if (!moving) {
+            // A tenth of the width and of the height: 1% of the screen.
+            XSetForeground(display, gc, frame % 2 ? 0xf0f0f0 : 0x202020);
+            if (detail == Detail::blinking)
+                XFillRectangle(display, root, gc, width / 2, height / 2, static_cast<unsigned>(width / 10),
+                               static_cast<unsigned>(height / 10));
+            XSync(display, False);
+            std::this_thread::sleep_until(next);
+            continue;
+        }
         stripes(x, side + 32);
         x += step;
         if (x < 0 || x + side > width) {
@@ -61,7 +74,6 @@ void MovingDesktop::paint(const std::string& name, Detail detail, int reservedRo
                            6, 10);
         }
         XSync(display, False);
-        next += period;
         std::this_thread::sleep_until(next);
     }
     XFreeGC(display, gc);

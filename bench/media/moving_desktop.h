@@ -6,14 +6,17 @@
 
 namespace native_worker::bench {
 
-// Keeps an X screen busy the way a desktop in use is: a large rectangle
-// that moves across a patterned background, repainted 60 times a second on a
-// connection of its own, so every captured frame differs from the last. A
-// detailed desktop also scatters small changing blocks everywhere (like text
-// scrolling in many windows), which no encoder can squeeze into a few bits.
+// Keeps an X screen busy the way a desktop in use is, on a connection of its
+// own, over a patterned background. A moving desktop has a large rectangle
+// moving across it, repainted 60 times a second, so every captured frame
+// differs from the last. A detailed one also scatters small changing blocks
+// everywhere (like text scrolling in many windows), which no encoder can
+// squeeze into a few bits. A blinking one changes only a block of 1% of the
+// screen four times a second (a clock, a blinking cursor); a still one
+// never changes after its first paint.
 class MovingDesktop {
 public:
-    enum class Detail { plain, detailed };
+    enum class Detail { still, blinking, plain, detailed };
     // The top `reservedRows` rows are left alone, for a frame stamp.
     explicit MovingDesktop(const std::string& display, Detail detail = Detail::plain, int reservedRows = 0);
     ~MovingDesktop();

@@ -6,15 +6,19 @@
 #include "engine/gstreamer/ice_candidate.h"
 #include "engine/gstreamer/ice_configuration.h"
 #include "engine/gstreamer/operation_tracker.h"
+#include "engine/gstreamer/send_rate_adapter.h"
 #include "engine/gstreamer/statistics.h"
 #include "media/stats.h"
 
 #include <gst/gst.h>
+#include <gst/video/video.h>
 #include <gst/webrtc/webrtc.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
+#include <thread>
 
 namespace native_worker::engine::gstreamer {
 namespace {
@@ -139,6 +143,37 @@ void add(GstStructure* stats, GstStructure* item) {
     const gchar* id = gst_structure_get_string(item, "id");
     gst_structure_set(stats, id, GST_TYPE_STRUCTURE, item, nullptr);
     gst_structure_free(item);
+}
+
+// A still screen gives the encoder nothing to make a key frame of: the sender
+// hears of each request let through, to send its picture at once.
+TEST(KeyFrameRequests, ReachTheSenderAsTheSpacingLetsThem) {
+    gst_init(nullptr, nullptr);
+    const auto make = [](const char* factory) {
+        return GstRef<GstElement>(GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make(factory, nullptr))));
+    };
+    const auto webrtcbin = make("webrtcbin");
+    const auto encoder = make("x264enc");
+    const auto payloader = make("rtph264pay");
+    ASSERT_TRUE(webrtcbin && encoder && payloader);
+    ASSERT_NE(gst_element_set_state(encoder.get(), GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+    std::atomic<int> heard{0};
+    {
+        SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), 640 * 480, {100000, 500000, 1000000});
+        adapter.whenKeyFrameRequested([&] { heard.fetch_add(1); });
+        const GstRef<GstPad> encoded(gst_element_get_static_pad(encoder.get(), "src"));
+        const auto request = [&] {
+            gst_pad_send_event(encoded.get(),
+                               gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
+        };
+        request();
+        request();
+        EXPECT_EQ(heard.load(), 1);
+        std::this_thread::sleep_for(600ms);
+        request();
+        EXPECT_EQ(heard.load(), 2);
+    }
+    gst_element_set_state(encoder.get(), GST_STATE_NULL);
 }
 
 TEST(Statistics, SendingSideReportsItsEncoderAndCodec) {

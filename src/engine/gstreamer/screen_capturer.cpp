@@ -1,14 +1,22 @@
 #include "engine/gstreamer/screen_capturer.h"
 
-#include "engine/gstreamer/gst_handles.h"
+#include "engine/gstreamer/capture_schedule.h"
+#include "engine/gstreamer/changed_parts.h"
+#include "engine/gstreamer/kept_frame.h"
+#include "engine/gstreamer/x11_damage_watch.h"
 #include "engine/gstreamer/x11_frame_grabber.h"
 
-#include <gst/app/gstappsrc.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace native_worker::engine::gstreamer {
 namespace {
+
+using Clock = CaptureSchedule::Clock;
 
 constexpr std::uint32_t highestFrameRate = 60;
 
@@ -16,21 +24,39 @@ std::int32_t even(std::int32_t length) {
     return std::max(0, length) & ~1;
 }
 
-// The pipeline's running time: what a live source stamps its buffers with.
-GstClockTime runningTime(GstElement* element) {
-    const GstRef<GstClock> clock(gst_element_get_clock(element));
-    if (!clock) return GST_CLOCK_TIME_NONE;
-    return gst_clock_get_time(clock.get()) - gst_element_get_base_time(element);
-}
-
 }  // namespace
 
+// What one capture run owns; its thread alone touches it.
+struct ScreenCapturer::Run {
+    Run(std::unique_ptr<X11FrameGrabber> frameGrabber, std::int32_t frameWidth, std::int32_t frameHeight,
+        std::uint32_t rate)
+        : grabber(std::move(frameGrabber)),
+          damage(X11DamageWatch::create(grabber->connection())),
+          frame(grabber->format(), frameWidth, frameHeight, rate),
+          schedule(std::chrono::nanoseconds(std::chrono::seconds(1)) / rate) {}
+
+    const std::unique_ptr<X11FrameGrabber> grabber;
+    // Null without DAMAGE: then every capture interval counts as a change.
+    const std::unique_ptr<X11DamageWatch> damage;
+    KeptFrame frame;
+    CaptureSchedule schedule;
+    // The first grab takes everything; later ones what changed since.
+    bool grabWhole = true;
+};
+
 ScreenCapturer::ScreenCapturer(const platform::Rect& area)
-    : left_(area.left), top_(area.top), width_(even(area.right - area.left)), height_(even(area.bottom - area.top)) {}
+    : left_(area.left),
+      top_(area.top),
+      width_(even(area.right - area.left)),
+      height_(even(area.bottom - area.top)),
+      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 ScreenCapturer::~ScreenCapturer() {
-    std::lock_guard lock(controlMutex_);
-    teardown();
+    {
+        std::lock_guard lock(controlMutex_);
+        teardown();
+    }
+    if (wakeFd_ >= 0) close(wakeFd_);
 }
 
 void ScreenCapturer::registerObserver(DesktopCapturerObserver* observer) {
@@ -56,64 +82,90 @@ void ScreenCapturer::notify(void (DesktopCapturerObserver::*notification)()) {
 DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond) {
     std::lock_guard lock(controlMutex_);
     if (running_.load()) return StartResult::running;
-    // What a failed run left behind: its pipeline and its finished thread.
+    // What a failed run left behind: its finished thread.
     teardown();
     if (width_ <= 0 || height_ <= 0 || left_ < 0 || top_ < 0) return StartResult::failed;
     const std::uint32_t rate = std::clamp(framesPerSecond, 1U, highestFrameRate);
     auto grabber = X11FrameGrabber::open({left_, top_, left_ + width_, top_ + height_});
-    if (!grabber || !buildPipeline(grabber->format(), rate)) {
-        teardown();
+    if (!grabber || wakeFd_ < 0) {
         notify(&DesktopCapturerObserver::onCaptureFailed);
         return StartResult::failed;
     }
+    auto run = std::make_unique<Run>(std::move(grabber), width_, height_, rate);
+    // Wake-ups meant for an earlier run.
+    std::uint64_t ignored = 0;
+    while (read(wakeFd_, &ignored, sizeof ignored) > 0) {
+    }
+    resendWanted_.store(false);
     frameSeen_.store(false);
     running_.store(true);
-    captureThread_ = std::thread(&ScreenCapturer::capture, this, std::move(grabber),
-                                 std::chrono::nanoseconds(std::chrono::seconds(1)) / rate);
+    captureThread_ = std::thread(&ScreenCapturer::capture, this, std::move(run));
     return StartResult::running;
 }
 
-bool ScreenCapturer::buildPipeline(GstVideoFormat format, std::uint32_t rate) {
-    // A queue of one that drops the older frame: a slow encoder sees the
-    // newest picture, never a backlog.
-    pipeline_ = gst_parse_launch(
-        "appsrc name=source is-live=true format=time max-buffers=1 leaky-type=downstream ! videoconvert ! "
-        "video/x-raw,format=I420 ! appsink name=frames sync=false max-buffers=1 drop=true",
-        nullptr);
-    if (!pipeline_) return false;
-    source_ = gst_bin_get_by_name(GST_BIN(pipeline_), "source");
-    if (!source_) return false;
-    gst_object_unref(source_);  // the pipeline keeps it
-    const CapsRef caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, gst_video_format_to_string(format),
-                                           "width", G_TYPE_INT, width_, "height", G_TYPE_INT, height_, "framerate",
-                                           GST_TYPE_FRACTION, static_cast<gint>(rate), 1, nullptr));
-    gst_app_src_set_caps(GST_APP_SRC(source_), caps.get());
-
-    const GstRef<GstBus> bus(gst_element_get_bus(pipeline_));
-    gst_bus_set_sync_handler(bus.get(), &ScreenCapturer::onBusMessage, this, nullptr);
-    const GstRef<GstElement> sink(gst_bin_get_by_name(GST_BIN(pipeline_), "frames"));
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = &ScreenCapturer::onSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, this, nullptr);
-    return gst_element_set_state(pipeline_, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+void ScreenCapturer::capture(std::unique_ptr<Run> run) {
+    while (running_.load()) {
+        if (resendWanted_.exchange(false)) run->schedule.resendNow();
+        if (!run->damage || run->damage->changed()) run->schedule.changed();
+        if (run->grabber->connection().lost()) return fail();
+        const auto now = Clock::now();
+        switch (run->schedule.step(now)) {
+            case CaptureSchedule::Step::grab:
+                if (!grabChanges(*run)) return fail();
+                break;
+            case CaptureSchedule::Step::resend:
+                deliver(run->frame);
+                run->schedule.resent(now);
+                break;
+            case CaptureSchedule::Step::wait:
+                wait(*run);
+                break;
+        }
+    }
 }
 
-void ScreenCapturer::capture(std::shared_ptr<X11FrameGrabber> grabber, std::chrono::nanoseconds interval) {
-    using Clock = std::chrono::steady_clock;
-    auto due = Clock::now();
-    std::unique_lock lock(wakeMutex_);
-    while (!wake_.wait_until(lock, due, [this] { return !running_.load(); })) {
-        lock.unlock();
-        const GstClockTime taken = runningTime(source_);
-        GstBuffer* frame = grabber->grab();
-        if (!frame) return fail();
-        GST_BUFFER_PTS(frame) = taken;
-        GST_BUFFER_DURATION(frame) = static_cast<GstClockTime>(interval.count());
-        gst_app_src_push_buffer(GST_APP_SRC(source_), frame);
-        // Frames missed while a grab took too long are skipped, not caught up.
-        due = std::max(due + interval, Clock::now());
-        lock.lock();
+bool ScreenCapturer::grabChanges(Run& run) {
+    const auto now = Clock::now();
+    const platform::Rect whole{0, 0, width_, height_};
+    std::vector<platform::Rect> parts{whole};
+    if (run.damage) {
+        // Taken even for the first grab: from here on it holds what changed after this one.
+        const auto changes = run.damage->take();
+        if (!run.grabWhole) parts = changedParts(changes, {left_, top_, left_ + width_, top_ + height_});
     }
+    run.grabWhole = false;
+    for (const auto& part : parts) {
+        const platform::Rect grabbed = run.frame.grabFor(part);
+        const auto pixels = run.grabber->grab(grabbed);
+        if (!pixels) return false;
+        run.frame.keep(part, grabbed, pixels->data, pixels->stride);
+    }
+    run.schedule.grabbed(now, !parts.empty());
+    if (!parts.empty()) deliver(run.frame);
+    return true;
+}
+
+void ScreenCapturer::wait(Run& run) {
+    const auto left = std::clamp<Clock::duration>(run.schedule.due() - Clock::now(), Clock::duration::zero(),
+                                                  CaptureSchedule::refreshInterval);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    const timespec timeout{static_cast<time_t>(seconds.count()),
+                           static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
+    // The server's reports wake the thread as well as stop and resendNow.
+    pollfd ready[2] = {{wakeFd_, POLLIN, 0}, {ConnectionNumber(run.grabber->connection().display()), POLLIN, 0}};
+    if (ppoll(ready, run.damage ? 2 : 1, &timeout, nullptr) <= 0 || !(ready[0].revents & POLLIN)) return;
+    std::uint64_t wakeUps = 0;
+    [[maybe_unused]] const ssize_t drained = read(wakeFd_, &wakeUps, sizeof wakeUps);
+}
+
+void ScreenCapturer::deliver(const KeptFrame& frame) {
+    GstSample* sample = frame.sample();
+    if (!frameSeen_.exchange(true)) notify(&DesktopCapturerObserver::onCaptureStarted);
+    {
+        std::lock_guard lock(sinksMutex_);
+        for (auto& [subscription, sink] : sinks_) sink(sample);
+    }
+    gst_sample_unref(sample);
 }
 
 void ScreenCapturer::fail() {
@@ -130,21 +182,20 @@ void ScreenCapturer::stop() {
     if (wasRunning) notify(&DesktopCapturerObserver::onCaptureStopped);
 }
 
+void ScreenCapturer::resendNow() {
+    resendWanted_.store(true);
+    wake();
+}
+
+void ScreenCapturer::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+}
+
 void ScreenCapturer::teardown() {
     running_.store(false);
-    {
-        // Under the lock, so that the capture thread cannot miss the change between its test and its wait.
-        std::lock_guard lock(wakeMutex_);
-    }
-    wake_.notify_all();
+    wake();
     if (captureThread_.joinable()) captureThread_.join();
-    if (!pipeline_) return;
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    const GstRef<GstBus> bus(gst_element_get_bus(pipeline_));
-    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-    gst_object_unref(pipeline_);
-    pipeline_ = nullptr;
-    source_ = nullptr;
 }
 
 std::uint64_t ScreenCapturer::subscribe(FrameSink sink) {
@@ -157,27 +208,6 @@ std::uint64_t ScreenCapturer::subscribe(FrameSink sink) {
 void ScreenCapturer::unsubscribe(std::uint64_t subscription) {
     std::lock_guard lock(sinksMutex_);
     sinks_.erase(subscription);
-}
-
-GstFlowReturn ScreenCapturer::onSample(GstAppSink* sink, gpointer self) {
-    auto* capturer = static_cast<ScreenCapturer*>(self);
-    GstSample* sample = gst_app_sink_pull_sample(sink);
-    if (!sample) return GST_FLOW_OK;
-    if (!capturer->frameSeen_.exchange(true)) capturer->notify(&DesktopCapturerObserver::onCaptureStarted);
-    {
-        std::lock_guard lock(capturer->sinksMutex_);
-        for (auto& [subscription, deliver] : capturer->sinks_) deliver(sample);
-    }
-    gst_sample_unref(sample);
-    return GST_FLOW_OK;
-}
-
-GstBusSyncReply ScreenCapturer::onBusMessage(GstBus*, GstMessage* message, gpointer self) {
-    // The conversion failed: no frame will come.
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) static_cast<ScreenCapturer*>(self)->fail();
-    // Nobody reads this bus: every message ends here (a dropped one is the handler's to release).
-    gst_message_unref(message);
-    return GST_BUS_DROP;
 }
 
 }  // namespace native_worker::engine::gstreamer

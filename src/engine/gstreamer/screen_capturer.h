@@ -3,13 +3,9 @@
 #include "media/engine.h"
 #include "platform/display_services.h"
 
-#include <gst/app/gstappsink.h>
-#include <gst/video/video.h>
 #include <gst/gst.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,14 +15,19 @@
 
 namespace native_worker::engine::gstreamer {
 
+class CaptureSchedule;
+class KeptFrame;
+class X11DamageWatch;
 class X11FrameGrabber;
 
-// Captures one monitor's rectangle of the X display on a thread of its own,
-// at the requested rate, converts every frame to I420 and hands it, as a
-// sample, to its subscribers: the tracks built on it and the encoders of the
-// connections that send it. Its X connection survives the server: a lost
-// server is a failed capture, reported once, not the end of the process.
-// The pointer is never drawn into the picture.
+// Captures one monitor's rectangle of the X display on a thread of its own
+// and hands the picture, as an I420 sample, to its subscribers: the tracks
+// built on it and the encoders of the connections that send it. It grabs
+// what the X server reports changed, at most at the requested rate (every
+// frame at that rate when the server cannot report changes), and hands the
+// kept picture on again as CaptureSchedule says. Its X connection survives
+// the server: a lost server is a failed capture, reported once, not the end
+// of the process. The pointer is never drawn into the picture.
 class ScreenCapturer final : public DesktopCapturer {
 public:
     using FrameSink = std::function<void(GstSample*)>;
@@ -46,6 +47,8 @@ public:
     // delivery to it is in progress.
     std::uint64_t subscribe(FrameSink sink);
     void unsubscribe(std::uint64_t subscription);
+    // The subscribers get the picture again at once, changed or not (from any thread).
+    void resendNow();
 
     // The captured size: the monitor's, rounded down to even numbers because
     // 4:2:0 encoders refuse odd ones.
@@ -53,12 +56,15 @@ public:
     std::int32_t height() const { return height_; }
 
 private:
-    static GstFlowReturn onSample(GstAppSink* sink, gpointer self);
-    static GstBusSyncReply onBusMessage(GstBus* bus, GstMessage* message, gpointer self);
-    bool buildPipeline(GstVideoFormat format, std::uint32_t rate);
-    void capture(std::shared_ptr<X11FrameGrabber> grabber, std::chrono::nanoseconds interval);
+    struct Run;
+
+    void capture(std::unique_ptr<Run> run);
+    bool grabChanges(Run& run);
+    void wait(Run& run);
+    void deliver(const KeptFrame& frame);
     void fail();
     void notify(void (DesktopCapturerObserver::*notification)());
+    void wake();
     void teardown();
 
     const std::int32_t left_;
@@ -67,12 +73,10 @@ private:
     const std::int32_t height_;
 
     std::mutex controlMutex_;  // start and stop
-    GstElement* pipeline_ = nullptr;
-    GstElement* source_ = nullptr;  // owned by the pipeline
     std::thread captureThread_;
-    std::mutex wakeMutex_;  // wakes the capture thread when running_ drops
-    std::condition_variable wake_;
+    int wakeFd_ = -1;  // an eventfd: stop and resendNow wake the capture thread
     std::atomic<bool> running_{false};
+    std::atomic<bool> resendWanted_{false};
     std::atomic<bool> frameSeen_{false};
 
     std::mutex sinksMutex_;

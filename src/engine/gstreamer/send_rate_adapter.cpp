@@ -82,6 +82,7 @@ struct SendRateAdapter::State {
     const std::int64_t pixels;
     std::atomic<double> frameRate{defaultCaptureRate};
     std::atomic<Clock::rep> lastKeyFrameRequest{0};
+    std::function<void()> keyFrameRequested;
 
     std::mutex mutex;
     congestion::SendRateController controller;
@@ -145,6 +146,7 @@ GstPadProbeReturn onKeyFrameRequest(GstPad*, GstPadProbeInfo* info, gpointer sta
     const Clock::rep previous = last.load();
     if (previous != 0 && Clock::duration(now - previous) < keyFrameSpacing) return GST_PAD_PROBE_DROP;
     last.store(now);
+    if (const auto& requested = (*static_cast<SharedState*>(state))->keyFrameRequested) requested();
     return GST_PAD_PROBE_OK;
 }
 
@@ -179,6 +181,10 @@ SendRateAdapter::~SendRateAdapter() {
     }
     wake_.notify_all();
     poller_.join();
+}
+
+void SendRateAdapter::whenKeyFrameRequested(std::function<void()> callback) {
+    state_->keyFrameRequested = std::move(callback);
 }
 
 bool SendRateAdapter::admitFrame() {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +36,10 @@ public:
     bool admitFrame();
     // The rate frames are captured at, as the encoder's caps announce it.
     void setCaptureRate(double framesPerSecond);
+
+    // Called, on a streaming thread, for each key frame request that is let
+    // through to the encoder. Set before the pipeline runs.
+    void whenKeyFrameRequested(std::function<void()> callback);
 
     struct State;
 

@@ -1,6 +1,7 @@
 #include "engine/gstreamer/video_sender.h"
 
 #include <gst/app/gstappsrc.h>
+#include <gst/video/video.h>
 
 #include <algorithm>
 
@@ -85,6 +86,8 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
     // NACK puts retransmission (rtx) in the offer as well.
     g_object_set(transceiver, "direction", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_SENDONLY, "do-nack", TRUE, nullptr);
     sender->rateAdapter_ = std::make_unique<SendRateAdapter>(webrtcbin, encoder, payloader, pixels, bounds);
+    // The pipeline stops before the sender goes: no request arrives after it.
+    sender->rateAdapter_->whenKeyFrameRequested([raw = sender.get()] { raw->sendKeyFrame(); });
     for (GstElement* element : {source, queue, encoder, filter, payloader}) gst_element_sync_state_with_parent(element);
     sender->subscription_ = sender->capturer_->subscribe([raw = sender.get()](GstSample* sample) { raw->push(sample); });
     return sender;
@@ -103,6 +106,15 @@ void VideoSender::detach() {
     subscription_ = 0;
 }
 
+void VideoSender::setFlowing(bool flowing) {
+    if (!flowing_.exchange(flowing) && flowing) sendKeyFrame();
+}
+
+void VideoSender::sendKeyFrame() {
+    keyFrameWanted_.store(true);
+    capturer_->resendNow();
+}
+
 void VideoSender::push(GstSample* sample) {
     if (!flowing_.load() || !rateAdapter_->admitFrame()) return;
     GstCaps* caps = gst_sample_get_caps(sample);
@@ -116,6 +128,10 @@ void VideoSender::push(GstSample* sample) {
             denominator > 0)
             rateAdapter_->setCaptureRate(static_cast<double>(numerator) / denominator);
     }
+    // Ahead of the frame in the stream, so that this very frame becomes the key frame.
+    if (keyFrameWanted_.exchange(false))
+        gst_element_send_event(source_.get(), gst_video_event_new_downstream_force_key_unit(
+                                                  GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, TRUE, 0));
     // The capture's timestamps belong to its own pipeline; appsrc stamps the
     // frame with this pipeline's time.
     GstBuffer* frame = gst_buffer_copy(buffer);

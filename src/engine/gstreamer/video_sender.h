@@ -29,9 +29,9 @@ public:
 
     GstWebRTCRTPTransceiver* transceiver() const { return transceiver_.get(); }
     const std::shared_ptr<ScreenCapturer>& capturer() const { return capturer_; }
-    // Frames are only encoded while the connection is up, so the first frame
-    // the receiver gets is the encoder's first, a key frame.
-    void setFlowing(bool flowing) { flowing_.store(flowing); }
+    // Frames are only encoded while the connection is up, and the first one
+    // after it comes up is a key frame, sent at once.
+    void setFlowing(bool flowing);
     std::uint64_t framesEncoded() const { return framesEncoded_->load(); }
     // No more frames are taken from the capturer.
     void detach();
@@ -39,12 +39,16 @@ public:
 private:
     VideoSender(std::shared_ptr<ScreenCapturer> capturer, GstElement* source);
     void push(GstSample* sample);
+    // The capturer's picture goes out again at once, as a key frame: a quiet
+    // screen sends nothing the encoder could turn into one otherwise.
+    void sendKeyFrame();
 
     std::shared_ptr<ScreenCapturer> capturer_;
     GstRef<GstElement> source_;
     GstRef<GstWebRTCRTPTransceiver> transceiver_;
     CapsRef caps_;  // only touched on the capture thread
     std::atomic<bool> flowing_{false};
+    std::atomic<bool> keyFrameWanted_{false};
     std::shared_ptr<std::atomic<std::uint64_t>> framesEncoded_ = std::make_shared<std::atomic<std::uint64_t>>(0);
     std::unique_ptr<SendRateAdapter> rateAdapter_;
     std::uint64_t subscription_ = 0;

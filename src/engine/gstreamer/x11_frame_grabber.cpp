@@ -1,6 +1,5 @@
 #include "engine/gstreamer/x11_frame_grabber.h"
 
-#include <X11/Xutil.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -21,20 +20,17 @@ GstVideoFormat formatOf(const XImage& image) {
     return GST_VIDEO_FORMAT_UNKNOWN;
 }
 
-void destroyImage(gpointer image) {
-    XDestroyImage(static_cast<XImage*>(image));
+unsigned width(const platform::Rect& rect) {
+    return static_cast<unsigned>(rect.right - rect.left);
+}
+
+unsigned height(const platform::Rect& rect) {
+    return static_cast<unsigned>(rect.bottom - rect.top);
 }
 
 }  // namespace
 
-// A shared segment lent to a buffer; it keeps the grabber, and so the
-// connection the segment is attached to, alive until the buffer is gone.
-struct X11FrameGrabber::Lease {
-    std::shared_ptr<X11FrameGrabber> owner;
-    std::unique_ptr<SharedImage> shared;
-};
-
-std::shared_ptr<X11FrameGrabber> X11FrameGrabber::open(const platform::Rect& area) {
+std::unique_ptr<X11FrameGrabber> X11FrameGrabber::open(const platform::Rect& area) {
     auto connection = X11Connection::open();
     if (!connection) return nullptr;
     Display* display = connection->display();
@@ -53,117 +49,71 @@ std::shared_ptr<X11FrameGrabber> X11FrameGrabber::open(const platform::Rect& are
         XDestroyImage(probe);
     }
     if (format == GST_VIDEO_FORMAT_UNKNOWN) return nullptr;
-    return std::make_shared<X11FrameGrabber>(Private{}, std::move(connection), area, format);
+    return std::unique_ptr<X11FrameGrabber>(new X11FrameGrabber(std::move(connection), area, format));
 }
 
-X11FrameGrabber::X11FrameGrabber(Private, std::unique_ptr<X11Connection> connection, const platform::Rect& area,
+X11FrameGrabber::X11FrameGrabber(std::unique_ptr<X11Connection> connection, const platform::Rect& area,
                                  GstVideoFormat format)
     : connection_(std::move(connection)), area_(area), format_(format) {
-    if (!XShmQueryExtension(connection_->display())) return;
     // A server that cannot reach this process's segments (another machine,
     // another IPC namespace) refuses the attachment: frames then come by socket.
-    const X11ErrorTrap trap(*connection_);
-    if (auto first = attachImage(trap)) {
-        shared_ = true;
-        idle_.push_back(std::move(first));
-    }
+    if (XShmQueryExtension(connection_->display()) && !attachSegment()) segment_.reset();
 }
 
 X11FrameGrabber::~X11FrameGrabber() {
-    for (auto& shared : idle_) detachImage(*shared);
+    image_.reset();
+    if (!segment_) return;
+    if (!connection_->lost()) {
+        XShmDetach(connection_->display(), &*segment_);
+        XSync(connection_->display(), False);
+    }
+    shmdt(segment_->shmaddr);
 }
 
-std::unique_ptr<X11FrameGrabber::SharedImage> X11FrameGrabber::attachImage(const X11ErrorTrap& trap) {
+bool X11FrameGrabber::attachSegment() {
+    Display* display = connection_->display();
+    // Rows of 32-bit pixels need no padding: the whole area at its own width is the largest grab.
+    const std::size_t size = std::size_t{width(area_)} * height(area_) * 4;
+    segment_.emplace();
+    segment_->shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    if (segment_->shmid < 0) return false;
+    void* address = shmat(segment_->shmid, nullptr, 0);
+    // The segment goes once both sides let go of it, even if this process dies first.
+    shmctl(segment_->shmid, IPC_RMID, nullptr);
+    if (address == reinterpret_cast<void*>(-1)) return false;
+    segment_->shmaddr = static_cast<char*>(address);
+    segment_->readOnly = False;
+    const X11ErrorTrap trap(*connection_);
+    if (XShmAttach(display, &*segment_) && XSync(display, False) && !trap.failed() && !connection_->lost()) return true;
+    shmdt(address);
+    return false;
+}
+
+std::optional<X11FrameGrabber::Pixels> X11FrameGrabber::grab(const platform::Rect& part) {
+    image_.reset();
+    const X11ErrorTrap trap(*connection_);
+    image_ = segment_ ? grabShared(part) : grabCopied(part);
+    if (!image_ || trap.failed() || connection_->lost()) return std::nullopt;
+    return Pixels{reinterpret_cast<const std::uint8_t*>(image_->data), image_->bytes_per_line};
+}
+
+X11FrameGrabber::ImagePointer X11FrameGrabber::grabShared(const platform::Rect& part) {
     Display* display = connection_->display();
     const int screen = DefaultScreen(display);
-    auto shared = std::make_unique<SharedImage>();
-    shared->image = XShmCreateImage(display, DefaultVisual(display, screen), static_cast<unsigned>(DefaultDepth(display, screen)),
-                                    ZPixmap, nullptr, &shared->segment, static_cast<unsigned>(area_.right - area_.left),
-                                    static_cast<unsigned>(area_.bottom - area_.top));
-    if (!shared->image) return nullptr;
-    const auto size = static_cast<std::size_t>(shared->image->bytes_per_line) * static_cast<std::size_t>(shared->image->height);
-    shared->segment.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-    void* address = shared->segment.shmid < 0 ? reinterpret_cast<void*>(-1) : shmat(shared->segment.shmid, nullptr, 0);
-    bool attached = false;
-    if (address != reinterpret_cast<void*>(-1)) {
-        shared->segment.shmaddr = shared->image->data = static_cast<char*>(address);
-        shared->segment.readOnly = False;
-        attached = XShmAttach(display, &shared->segment) && XSync(display, False) && !trap.failed() &&
-                   !connection_->lost();
-    }
-    // The segment goes once both sides let go of it, even if this process dies first.
-    if (shared->segment.shmid >= 0) shmctl(shared->segment.shmid, IPC_RMID, nullptr);
-    if (attached) return shared;
-    if (address != reinterpret_cast<void*>(-1)) shmdt(address);
-    XDestroyImage(shared->image);
-    return nullptr;
-}
-
-void X11FrameGrabber::detachImage(SharedImage& shared) {
-    if (!connection_->lost()) XShmDetach(connection_->display(), &shared.segment);
-    // The image does not own the segment: this frees the structure only.
-    XDestroyImage(shared.image);
-    shmdt(shared.segment.shmaddr);
-}
-
-GstBuffer* X11FrameGrabber::grab() {
-    const X11ErrorTrap trap(*connection_);
-    GstBuffer* frame = shared_ ? grabShared(trap) : grabCopied();
-    if (frame && (trap.failed() || connection_->lost())) {
-        gst_buffer_unref(frame);
+    // The image only describes the segment: destroying it leaves the segment alone.
+    ImagePointer image(XShmCreateImage(display, DefaultVisual(display, screen),
+                                       static_cast<unsigned>(DefaultDepth(display, screen)), ZPixmap,
+                                       segment_->shmaddr, &*segment_, width(part), height(part)));
+    if (!image || !XShmGetImage(display, DefaultRootWindow(display), image.get(), area_.left + part.left,
+                                area_.top + part.top, AllPlanes))
         return nullptr;
-    }
-    return frame;
+    return image;
 }
 
-GstBuffer* X11FrameGrabber::grabShared(const X11ErrorTrap& trap) {
-    std::unique_ptr<SharedImage> shared;
-    {
-        std::lock_guard lock(poolMutex_);
-        if (!idle_.empty()) {
-            shared = std::move(idle_.back());
-            idle_.pop_back();
-        }
-    }
-    if (!shared) shared = attachImage(trap);
-    if (!shared) return nullptr;
+X11FrameGrabber::ImagePointer X11FrameGrabber::grabCopied(const platform::Rect& part) {
     Display* display = connection_->display();
-    if (!XShmGetImage(display, DefaultRootWindow(display), shared->image, area_.left, area_.top, AllPlanes)) {
-        putIdle(std::move(shared));
-        return nullptr;
-    }
-    const XImage& image = *shared->image;
-    return wrap(image, new Lease{shared_from_this(), std::move(shared)}, &X11FrameGrabber::endLease);
-}
-
-GstBuffer* X11FrameGrabber::grabCopied() {
-    Display* display = connection_->display();
-    XImage* image = XGetImage(display, DefaultRootWindow(display), area_.left, area_.top,
-                              static_cast<unsigned>(area_.right - area_.left),
-                              static_cast<unsigned>(area_.bottom - area_.top), AllPlanes, ZPixmap);
-    if (!image) return nullptr;
-    return wrap(*image, image, &destroyImage);
-}
-
-GstBuffer* X11FrameGrabber::wrap(const XImage& image, gpointer release, GDestroyNotify notify) const {
-    const auto size = static_cast<gsize>(image.bytes_per_line) * static_cast<gsize>(image.height);
-    GstBuffer* buffer =
-        gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, image.data, size, 0, size, release, notify);
-    gsize offsets[GST_VIDEO_MAX_PLANES] = {0};
-    gint strides[GST_VIDEO_MAX_PLANES] = {image.bytes_per_line};
-    gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, format_, static_cast<guint>(image.width),
-                                   static_cast<guint>(image.height), 1, offsets, strides);
-    return buffer;
-}
-
-void X11FrameGrabber::putIdle(std::unique_ptr<SharedImage> shared) {
-    std::lock_guard lock(poolMutex_);
-    idle_.push_back(std::move(shared));
-}
-
-void X11FrameGrabber::endLease(gpointer lease) {
-    const std::unique_ptr<Lease> ended(static_cast<Lease*>(lease));
-    ended->owner->putIdle(std::move(ended->shared));
+    return ImagePointer(XGetImage(display, DefaultRootWindow(display), area_.left + part.left, area_.top + part.top,
+                                  width(part), height(part), AllPlanes, ZPixmap));
 }
 
 }  // namespace native_worker::engine::gstreamer

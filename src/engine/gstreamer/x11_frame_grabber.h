@@ -4,63 +4,58 @@
 #include "platform/posix/x11_connection.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
-#include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <cstdint>
 #include <memory>
-#include <mutex>
-#include <vector>
+#include <optional>
 
 namespace native_worker::engine::gstreamer {
 
-// Copies one rectangle of the X display's root window into video buffers
-// over a connection of its own, which outlives its server: a vanished
-// server makes grab() fail instead of ending the process. With MIT-SHM the
-// server writes into shared segments that the buffers lend downstream;
-// without it each frame is read from the socket.
-class X11FrameGrabber final : public std::enable_shared_from_this<X11FrameGrabber> {
-    struct Private {};
-
+// Copies rectangles of one area of the X display's root window over a
+// connection of its own, which outlives its server: a vanished server makes
+// grab() fail instead of ending the process. With MIT-SHM the server writes
+// into one shared segment as large as the area, so a grab costs what it
+// copies; without it the pixels are read from the socket. One thread at a time.
+class X11FrameGrabber {
 public:
-    // Null when the display named by DISPLAY cannot be opened, the rectangle
+    // Null when the display named by DISPLAY cannot be opened, the area
     // does not lie inside its root window, or its pixels are not 32-bit RGB.
-    static std::shared_ptr<X11FrameGrabber> open(const platform::Rect& area);
-    X11FrameGrabber(Private, std::unique_ptr<platform::X11Connection> connection, const platform::Rect& area,
-                    GstVideoFormat format);
+    static std::unique_ptr<X11FrameGrabber> open(const platform::Rect& area);
     ~X11FrameGrabber();
     X11FrameGrabber(const X11FrameGrabber&) = delete;
     X11FrameGrabber& operator=(const X11FrameGrabber&) = delete;
 
     GstVideoFormat format() const { return format_; }
-    // The rectangle's pixels now; null when the server refused them or went
-    // away. One thread at a time; the buffers may be released on any thread.
-    GstBuffer* grab();
+    const platform::X11Connection& connection() const { return *connection_; }
+
+    struct Pixels {
+        const std::uint8_t* data = nullptr;
+        std::int32_t stride = 0;  // bytes from one row to the next
+    };
+    // The pixels of `part` (relative to the area, inside it) now, valid until
+    // the next grab; empty when the server refused them or went away.
+    std::optional<Pixels> grab(const platform::Rect& part);
 
 private:
-    struct SharedImage {
-        XShmSegmentInfo segment{};
-        XImage* image = nullptr;
+    struct ImageRelease {
+        void operator()(XImage* image) const { XDestroyImage(image); }
     };
-    struct Lease;
+    using ImagePointer = std::unique_ptr<XImage, ImageRelease>;
 
-    // Call with an error trap in place.
-    std::unique_ptr<SharedImage> attachImage(const platform::X11ErrorTrap& trap);
-    void detachImage(SharedImage& shared);
-    GstBuffer* grabShared(const platform::X11ErrorTrap& trap);
-    GstBuffer* grabCopied();
-    GstBuffer* wrap(const XImage& image, gpointer release, GDestroyNotify notify) const;
-    void putIdle(std::unique_ptr<SharedImage> shared);
-    static void endLease(gpointer lease);
+    X11FrameGrabber(std::unique_ptr<platform::X11Connection> connection, const platform::Rect& area,
+                    GstVideoFormat format);
+    bool attachSegment();
+    ImagePointer grabShared(const platform::Rect& part);
+    ImagePointer grabCopied(const platform::Rect& part);
 
     const std::unique_ptr<platform::X11Connection> connection_;
     const platform::Rect area_;
     const GstVideoFormat format_;
-    bool shared_ = false;
-
-    // Segments no buffer holds; the pool grows to what the pipeline keeps in flight.
-    std::mutex poolMutex_;
-    std::vector<std::unique_ptr<SharedImage>> idle_;
+    std::optional<XShmSegmentInfo> segment_;
+    ImagePointer image_;  // the last grab's
 };
 
 }  // namespace native_worker::engine::gstreamer

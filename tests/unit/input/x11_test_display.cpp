@@ -27,19 +27,21 @@ char32_t codePointOf(KeySym keysym) {
 
 }  // namespace
 
-std::unique_ptr<VirtualDisplay> VirtualDisplay::start(int width, int height) {
+std::unique_ptr<VirtualDisplay> VirtualDisplay::start(int width, int height, const std::vector<std::string>& options) {
     int ready[2];
     if (pipe(ready) != 0) return nullptr;
     const std::string fd = std::to_string(ready[1]);
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
-                          screen.c_str(), nullptr};
+    std::vector<const char*> argv = {"Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
+                                     screen.c_str()};
+    for (const auto& option : options) argv.push_back(option.c_str());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, ready[0]);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
+    const int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv.data()), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(ready[1]);
     std::string number;

@@ -18,8 +18,9 @@ namespace native_worker::testing {
 // what the sink left behind.
 class VirtualDisplay {
 public:
-    // Empty when Xvfb is missing or does not come up.
-    static std::unique_ptr<VirtualDisplay> start(int width, int height);
+    // Empty when Xvfb is missing or does not come up. `options` go to Xvfb
+    // as they are (e.g. "-extension", "DAMAGE" for a server without it).
+    static std::unique_ptr<VirtualDisplay> start(int width, int height, const std::vector<std::string>& options = {});
     ~VirtualDisplay();
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;

@@ -1,0 +1,35 @@
+#include "engine/gstreamer/capture_schedule.h"
+
+#include <algorithm>
+
+namespace native_worker::engine::gstreamer {
+
+CaptureSchedule::Step CaptureSchedule::step(Clock::time_point now) const {
+    if (changed_ && now >= grabDue()) return Step::grab;
+    return now >= resendDue() ? Step::resend : Step::wait;
+}
+
+CaptureSchedule::Clock::time_point CaptureSchedule::due() const {
+    return changed_ ? std::min(grabDue(), resendDue()) : resendDue();
+}
+
+CaptureSchedule::Clock::time_point CaptureSchedule::resendDue() const {
+    if (lastSent_ == Clock::time_point::max()) return lastSent_;
+    if (resendNow_) return Clock::time_point::min();
+    return lastSent_ + (settleLeft_ > 0 ? interval_ : refreshInterval);
+}
+
+void CaptureSchedule::grabbed(Clock::time_point now, bool delivered) {
+    changed_ = false;
+    lastGrab_ = now;
+    if (delivered) lastSent_ = now;
+}
+
+void CaptureSchedule::resent(Clock::time_point now) {
+    lastSent_ = now;
+    if (resendNow_) settleLeft_ = settleFrames;
+    else if (settleLeft_ > 0) --settleLeft_;
+    resendNow_ = false;
+}
+
+}  // namespace native_worker::engine::gstreamer

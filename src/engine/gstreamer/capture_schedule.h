@@ -1,0 +1,51 @@
+#pragma once
+
+#include <chrono>
+
+namespace native_worker::engine::gstreamer {
+
+// When the capture thread grabs the screen and when it hands on the frame it
+// keeps. A change is grabbed at once after a quiet spell, otherwise at the
+// end of the capture interval it falls in, so grabs never exceed the capture
+// rate. While nothing changes the kept frame goes out again once a second
+// only: a quiet screen costs little, yet a receiver's statistics keep moving.
+// A frame asked for (a key frame, a new receiver) goes out at once, and
+// a few more follow at the capture rate, so that the encoder sharpens what
+// the key frame's bit budget blurred.
+class CaptureSchedule {
+public:
+    using Clock = std::chrono::steady_clock;
+    enum class Step { wait, grab, resend };
+
+    static constexpr int settleFrames = 2;
+    static constexpr Clock::duration refreshInterval = std::chrono::seconds(1);
+
+    // The first grab is due at once.
+    explicit CaptureSchedule(Clock::duration interval) : interval_(interval) {}
+
+    // The screen changed (without damage reports: always).
+    void changed() { changed_ = true; }
+    void resendNow() { resendNow_ = true; }
+
+    Step step(Clock::time_point now) const;
+    // When step() stops answering wait, unless something changes before.
+    Clock::time_point due() const;
+
+    // `delivered`: something inside the captured area had changed.
+    void grabbed(Clock::time_point now, bool delivered);
+    void resent(Clock::time_point now);
+
+private:
+    Clock::time_point grabDue() const { return lastGrab_ + interval_; }
+    Clock::time_point resendDue() const;
+
+    const Clock::duration interval_;
+    bool changed_ = true;
+    bool resendNow_ = false;
+    int settleLeft_ = 0;
+    Clock::time_point lastGrab_{};
+    // Nothing is resent before the first grab has delivered a frame.
+    Clock::time_point lastSent_ = Clock::time_point::max();
+};
+
+}  // namespace native_worker::engine::gstreamer

@@ -1,0 +1,162 @@
+// The capture follows the screen: on a server that reports changes it grabs
+// them at once and hands on a quiet screen once a second; on one that cannot
+// report them it grabs at the capture rate, as it always did.
+
+#include "display_variable.h"
+#include "engine/gstreamer/capture_schedule.h"
+#include "engine/gstreamer/screen_capturer.h"
+#include "peer_pair.h"
+// GoogleTest first: Xlib defines None and Bool as macros.
+#include <gtest/gtest.h>
+
+#include "x11_test_display.h"
+
+#include <algorithm>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace native_worker::integration {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int spotX = 100;
+constexpr int spotY = 60;
+
+// When each frame came and how bright it was at the spot.
+class SpotWatcher final : public engine::VideoRenderer {
+public:
+    struct Seen {
+        Clock::time_point at;
+        int luma = 0;
+    };
+
+    void onFrame(const engine::VideoFrame* frame) override {
+        if (!frame) return;
+        const int luma = frame->dataY[spotY * frame->strideY + spotX];
+        std::lock_guard lock(mutex_);
+        seen_.push_back({Clock::now(), luma});
+    }
+
+    std::vector<Seen> seen() {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+    // The first frame after `since` showing the spot bright, or the limit passed.
+    std::optional<Clock::time_point> brightAfter(Clock::time_point since, std::chrono::milliseconds limit) {
+        for (const auto deadline = since + limit; Clock::now() < deadline; std::this_thread::sleep_for(5ms))
+            for (const auto& frame : seen())
+                if (frame.at >= since && frame.luma > 200) return frame.at;
+        return std::nullopt;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Seen> seen_;
+};
+
+// The engine capturing a display of its own, the spot dark.
+class CaptureOn {
+public:
+    explicit CaptureOn(const std::vector<std::string>& options)
+        : display_(testing::VirtualDisplay::start(640, 480, options)),
+          variable_(display_ ? display_->name() : std::string()) {
+        if (!display_ || !started_.factory) return;
+        const auto sources = started_.factory->desktopDevice()->screenSources();
+        if (sources->refresh(false, false) < 1) return;
+        capturer = started_.factory->desktopDevice()->createCapturer(sources->source(0), false);
+        track_ = started_.factory->createVideoTrack(
+            started_.factory->createDesktopSource(capturer, "desktop", started_.constraints), "desktop-video");
+        track_->addRenderer(&watcher);
+    }
+    ~CaptureOn() {
+        if (!capturer) return;
+        capturer->stop();
+        track_->removeRenderer(&watcher);
+    }
+    CaptureOn(const CaptureOn&) = delete;
+    CaptureOn& operator=(const CaptureOn&) = delete;
+
+    // Fills the spot with white; when the server had it.
+    Clock::time_point paintSpot() {
+        Display* connection = XOpenDisplay(display_->name().c_str());
+        GC gc = XCreateGC(connection, DefaultRootWindow(connection), 0, nullptr);
+        XSetForeground(connection, gc, 0xffffff);
+        XFillRectangle(connection, DefaultRootWindow(connection), gc, spotX - 4, spotY - 4, 8, 8);
+        XSync(connection, False);
+        const auto painted = Clock::now();
+        XFreeGC(connection, gc);
+        XCloseDisplay(connection);
+        return painted;
+    }
+
+    std::size_t framesBetween(Clock::time_point from, Clock::time_point to) {
+        const auto seen = watcher.seen();
+        return static_cast<std::size_t>(
+            std::count_if(seen.begin(), seen.end(), [&](const auto& frame) { return frame.at >= from && frame.at < to; }));
+    }
+
+    std::shared_ptr<engine::DesktopCapturer> capturer;
+    SpotWatcher watcher;
+
+private:
+    std::unique_ptr<testing::VirtualDisplay> display_;
+    DisplayVariable variable_;
+    StartedEngine started_;
+    std::shared_ptr<engine::VideoTrack> track_;
+};
+
+bool firstFrame(SpotWatcher& watcher) {
+    for (const auto deadline = Clock::now() + 5s; Clock::now() < deadline; std::this_thread::sleep_for(10ms))
+        if (!watcher.seen().empty()) return true;
+    return false;
+}
+
+TEST(DamageCapture, AQuietScreenGoesOutOnceASecondAndAChangeAtOnceWithWhatChanged) {
+    CaptureOn capture({});
+    ASSERT_TRUE(capture.capturer) << "no display or engine";
+    ASSERT_EQ(capture.capturer->start(30), engine::DesktopCapturer::StartResult::running);
+    ASSERT_TRUE(firstFrame(capture.watcher));
+    EXPECT_LT(capture.watcher.seen().front().luma, 100);
+    const auto quietFrom = Clock::now();
+    std::this_thread::sleep_for(2500ms);
+    const std::size_t quietFrames = capture.framesBetween(quietFrom, Clock::now());
+    EXPECT_GE(quietFrames, 2U);
+    EXPECT_LE(quietFrames, 3U);
+
+    // A frame asked for comes at once, and a couple more after it.
+    const auto asked = Clock::now();
+    std::dynamic_pointer_cast<engine::gstreamer::ScreenCapturer>(capture.capturer)->resendNow();
+    std::this_thread::sleep_for(500ms);
+    const auto resent = capture.watcher.seen();
+    const auto first = std::find_if(resent.begin(), resent.end(), [&](const auto& frame) { return frame.at >= asked; });
+    ASSERT_NE(first, resent.end()) << "nothing was resent";
+    EXPECT_LT(first->at - asked, 200ms);
+    EXPECT_EQ(capture.framesBetween(asked, Clock::now()), 1U + engine::gstreamer::CaptureSchedule::settleFrames);
+
+    // After a quiet spell a change does not wait for the next refresh, nor a capture interval's end.
+    const auto painted = capture.paintSpot();
+    const auto shown = capture.watcher.brightAfter(painted, 1s);
+    ASSERT_TRUE(shown) << "the change never showed";
+    EXPECT_LT(*shown - painted, 400ms);
+}
+
+TEST(DamageCapture, WithoutDamageReportsEveryFrameIsGrabbedAtTheCaptureRate) {
+    CaptureOn capture({"-extension", "DAMAGE"});
+    ASSERT_TRUE(capture.capturer) << "no display or engine";
+    ASSERT_EQ(capture.capturer->start(30), engine::DesktopCapturer::StartResult::running);
+    ASSERT_TRUE(firstFrame(capture.watcher));
+    const auto from = Clock::now();
+    std::this_thread::sleep_for(1s);
+    EXPECT_GE(capture.framesBetween(from, Clock::now()), 15U);
+    const auto painted = capture.paintSpot();
+    const auto shown = capture.watcher.brightAfter(painted, 1s);
+    ASSERT_TRUE(shown) << "the change never showed";
+    EXPECT_LT(*shown - painted, 400ms);
+}
+
+}  // namespace
+}  // namespace native_worker::integration

@@ -1,0 +1,175 @@
+// The screen capture's own rules, without a display: when it grabs and
+// resends, what it grabs, and how the kept picture takes in the parts.
+
+#include "engine/gstreamer/capture_schedule.h"
+#include "engine/gstreamer/changed_parts.h"
+#include "engine/gstreamer/kept_frame.h"
+
+#include <gst/gst.h>
+#include <gst/video/video.h>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace native_worker::engine::gstreamer {
+namespace {
+
+using namespace std::chrono_literals;
+using Step = CaptureSchedule::Step;
+using Clock = CaptureSchedule::Clock;
+using platform::Rect;
+
+constexpr auto interval = 40ms;
+
+// A schedule whose first grab has happened at `start`.
+struct Started {
+    Clock::time_point start = Clock::now();
+    CaptureSchedule schedule{interval};
+    Started() {
+        EXPECT_EQ(schedule.step(start), Step::grab);
+        schedule.grabbed(start, true);
+    }
+};
+
+TEST(CaptureSchedule, AChangeAfterAQuietSpellIsGrabbedAtOnceAndGrabsKeepTheRate) {
+    Started run;
+    auto& schedule = run.schedule;
+    EXPECT_EQ(schedule.step(run.start + 500ms), Step::wait);
+    schedule.changed();
+    EXPECT_EQ(schedule.step(run.start + 500ms), Step::grab);
+    schedule.grabbed(run.start + 500ms, true);
+    // A change right after a grab waits for the end of its interval.
+    schedule.changed();
+    EXPECT_EQ(schedule.step(run.start + 510ms), Step::wait);
+    EXPECT_EQ(schedule.due(), run.start + 540ms);
+    EXPECT_EQ(schedule.step(run.start + 540ms), Step::grab);
+    // A grab that found nothing inside the area sends nothing, and counts as no change.
+    schedule.grabbed(run.start + 540ms, false);
+    EXPECT_EQ(schedule.due(), run.start + 1500ms);
+}
+
+TEST(CaptureSchedule, AQuietScreenResendsOnceASecondAndAnAskedForFrameAtOnceWithAFewAfterIt) {
+    Started run;
+    auto& schedule = run.schedule;
+    EXPECT_EQ(schedule.step(run.start + 999ms), Step::wait);
+    EXPECT_EQ(schedule.step(run.start + 1s), Step::resend);
+    schedule.resent(run.start + 1s);
+    EXPECT_EQ(schedule.due(), run.start + 2s);
+
+    schedule.resendNow();
+    const auto asked = run.start + 1200ms;
+    EXPECT_EQ(schedule.step(asked), Step::resend);
+    schedule.resent(asked);
+    auto at = asked;
+    for (int frame = 0; frame < CaptureSchedule::settleFrames; ++frame) {
+        EXPECT_EQ(schedule.due(), at + interval) << frame;
+        at += interval;
+        EXPECT_EQ(schedule.step(at), Step::resend);
+        schedule.resent(at);
+    }
+    EXPECT_EQ(schedule.due(), at + 1s);
+}
+
+TEST(CaptureSchedule, NothingIsResentBeforeTheFirstGrab) {
+    CaptureSchedule schedule(interval);
+    schedule.resendNow();
+    const auto now = Clock::now();
+    EXPECT_EQ(schedule.step(now), Step::grab);
+    schedule.grabbed(now, true);
+    EXPECT_EQ(schedule.step(now), Step::resend);
+}
+
+TEST(ChangedParts, AreMovedIntoTheAreaClippedAndGrownToWholeBlocks) {
+    const Rect area{100, 50, 100 + 640, 50 + 360};
+    EXPECT_EQ(changedParts({{110, 60, 111, 61}}, area), (std::vector<Rect>{{0, 0, 16, 16}}));
+    EXPECT_EQ(changedParts({{117, 67, 150, 82}}, area), (std::vector<Rect>{{16, 16, 64, 32}}));
+    // Beyond the area: clipped, or dropped when nothing is left.
+    EXPECT_EQ(changedParts({{0, 0, 105, 55}, {700, 400, 900, 500}}, area),
+              (std::vector<Rect>{{0, 0, 16, 16}, {592, 336, 640, 360}}));
+    EXPECT_TRUE(changedParts({{0, 0, 100, 500}, {740, 0, 800, 10}}, area).empty());
+}
+
+TEST(ChangedParts, ManySmallChangesBecomeTheRectangleAroundThem) {
+    std::vector<Rect> changes;
+    for (int i = 0; i < 9; ++i) changes.push_back({40 * i, 30 * i, 40 * i + 5, 30 * i + 5});
+    EXPECT_EQ(changedParts(changes, {0, 0, 1000, 1000}), (std::vector<Rect>{{0, 0, 336, 256}}));
+    changes.pop_back();
+    EXPECT_EQ(changedParts(changes, {0, 0, 1000, 1000}).size(), 8U);
+}
+
+// A BGRx picture, rows padded beyond the width.
+struct Picture {
+    static constexpr int width = 320;
+    static constexpr int height = 176;
+    static constexpr int stride = width * 4 + 64;
+    std::vector<std::uint8_t> pixels = std::vector<std::uint8_t>(stride * height);
+
+    void scramble(const Rect& part, std::mt19937& random) {
+        for (int y = part.top; y < part.bottom; ++y)
+            for (int x = part.left * 4; x < part.right * 4; ++x) pixels[y * stride + x] = static_cast<std::uint8_t>(random());
+    }
+    // The part's pixels as a grab returns them: rows of its own width.
+    std::vector<std::uint8_t> grab(const Rect& part) const {
+        std::vector<std::uint8_t> copy;
+        for (int y = part.top; y < part.bottom; ++y)
+            copy.insert(copy.end(), pixels.begin() + y * stride + part.left * 4,
+                        pixels.begin() + y * stride + part.right * 4);
+        return copy;
+    }
+};
+
+constexpr Rect whole{0, 0, Picture::width, Picture::height};
+
+void keep(KeptFrame& frame, const Picture& picture, const Rect& part) {
+    const Rect grabbed = frame.grabFor(part);
+    frame.keep(part, grabbed, picture.grab(grabbed).data(), (grabbed.right - grabbed.left) * 4);
+}
+
+std::vector<std::uint8_t> bytesOf(GstSample* sample) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    EXPECT_TRUE(gst_buffer_map(buffer, &map, GST_MAP_READ));
+    std::vector<std::uint8_t> bytes(map.data, map.data + map.size);
+    gst_buffer_unmap(buffer, &map);
+    gst_sample_unref(sample);
+    return bytes;
+}
+
+std::vector<std::uint8_t> wholeConversion(const Picture& picture) {
+    KeptFrame frame(GST_VIDEO_FORMAT_BGRx, Picture::width, Picture::height, 30);
+    keep(frame, picture, whole);
+    return bytesOf(frame.sample());
+}
+
+TEST(KeptFrame, TakingInTheChangedPartsEqualsConvertingTheWholeScreenAndHeldFramesStayAsTheyWere) {
+    gst_init(nullptr, nullptr);
+    std::mt19937 random(7);
+    Picture picture;
+    picture.scramble(whole, random);
+    KeptFrame frame(GST_VIDEO_FORMAT_BGRx, Picture::width, Picture::height, 30);
+    keep(frame, picture, whole);
+    for (int round = 0; round < 30; ++round) {
+        SCOPED_TRACE(round);
+        GstSample* held = frame.sample();
+        const auto before = bytesOf(gst_sample_ref(held));
+        // The screen changes at random places, corners included, and nowhere else.
+        std::vector<Rect> changes{{0, 0, 1, 1}, {whole.right - 1, whole.bottom - 1, whole.right, whole.bottom}};
+        if (round > 0) {
+            changes.clear();
+            for (int i = 0; i < 3; ++i) {
+                const int left = static_cast<int>(random() % Picture::width);
+                const int top = static_cast<int>(random() % Picture::height);
+                changes.push_back({left, top, std::min(whole.right, left + 1 + static_cast<int>(random() % 100)),
+                                   std::min(whole.bottom, top + 1 + static_cast<int>(random() % 60))});
+            }
+        }
+        for (const Rect& change : changes) picture.scramble(change, random);
+        for (const Rect& part : changedParts(changes, whole)) keep(frame, picture, part);
+        EXPECT_TRUE(bytesOf(frame.sample()) == wholeConversion(picture));
+        EXPECT_TRUE(bytesOf(held) == before);
+    }
+}
+
+}  // namespace
+}  // namespace native_worker::engine::gstreamer
