@@ -67,6 +67,14 @@ void VirtualDisplay::kill() {
     pid_ = 0;
 }
 
+void VirtualDisplay::stall() {
+    if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void VirtualDisplay::resume() {
+    if (pid_ > 0) ::kill(pid_, SIGCONT);
+}
+
 // Xlib's own XKB keymap cache now and then misses a mapping change that
 // follows another closely, so the client reads the core keymap, as core
 // clients and toolkits that reload the whole map on each change see it.

@@ -27,6 +27,9 @@ public:
     const std::string& name() const { return name_; }
     // Ends the server now, as a crash would.
     void kill();
+    // Stops the server and lets it go on, as a stall or a long grab would.
+    void stall();
+    void resume();
 
 private:
     VirtualDisplay(int pid, std::string name) : pid_(pid), name_(std::move(name)) {}

@@ -36,7 +36,10 @@ std::deque<std::string> LineOutput::rest() {
     return std::exchange(lines_, {});
 }
 
-SessionHarness::SessionHarness(scripted::Script script) : engine(std::move(script)) {}
+SessionHarness::SessionHarness(scripted::Script script) : SessionHarness(std::move(script), {displays, input, sink}) {}
+
+SessionHarness::SessionHarness(scripted::Script script, SystemServices system)
+    : engine(std::move(script)), session_(writer_, {engine, system.displays, system.input, system.sink, clock}) {}
 
 SessionHarness::~SessionHarness() {
     if (!closed_) close();
