@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 extern char** environ;
@@ -73,6 +74,45 @@ void VirtualDisplay::stall() {
 
 void VirtualDisplay::resume() {
     if (pid_ > 0) ::kill(pid_, SIGCONT);
+}
+
+DesktopProbe::DesktopProbe() : display_(XOpenDisplay(nullptr)) {}
+
+DesktopProbe::~DesktopProbe() {
+    if (display_) XCloseDisplay(display_);
+}
+
+std::vector<unsigned long> DesktopProbe::keymap() {
+    int lowest = 0;
+    int highest = 0;
+    XDisplayKeycodes(display_, &lowest, &highest);
+    int perKeycode = 0;
+    KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(lowest), highest - lowest + 1, &perKeycode);
+    std::vector<unsigned long> all(map, map + (highest - lowest + 1) * perKeycode);
+    XFree(map);
+    XModifierKeymap* modifiers = XGetModifierMapping(display_);
+    all.insert(all.end(), modifiers->modifiermap, modifiers->modifiermap + 8 * modifiers->max_keypermod);
+    XFreeModifiermap(modifiers);
+    return all;
+}
+
+bool DesktopProbe::anyKeyDown() {
+    char keys[32];
+    XQueryKeymap(display_, keys);
+    return std::any_of(keys, keys + 32, [](char bits) { return bits != 0; });
+}
+
+unsigned int DesktopProbe::buttons() {
+    Window root = 0;
+    Window child = 0;
+    int x = 0;
+    unsigned int mask = 0;
+    XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &x, &x, &x, &x, &mask);
+    return mask;
+}
+
+bool DesktopProbe::holdsAnything() {
+    return anyKeyDown() || (buttons() & (Button1Mask | Button2Mask | Button3Mask)) != 0;
 }
 
 // Xlib's own XKB keymap cache now and then misses a mapping change that

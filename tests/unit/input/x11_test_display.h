@@ -38,6 +38,30 @@ private:
     std::string name_;
 };
 
+// A client's view of the server: what it holds down and how keys are
+// mapped, to compare with what a sink leaves behind.
+class DesktopProbe {
+public:
+    // On the display named by DISPLAY; connected() tells whether it opened.
+    DesktopProbe();
+    ~DesktopProbe();
+    DesktopProbe(const DesktopProbe&) = delete;
+    DesktopProbe& operator=(const DesktopProbe&) = delete;
+
+    bool connected() const { return display_ != nullptr; }
+    Display* display() const { return display_; }
+    // The whole keyboard map, then the modifier map.
+    std::vector<unsigned long> keymap();
+    bool anyKeyDown();
+    // The pointer's button mask.
+    unsigned int buttons();
+    // Any key, or one of the three buttons, down.
+    bool holdsAnything();
+
+private:
+    Display* display_;
+};
+
 // What a client window saw of one key event.
 struct KeySeen {
     bool press = false;
