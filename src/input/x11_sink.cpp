@@ -3,6 +3,7 @@
 #include "input/scan_codes.h"
 #include "input/x11_keymap_record.h"
 #include "input/x11_spare_keys.h"
+#include "platform/posix/last_rites.h"
 #include "platform/posix/x11_connection.h"
 
 #include <X11/Xlib.h>
@@ -23,6 +24,9 @@ namespace {
 
 using native_worker::platform::X11Connection;
 using native_worker::platform::X11ErrorTrap;
+
+// How long the last rites wait for a delivery under way before they act beside it.
+constexpr auto deliveryWait = std::chrono::milliseconds(250);
 
 constexpr std::uint16_t firstFunctionVirtualKey = 0x70;  // F1
 constexpr std::uint16_t lastFunctionVirtualKey = 0x87;   // F24
@@ -64,7 +68,9 @@ KeySym keysymOfVirtualKey(std::uint16_t virtualKey) {
 
 }  // namespace
 
-class X11Sink::Connection {
+// Also the process's last rites: a process that ends at once releases what
+// the sink holds and gives back what it lent, from a connection of its own.
+class X11Sink::Connection final : public native_worker::platform::LastRites {
 public:
     static std::unique_ptr<Connection> open() {
         auto connection = X11Connection::open();
@@ -78,6 +84,7 @@ public:
     }
 
     ~Connection() {
+        native_worker::platform::withdrawLastRites(*this);
         restorer_.request_stop();
         restorer_.join();
         if (connection_->lost()) return;
@@ -122,13 +129,26 @@ public:
         return connection_->lost();
     }
 
+    // Keeps the sink's threads from sending more, unless one is stuck on the
+    // server; the process ends holding the lock.
+    void perform() noexcept override {
+        static_cast<void>(mutex_.try_lock_for(deliveryWait));
+        const auto own = X11Connection::open();
+        if (!own) return;
+        KeymapRecord record(*own);
+        record.disown(record_.owner());
+        record.restoreLeftovers();
+    }
+
 private:
     explicit Connection(std::unique_ptr<X11Connection> connection)
         : connection_(std::move(connection)),
           display_(connection_->display()),
           record_(*connection_),
           spares_(display_, record_),
-          restorer_([this](std::stop_token stop) { restoreWhenIdle(stop); }) {}
+          restorer_([this](std::stop_token stop) { restoreWhenIdle(stop); }) {
+        native_worker::platform::enlistLastRites(*this);
+    }
 
     // Borrowed keycodes go back as soon as typing pauses, not when the sink
     // closes: the worker may end without closing it, and meanwhile a real
@@ -282,7 +302,7 @@ private:
     std::int64_t wheelRemainderX_ = 0;
     std::int64_t wheelRemainderY_ = 0;
     // Guards the display, the record and the spares, which the restorer also uses.
-    std::mutex mutex_;
+    std::timed_mutex mutex_;
     std::condition_variable_any wake_;
     bool restorerIdle_ = false;
     std::jthread restorer_;
