@@ -2,9 +2,11 @@
 # Installs the Debian packages one use of the project needs, and no more.
 # Quick and silent when everything is already there.
 #
-# usage: install-deps.sh [--tests] [--fuzz] [--bench] [--windows]
+# usage: install-deps.sh [--webhost] [--tests] [--fuzz] [--bench] [--windows]
 #   (none)     build and run the worker (the self-test on a virtual display)
-#   --tests    also the test suite, the browser test's driver included
+#   --webhost  also the reference host application (webhost/) and a terminal
+#              to show on a virtual display
+#   --tests    also the test suite, the browser tests' drivers included
 #   --fuzz     also the libFuzzer targets (clang and its sanitizer runtime)
 #   --bench    also the benchmarks (network namespaces, shaping, packet loss)
 #   --windows  only the cross toolchain and Wine of scripts/windows-tests.sh
@@ -24,10 +26,11 @@ run_packages=(
 test_packages=(
   libgtest-dev libgmock-dev
   # tools the tests use to shape and look at the display, and to isolate the network
-  x11-xserver-utils xdotool iproute2 util-linux
+  x11-xserver-utils xdotool iproute2 util-linux iputils-ping
   # the browser that plays the remote controller, and its driver's runtime
   chromium nodejs
 )
+webhost_packages=(nodejs xterm)
 fuzz_packages=(clang libclang-rt-14-dev)
 bench_packages=(libbenchmark-dev gstreamer1.0-tools iproute2 nftables iputils-ping)
 windows_packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
@@ -55,26 +58,31 @@ install_missing_packages() {
   apt-get install -y -qq "${missing[@]}" </dev/null >/dev/null
 }
 
-# The browser test's driver, pinned by its lock file. Debian's nodejs has no
-# npm of its own; a Node.js that brings one (NodeSource) clashes with Debian's
-# npm package, so that is installed only when no npm is there at all.
-install_browser_driver() {
-  local installed=tests/e2e/browser/node_modules/playwright-core/package.json
-  # An earlier checkout may have left another version behind.
-  if [[ -f $installed ]] && node -e '
-    const [installed, wanted] = process.argv.slice(1).map((file) => require(require("path").resolve(file)));
-    process.exit(installed.version === wanted.dependencies["playwright-core"] ? 0 : 1);' \
-    "$installed" tests/e2e/browser/package.json; then
-    return 0
-  fi
+# The npm packages of a folder, as its lock file pins them ("all", or only
+# what it needs to run: "production"); again only when the lock file changed.
+# Debian's nodejs has no npm of its own; a Node.js that brings one (NodeSource)
+# clashes with Debian's npm package, so that is installed only when no npm is
+# there at all.
+install_node_packages() {
+  local folder=$1 wanted=$2 stamp=$1/node_modules/.installed-lock installed=
+  local lock
+  lock=$(sha256sum <"$folder/package-lock.json")
+  [[ -f $stamp ]] && installed=$(<"$stamp")
+  # Everything installed serves a production use as well.
+  [[ $installed == "$wanted $lock" || $installed == "all $lock" ]] && return 0
   command -v npm >/dev/null || install_missing_packages npm
-  (cd tests/e2e/browser && npm ci --no-audit --no-fund --loglevel=error)
+  local omit=()
+  [[ $wanted == production ]] && omit=(--omit=dev)
+  (cd "$folder" && npm ci "${omit[@]}" --no-audit --no-fund --loglevel=error)
+  echo "$wanted $lock" >"$stamp"
 }
 
 want_tests=false
+want_webhost=false
 packages=("${run_packages[@]}")
 for option in "$@"; do
   case $option in
+    --webhost) want_webhost=true; packages+=("${webhost_packages[@]}") ;;
     --tests) want_tests=true; packages+=("${test_packages[@]}") ;;
     --fuzz) packages+=("${fuzz_packages[@]}") ;;
     --bench) packages+=("${bench_packages[@]}") ;;
@@ -84,5 +92,8 @@ for option in "$@"; do
 done
 install_missing_packages "${packages[@]}"
 if $want_tests; then
-  install_browser_driver
+  install_node_packages tests/e2e/browser all
+  install_node_packages webhost all
+elif $want_webhost; then
+  install_node_packages webhost production
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command with a usable X display: the current one when DISPLAY works,
-# otherwise a private Xvfb that is killed afterwards whatever happens.
-# Exits with the command's exit code.
+# otherwise a private Xvfb (KELVARN_XVFB_SCREEN, 1920x1080x24 by default)
+# that is killed afterwards whatever happens; the command then finds its
+# name in KELVARN_VIRTUAL_DISPLAY too. Exits with the command's exit code.
 set -uo pipefail
 
 if (($# == 0)); then
@@ -31,7 +32,7 @@ trap 'exit 143' TERM
 # would recentre the pointer and drop keymap changes between test clients.
 start_server() {
   local number=$1 owner
-  Xvfb ":$number" -screen 0 1920x1080x24 -noreset -nolisten tcp >"$log" 2>&1 &
+  Xvfb ":$number" -screen 0 "${KELVARN_XVFB_SCREEN:-1920x1080x24}" -noreset -nolisten tcp >"$log" 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do
     # The lock file names the server that owns the number: a server started at
@@ -70,7 +71,7 @@ fi
 
 # In the background so signals reach this script at once; stdin stays the
 # caller's rather than the /dev/null a background job would get.
-DISPLAY=$display "$@" <&0 &
+DISPLAY=$display KELVARN_VIRTUAL_DISPLAY=$display "$@" <&0 &
 child=$!
 trap 'kill -TERM "$child" 2>/dev/null' INT TERM
 while kill -0 "$child" 2>/dev/null; do

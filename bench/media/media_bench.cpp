@@ -5,10 +5,12 @@
 //             and encode (the floor); and the host's resident memory
 //   latency   paint-to-decode time of a frame number on the screen, through an
 //             in-process host and controller on the real engine
-// usage: media_bench [loopback|stream|latency]... [--runs N] [--seconds S]
+//   network   a host and a controller worker over a shaped, lossy path (root)
+// usage: media_bench [loopback|stream|latency|network]... [--runs N] [--seconds S]
 
 #include "latency_bench.h"
 #include "moving_desktop.h"
+#include "network_bench.h"
 #include "process_usage.h"
 #include "session_party.h"
 #include "x11_test_display.h"
@@ -87,29 +89,13 @@ std::optional<WorkerFigures> streamWorker(const std::string& display, int fps, d
     WorkerParty host("host", display);
     const auto hostPid = newestChild("kelvarn-remote-native");
     WorkerParty controller("controller", display);
-    const auto relay = [&](const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    const auto relay = [&](const std::function<bool()>& done, std::chrono::milliseconds limit) {
         return e2e::relayUntil(host, controller, done, limit);
     };
-    host.command("peer.create", {{"role", "host"}, {"iceServers", json::array()}, {"capture", {{"fps", fps}}}});
-    controller.command("peer.create", {{"role", "controller"}, {"iceServers", json::array()}});
-    if (!hostPid || !relay([&] { return host.last("peer.created") && controller.last("peer.created"); }))
+    if (!hostPid || !e2e::connectWorkers(host, controller,
+                                         {{"role", "host"}, {"iceServers", json::array()}, {"capture", {{"fps", fps}}}},
+                                         {{"role", "controller"}, {"iceServers", json::array()}}))
         return std::nullopt;
-    const std::string offer = host.command("peer.offer");
-    if (!relay([&] { return host.answerTo(offer, "peer.description").has_value(); })) return std::nullopt;
-    const std::string applied = controller.command(
-        "peer.setDescription",
-        {{"descriptionType", "offer"}, {"sdp", (*host.answerTo(offer, "peer.description"))["sdp"]}});
-    if (!relay([&] { return controller.answerTo(applied, "peer.descriptionApplied").has_value(); }))
-        return std::nullopt;
-    const std::string answer = controller.command("peer.answer");
-    if (!relay([&] { return controller.answerTo(answer, "peer.description").has_value(); })) return std::nullopt;
-    host.command("peer.setDescription",
-                 {{"descriptionType", "answer"}, {"sdp", (*controller.answerTo(answer, "peer.description"))["sdp"]}});
-    const auto decoding = [&] {
-        const auto media = controller.lastMedia();
-        return media && (*media)["decodedFrames"].get<std::uint64_t>() > 0;
-    };
-    if (!relay(decoding)) return std::nullopt;
     // Past start-up and the first key frames.
     relay([] { return false; }, 2s);
     const std::uint64_t framesBefore = encodedFrames(host);
@@ -185,8 +171,9 @@ int main(int argc, char** argv) {
         if (part == "loopback") native_worker::bench::loopback(runs);
         else if (part == "stream") native_worker::bench::stream(seconds);
         else if (part == "latency") native_worker::bench::latency(seconds);
+        else if (part == "network") native_worker::bench::network(seconds);
         else {
-            std::fprintf(stderr, "usage: media_bench [loopback|stream|latency]... [--runs N] [--seconds S]\n");
+            std::fprintf(stderr, "usage: media_bench [loopback|stream|latency|network]... [--runs N] [--seconds S]\n");
             return 2;
         }
     }

@@ -6,8 +6,8 @@
 
 namespace native_worker::bench {
 
-MovingDesktop::MovingDesktop(const std::string& display) {
-    painter_ = std::thread([this, display] { paint(display); });
+MovingDesktop::MovingDesktop(const std::string& display, Detail detail) {
+    painter_ = std::thread([this, display, detail] { paint(display, detail); });
     while (!started_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
@@ -16,7 +16,7 @@ MovingDesktop::~MovingDesktop() {
     if (painter_.joinable()) painter_.join();
 }
 
-void MovingDesktop::paint(const std::string& name) {
+void MovingDesktop::paint(const std::string& name, Detail detail) {
     Display* display = XOpenDisplay(name.c_str());
     if (!display) {
         started_ = true;
@@ -42,6 +42,7 @@ void MovingDesktop::paint(const std::string& name) {
     auto next = std::chrono::steady_clock::now();
     int x = 0;
     int step = 8;
+    unsigned long long random = 1;
     for (unsigned frame = 0; !stop_; ++frame) {
         stripes(x, side + 32);
         x += step;
@@ -52,6 +53,12 @@ void MovingDesktop::paint(const std::string& name) {
         XSetForeground(display, gc, 0xff0000UL + ((frame * 4) % 256) * 0x100UL);
         XFillRectangle(display, root, gc, x, (height - side) / 2, static_cast<unsigned>(side),
                        static_cast<unsigned>(side));
+        for (int block = 0; detail == Detail::detailed && block < 400; ++block) {
+            random = random * 6364136223846793005ULL + 1442695040888963407ULL;
+            XSetForeground(display, gc, static_cast<unsigned long>(random >> 40));
+            XFillRectangle(display, root, gc, static_cast<int>((random >> 8) % static_cast<unsigned>(width)),
+                           static_cast<int>((random >> 24) % static_cast<unsigned>(height)), 6, 10);
+        }
         XSync(display, False);
         next += period;
         std::this_thread::sleep_until(next);

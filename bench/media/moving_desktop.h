@@ -8,10 +8,13 @@ namespace native_worker::bench {
 
 // Keeps an X screen busy the way a desktop in use is: a large rectangle
 // that moves across a patterned background, repainted 60 times a second on a
-// connection of its own, so every captured frame differs from the last.
+// connection of its own, so every captured frame differs from the last. A
+// detailed desktop also scatters small changing blocks everywhere (like text
+// scrolling in many windows), which no encoder can squeeze into a few bits.
 class MovingDesktop {
 public:
-    explicit MovingDesktop(const std::string& display);
+    enum class Detail { plain, detailed };
+    explicit MovingDesktop(const std::string& display, Detail detail = Detail::plain);
     ~MovingDesktop();
     MovingDesktop(const MovingDesktop&) = delete;
     MovingDesktop& operator=(const MovingDesktop&) = delete;
@@ -19,7 +22,7 @@ public:
     bool running() const { return painter_.joinable(); }
 
 private:
-    void paint(const std::string& display);
+    void paint(const std::string& display, Detail detail);
 
     std::atomic<bool> stop_{false};
     std::atomic<bool> started_{false};

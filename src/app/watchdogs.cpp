@@ -1,7 +1,6 @@
 #include "app/watchdogs.h"
 
 #include "platform/process.h"
-#include "transport/monotonic_time.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,10 +15,10 @@ constexpr char hardTimeoutLine[] =
 
 }  // namespace
 
-ServeWatchdog::ServeWatchdog() : deadline_(monotonicMilliseconds() + passAllowanceMs) {
+ServeWatchdog::ServeWatchdog(Now now) : now_(now), deadline_(now() + passAllowanceMs) {
     thread_ = std::thread([this] {
         while (!stopRequested_.load()) {
-            if (monotonicMilliseconds() >= deadline_.load()) platform::exitImmediately(3);
+            if (now_() >= deadline_.load()) platform::exitImmediately(3);
             std::this_thread::sleep_for(servePollPeriod);
         }
     });
@@ -30,7 +29,7 @@ ServeWatchdog::~ServeWatchdog() {
 }
 
 void ServeWatchdog::feed(std::int64_t allowanceMs) {
-    deadline_.store(monotonicMilliseconds() + allowanceMs);
+    deadline_.store(now_() + allowanceMs);
 }
 
 void ServeWatchdog::stop() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transport/monotonic_time.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -13,8 +15,10 @@ class ServeWatchdog {
 public:
     static constexpr std::int64_t passAllowanceMs = 15000;
     static constexpr std::int64_t shutdownAllowanceMs = 5000;
+    // Milliseconds on the monotonic clock; a test's own lets it reach a deadline without waiting for it.
+    using Now = std::int64_t (*)();
 
-    ServeWatchdog();
+    explicit ServeWatchdog(Now now = monotonicMilliseconds);
     ~ServeWatchdog();
     ServeWatchdog(const ServeWatchdog&) = delete;
     ServeWatchdog& operator=(const ServeWatchdog&) = delete;
@@ -24,6 +28,7 @@ public:
     void stop();
 
 private:
+    const Now now_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<std::int64_t> deadline_;
     std::thread thread_;

@@ -29,9 +29,13 @@ void Party::write(const json& message) {
 
 namespace {
 
-harness::LaunchOptions serve(std::string_view display) {
+harness::LaunchOptions serve(std::string_view display, const std::vector<std::string>& launcher) {
     harness::LaunchOptions options;
-    options.arguments = {"--serve"};
+    if (!launcher.empty()) {
+        options.arguments.assign(launcher.begin() + 1, launcher.end());
+        options.arguments.push_back(KELVARN_PRODUCT_WORKER);
+    }
+    options.arguments.push_back("--serve");
     options.environment = {{"DISPLAY", std::string(display)}};
     return options;
 }
@@ -45,8 +49,9 @@ std::string freshSessionId() {
 
 }  // namespace
 
-WorkerParty::WorkerParty(std::string name, std::string_view display)
-    : Party(KELVARN_PRODUCT_WORKER, serve(display)), name_(std::move(name)) {
+WorkerParty::WorkerParty(std::string name, std::string_view display, const std::vector<std::string>& launcher)
+    : Party(launcher.empty() ? KELVARN_PRODUCT_WORKER : launcher.front(), serve(display, launcher)),
+      name_(std::move(name)) {
     sessionId_ = freshSessionId();
 }
 
@@ -98,6 +103,28 @@ std::string describe(const Party& party) {
         text += '\n';
     }
     return text;
+}
+
+bool connectWorkers(WorkerParty& host, WorkerParty& controller, const json& hostCreate, const json& controllerCreate,
+                    std::chrono::milliseconds stepLimit) {
+    const auto relay = [&](const std::function<bool()>& done) { return relayUntil(host, controller, done, stepLimit); };
+    host.command("peer.create", hostCreate);
+    controller.command("peer.create", controllerCreate);
+    if (!relay([&] { return host.last("peer.created") && controller.last("peer.created"); })) return false;
+    const std::string offer = host.command("peer.offer");
+    if (!relay([&] { return host.answerTo(offer, "peer.description").has_value(); })) return false;
+    const std::string applied = controller.command(
+        "peer.setDescription",
+        {{"descriptionType", "offer"}, {"sdp", (*host.answerTo(offer, "peer.description"))["sdp"]}});
+    if (!relay([&] { return controller.answerTo(applied, "peer.descriptionApplied").has_value(); })) return false;
+    const std::string answer = controller.command("peer.answer");
+    if (!relay([&] { return controller.answerTo(answer, "peer.description").has_value(); })) return false;
+    host.command("peer.setDescription",
+                 {{"descriptionType", "answer"}, {"sdp", (*controller.answerTo(answer, "peer.description"))["sdp"]}});
+    return relay([&] {
+        const auto media = controller.lastMedia();
+        return media && (*media)["decodedFrames"].get<std::uint64_t>() > 0;
+    });
 }
 
 }  // namespace native_worker::e2e

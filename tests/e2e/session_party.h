@@ -49,10 +49,11 @@ private:
     std::vector<json> received_;
 };
 
-// kelvarn-remote-native --serve with its own session identity.
+// kelvarn-remote-native --serve with its own session identity; `launcher`
+// (a command and its arguments, e.g. "ip netns exec NS") runs it elsewhere.
 class WorkerParty final : public Party {
 public:
-    WorkerParty(std::string name, std::string_view display);
+    WorkerParty(std::string name, std::string_view display, const std::vector<std::string>& launcher = {});
 
     // A command with the full envelope and a request id never used before; returns the id.
     std::string command(std::string_view type, json fields = json::object());
@@ -76,5 +77,10 @@ private:
 bool relayUntil(Party& first, Party& second, const std::function<bool()>& done, std::chrono::milliseconds limit);
 
 std::string describe(const Party& party);
+
+// A host application's whole exchange between a host and a controller worker,
+// from peer.create to the first decoded frame; false when a step did not come.
+bool connectWorkers(WorkerParty& host, WorkerParty& controller, const json& hostCreate, const json& controllerCreate,
+                    std::chrono::milliseconds stepLimit = 20s);
 
 }  // namespace native_worker::e2e

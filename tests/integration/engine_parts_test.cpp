@@ -152,7 +152,7 @@ TEST(Statistics, SendingSideReportsItsEncoderAndCodec) {
                       G_TYPE_UINT64, G_GUINT64_CONSTANT(5000000000), nullptr);
     add(stats.get(), outbound);
 
-    const auto reports = statsReports(*stats, {42, "video/H264"});
+    const auto reports = statsReports(*stats, {.framesEncoded = 42, .sentVideoMimeType = "video/H264"});
     ASSERT_EQ(reports.size(), 2U);
     EXPECT_EQ(reports[0].type, "codec");
     EXPECT_EQ(reports[1].type, "outbound-rtp");
@@ -172,10 +172,20 @@ TEST(Statistics, ReceivingSideGetsTheNegotiatedCodec) {
     GstStructure* inbound = entry(GST_WEBRTC_STATS_INBOUND_RTP, "rtp-in");
     gst_structure_set(inbound, "kind", G_TYPE_STRING, "video", "codec-id", G_TYPE_STRING, "unknown", nullptr);
     add(stats.get(), inbound);
-    const Stats built = buildStats(statsReports(*stats, {std::nullopt, "video/H264"}), false);
+    const Stats built = buildStats(statsReports(*stats, {.videoMimeType = "video/H264"}), false);
     EXPECT_EQ(built.encodedFrames, 0U);
     EXPECT_EQ(built.codec, "video/H264");
     EXPECT_EQ(buildStats(statsReports(*stats, {}), false).codec, "");
+}
+
+// webrtcbin forgets a stream a few seconds after its last packet (a still screen).
+TEST(Statistics, FiguresOutliveTheStreamEntries) {
+    gst_init(nullptr, nullptr);
+    const StructureRef none(gst_structure_new_empty("application/x-webrtc-stats"));
+    const Stats sent = buildStats(statsReports(*none, {.framesEncoded = 1234, .sentVideoMimeType = "video/H264"}), true);
+    EXPECT_EQ(sent.encodedFrames, 1234U);
+    EXPECT_EQ(sent.codec, "video/H264");
+    EXPECT_EQ(buildStats(statsReports(*none, {.videoMimeType = "video/H264"}), false).codec, "video/H264");
 }
 
 TEST(Operations, EachEndsInOneCallbackOnTheQueue) {

@@ -64,6 +64,7 @@ TEST(Negotiation, TheHostsWholeExchange) {
     auto more = worker.linesUntil(connected);
     lines.insert(lines.end(), more.begin(), more.end());
     more = worker.linesUntil(media);
+    ASSERT_TRUE(contains(more, media)) << "no peer.media with the host's counts";
     lines.insert(lines.end(), more.begin(), more.end());
 
     worker.send(candidateCommand("k3", 3));

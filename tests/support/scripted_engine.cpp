@@ -490,13 +490,15 @@ void ScriptedPeerConnection::emitState(engine::PeerConnectionState state) {
 }
 
 void ScriptedPeerConnection::connected() {
-    for (const auto state : engine_.script().statesWhenConnected) {
-        {
-            std::lock_guard lock(mutex_);
-            state_ = state;
-        }
-        notify([state](engine::PeerConnectionObserver& target) { target.onConnectionState(state); });
+    const auto& states = engine_.script().statesWhenConnected;
+    // One engine step: a poll from another thread sees the state before it or
+    // the last one, never one in between.
+    if (!states.empty()) {
+        std::lock_guard lock(mutex_);
+        state_ = states.back();
     }
+    for (const auto state : states)
+        notify([state](engine::PeerConnectionObserver& target) { target.onConnectionState(state); });
     std::vector<std::shared_ptr<ScriptedDataChannel>> channels;
     {
         std::lock_guard lock(mutex_);

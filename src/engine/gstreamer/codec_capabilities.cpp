@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace native_worker::engine::gstreamer {
@@ -90,6 +91,10 @@ CapsRef codecPreferenceCaps(const std::vector<RtpCodecCapability>& codecs, std::
         addFmtpFields(structure, codec.sdpFmtpLine);
         gst_structure_set(structure, "packetization-mode", G_TYPE_STRING, "1", "profile-level-id", G_TYPE_STRING,
                           profileLevelId(width, height).c_str(), "rtcp-fb-nack-pli", G_TYPE_BOOLEAN, TRUE, nullptr);
+        // webrtcbin offers the payloader's header extensions only once caps
+        // have flowed; the offer is made before the first frame.
+        const std::string extension = "extmap-" + std::to_string(transportWideCcId);
+        gst_structure_set(structure, extension.c_str(), G_TYPE_STRING, transportWideCcUri, nullptr);
         gst_caps_append_structure(caps.get(), structure);
     }
     if (gst_caps_is_empty(caps.get())) return nullptr;

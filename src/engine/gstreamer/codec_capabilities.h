@@ -10,6 +10,11 @@
 namespace native_worker::engine::gstreamer {
 
 inline constexpr const char* h264MimeType = "video/H264";
+// Transport-wide sequence numbers on every sent packet, so the receiver can
+// report each packet's arrival (congestion control).
+inline constexpr const char* transportWideCcUri =
+    "http://www.ietf.org/id/draft-holmer-rmcat-transport-wide-cc-extensions-01";
+inline constexpr unsigned transportWideCcId = 1;
 
 // What this machine can send: H264 constrained baseline when x264 is
 // installed; no audio.

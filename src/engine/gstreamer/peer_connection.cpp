@@ -49,6 +49,7 @@ bool WebRtcPeerConnection::start() {
     g_signal_connect(webrtcbin_, "on-ice-candidate", G_CALLBACK(&WebRtcPeerConnection::onIceCandidate), this);
     g_signal_connect(webrtcbin_, "on-data-channel", G_CALLBACK(&WebRtcPeerConnection::onDataChannel), this);
     g_signal_connect(webrtcbin_, "pad-added", G_CALLBACK(&WebRtcPeerConnection::onPadAdded), this);
+    g_signal_connect(webrtcbin_, "on-new-transceiver", G_CALLBACK(&WebRtcPeerConnection::onNewTransceiver), this);
     g_signal_connect(webrtcbin_, "notify::connection-state", G_CALLBACK(&WebRtcPeerConnection::onStateNotify), this);
     const GstRef<GstBus> bus(gst_element_get_bus(pipeline_));
     gst_bus_set_sync_handler(bus.get(), &WebRtcPeerConnection::onBusMessage, this, nullptr);
@@ -124,8 +125,12 @@ void WebRtcPeerConnection::applyDescription(bool local, const std::string& sdp, 
     {
         std::lock_guard lock(mutex_);
         // Candidates name their media line by index; the mid is read from here.
-        if (local) localMediaIds_ = mediaIds(*description->sdp);
-        else receivedVideoMimeType_ = videoMimeType(*description->sdp);
+        if (local) {
+            localMediaIds_ = mediaIds(*description->sdp);
+        } else {
+            receivedVideoMimeType_ = videoMimeType(*description->sdp);
+            answerPreferences_ = h264AnswerPreferences(*description->sdp);
+        }
     }
     std::lock_guard api(apiMutex_);
     if (closed_) return operations_->fail(operation, "closed");
@@ -201,7 +206,10 @@ void WebRtcPeerConnection::getStats(StatsSuccess onSuccess, Failure onFailure) {
             StatsAdditions additions;
             {
                 std::lock_guard lock(self->mutex_);
-                if (self->sender_) additions.framesEncoded = self->sender_->framesEncoded();
+                if (self->sender_) {
+                    additions.framesEncoded = self->sender_->framesEncoded();
+                    additions.sentVideoMimeType = h264MimeType;
+                }
                 additions.videoMimeType = self->receivedVideoMimeType_;
             }
             operations->succeed(operation, [onSuccess, reports = statsReports(*reply, additions)] { onSuccess(reports); });
@@ -273,6 +281,22 @@ void WebRtcPeerConnection::onIceCandidate(GstElement*, guint mediaLine, gchar* c
     }
     auto gathered = std::make_shared<Candidate>(candidate, std::move(mid), static_cast<std::int32_t>(mediaLine));
     connection->notifyObserver([gathered](PeerConnectionObserver& observer) { observer.onIceCandidate(gathered); });
+}
+
+// Every transceiver asks for lost packets again (NACK); a sending one then
+// retransmits them, a receiving one sends the requests. webrtcbin makes the
+// receiving one while it answers: it answers the offer's H264 with the offer's
+// own feedback types and header extensions, so the sender hears transport-wide
+// feedback.
+void WebRtcPeerConnection::onNewTransceiver(GstElement*, GstWebRTCRTPTransceiver* transceiver, gpointer self) {
+    auto* connection = static_cast<WebRtcPeerConnection*>(self);
+    g_object_set(transceiver, "do-nack", TRUE, nullptr);
+    GstCaps* current = nullptr;
+    g_object_get(transceiver, "codec-preferences", &current, nullptr);
+    const CapsRef chosen(current);
+    std::lock_guard lock(connection->mutex_);
+    if (!chosen && connection->answerPreferences_)
+        g_object_set(transceiver, "codec-preferences", connection->answerPreferences_.get(), nullptr);
 }
 
 void WebRtcPeerConnection::onDataChannel(GstElement*, GstWebRTCDataChannel* channel, gpointer self) {

@@ -64,6 +64,7 @@ private:
     static void onIceCandidate(GstElement* webrtcbin, guint mediaLine, gchar* candidate, gpointer self);
     static void onDataChannel(GstElement* webrtcbin, GstWebRTCDataChannel* channel, gpointer self);
     static void onPadAdded(GstElement* webrtcbin, GstPad* pad, gpointer self);
+    static void onNewTransceiver(GstElement* webrtcbin, GstWebRTCRTPTransceiver* transceiver, gpointer self);
     static void onStateNotify(GObject* webrtcbin, GParamSpec* property, gpointer self);
     static GstBusSyncReply onBusMessage(GstBus* bus, GstMessage* message, gpointer self);
 
@@ -82,6 +83,7 @@ private:
     std::mutex mutex_;  // what webrtcbin's threads and the worker's share
     std::vector<std::string> localMediaIds_;
     std::string receivedVideoMimeType_;
+    CapsRef answerPreferences_;  // from the last remote offer
     std::unique_ptr<VideoSender> sender_;
     std::vector<std::shared_ptr<WebRtcDataChannel>> channels_;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/gstreamer/gst_handles.h"
+
 #include <gst/sdp/sdp.h>
 #include <gst/webrtc/webrtc.h>
 
@@ -29,5 +31,11 @@ std::vector<std::string> mediaIds(const GstSDPMessage& sdp);
 
 // The mime type ("video/H264") of the first payload of the first video line.
 std::string videoMimeType(const GstSDPMessage& sdp);
+
+// Codec preferences for answering the first video line of an offer: its H264
+// payloads with their parameters, feedback types and header extensions. Without
+// them webrtcbin answers neither transport-wide congestion control nor (for an
+// offer of many codecs) at all. Null when the line offers no H264.
+CapsRef h264AnswerPreferences(const GstSDPMessage& sdp);
 
 }  // namespace native_worker::engine::gstreamer

@@ -12,6 +12,9 @@ namespace native_worker::engine::gstreamer {
 namespace {
 
 constexpr const char* receivedCodecId = "codec-received-video";
+constexpr const char* receivedStreamId = "inbound-rtp-video";
+constexpr const char* sentCodecId = "codec-sent-video";
+constexpr const char* sentStreamId = "outbound-rtp-video";
 
 StatsMember member(std::string name, std::string text, std::uint32_t number) {
     return {std::move(name), true, std::move(text), number};
@@ -78,6 +81,30 @@ bool namesCodec(const std::vector<StatsReport>& reports, const StatsReport& stre
     });
 }
 
+// Every video entry of this type, one added when webrtcbin has none (any more).
+std::vector<std::size_t> videoStreams(std::vector<StatsReport>& reports, const std::string& type, const char* id) {
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < reports.size(); ++i)
+        if (reports[i].type == type && isVideo(reports[i])) found.push_back(i);
+    if (found.empty()) {
+        found.push_back(reports.size());
+        reports.push_back({id, type, {member("kind", "video", 0)}});
+    }
+    return found;
+}
+
+// Retransmission streams come with codec entries of their own that name no codec.
+void nameCodec(std::vector<StatsReport>& reports, const std::vector<std::size_t>& streams, const char* codecId,
+               const std::string& mimeType) {
+    bool named = false;
+    for (const std::size_t stream : streams) {
+        if (namesCodec(reports, reports[stream])) continue;
+        setMember(reports[stream], member("codecId", codecId, 0));
+        named = true;
+    }
+    if (named) reports.push_back({codecId, "codec", {member("mimeType", mimeType, 0)}});
+}
+
 }  // namespace
 
 std::string camelCase(const char* name) {
@@ -114,22 +141,19 @@ std::vector<StatsReport> statsReports(const GstStructure& stats, const StatsAddi
         reports.push_back(std::move(report));
     }
 
-    bool receivedCodecAdded = false;
-    const std::size_t webrtcbinReports = reports.size();
-    for (std::size_t i = 0; i < webrtcbinReports; ++i) {
-        StatsReport& report = reports[i];
-        if (report.type == "outbound-rtp" && additions.framesEncoded && isVideo(report)) {
-            const std::uint64_t frames = *additions.framesEncoded;
-            setMember(report, member("framesEncoded", std::to_string(frames), clamped(static_cast<double>(frames))));
-        }
-        if (report.type == "inbound-rtp" && isVideo(report) && !additions.videoMimeType.empty() &&
-            !namesCodec(reports, report)) {
-            setMember(report, member("codecId", receivedCodecId, 0));
-            receivedCodecAdded = true;
-        }
+    // webrtcbin drops a stream's entry after a few seconds without packets
+    // (a still picture) and names no codec on the receiving side; the figures
+    // the worker reports must not vanish or go back with it.
+    if (additions.framesEncoded) {
+        const std::uint64_t frames = *additions.framesEncoded;
+        const auto sent = videoStreams(reports, "outbound-rtp", sentStreamId);
+        for (const std::size_t stream : sent)
+            setMember(reports[stream], member("framesEncoded", std::to_string(frames), clamped(static_cast<double>(frames))));
+        if (!additions.sentVideoMimeType.empty()) nameCodec(reports, sent, sentCodecId, additions.sentVideoMimeType);
     }
-    if (receivedCodecAdded)
-        reports.push_back({receivedCodecId, "codec", {member("mimeType", additions.videoMimeType, 0)}});
+    if (!additions.videoMimeType.empty())
+        nameCodec(reports, videoStreams(reports, "inbound-rtp", receivedStreamId), receivedCodecId,
+                  additions.videoMimeType);
     return reports;
 }
 

@@ -71,6 +71,9 @@ std::shared_ptr<Track> receiveVideo(GstElement* pipeline, GstPad* pad) {
         linkToPad(pipeline, pad, {discard});
         return nullptr;
     }
+    GstElement* depayloader = make("rtph264depay");
+    // A picture with holes is not shown; a key frame is asked for at once.
+    if (depayloader) g_object_set(depayloader, "request-keyframe", TRUE, "wait-for-keyframe", TRUE, nullptr);
     GstElement* sink = make("appsink");
     GstElement* filter = make("capsfilter");
     if (sink) g_object_set(sink, "sync", FALSE, "max-buffers", 1U, "drop", TRUE, nullptr);
@@ -84,7 +87,7 @@ std::shared_ptr<Track> receiveVideo(GstElement* pipeline, GstPad* pad) {
         callbacks.new_sample = onDecodedSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new SharedTrack(track), releaseTrack);
     }
-    if (!linkToPad(pipeline, pad, {make("rtph264depay"), make("h264parse"), h264Decoder(), make("videoconvert"), filter, sink}))
+    if (!linkToPad(pipeline, pad, {depayloader, make("h264parse"), h264Decoder(), make("videoconvert"), filter, sink}))
         return nullptr;
     return track;
 }

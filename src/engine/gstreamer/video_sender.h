@@ -2,6 +2,7 @@
 
 #include "engine/gstreamer/gst_handles.h"
 #include "engine/gstreamer/screen_capturer.h"
+#include "engine/gstreamer/send_rate_adapter.h"
 
 #include <gst/gst.h>
 #include <gst/webrtc/webrtc.h>
@@ -14,7 +15,8 @@ namespace native_worker::engine::gstreamer {
 
 // The sending half of a connection's video: captured frames enter an appsrc,
 // a leaky queue of one keeps only the newest, x264 encodes it as constrained
-// baseline, and rtph264pay hands it to a sink pad of webrtcbin.
+// baseline at the rate congestion control sets, and rtph264pay hands it to a
+// sink pad of webrtcbin.
 class VideoSender {
 public:
     // Null when an element is missing or the branch cannot be linked.
@@ -44,6 +46,7 @@ private:
     CapsRef caps_;  // only touched on the capture thread
     std::atomic<bool> flowing_{false};
     std::shared_ptr<std::atomic<std::uint64_t>> framesEncoded_ = std::make_shared<std::atomic<std::uint64_t>>(0);
+    std::unique_ptr<SendRateAdapter> rateAdapter_;
     std::uint64_t subscription_ = 0;
 };
 

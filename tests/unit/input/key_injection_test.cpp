@@ -110,6 +110,18 @@ TEST_F(KeyInjection, TextIsTypedAsUnicodeUnits) {
     EXPECT_FALSE(injector.holdsInput());
 }
 
+TEST_F(KeyInjection, ATextOfMoreThan4096UnitsFailsWhole) {
+    // Built here: a message's text holds at most 4096 bytes.
+    InputEvent event = *parseInputEvent(events(text("a"))).event;
+    event.text = std::string(4096, 'a');
+    ASSERT_TRUE(injector.apply(event).injected);
+    EXPECT_EQ(sink.records.size(), 8192u);
+    ++event.sequence;
+    event.text = std::string(4097, 'a');
+    EXPECT_EQ(injector.apply(event).code, "injection_failed");
+    EXPECT_EQ(sink.records.size(), 8192u);
+}
+
 TEST_F(KeyInjection, TextLeavesHeldKeysAlone) {
     ASSERT_TRUE(apply(key(56, true)).injected);
     ASSERT_TRUE(apply(text("ab")).injected);

@@ -69,10 +69,15 @@ TEST(AbsoluteRecord, RoundsHalvesAwayFromZeroAndNeedsAValidDesktop) {
 TEST_F(PointerInjection, MovesStartFromTheCursorOrTheDisplayCentre) {
     sink.cursor = Point{100, 100};
     ASSERT_TRUE(apply(move(10, -20)).injected);
-    sink.cursor = Point{-5, 100};
-    ASSERT_TRUE(apply(move(10, -20)).injected);
-    EXPECT_EQ(sink.records, (std::vector{*absoluteRecord(testing::desktop1080(), {110, 80}),
-                                         *absoluteRecord(testing::desktop1080(), {970, 520})}));
+    // A cursor off the display, even just past its right or bottom edge, counts from the centre.
+    for (const Point outside : {Point{-5, 100}, Point{1920, 100}, Point{100, 1080}}) {
+        sink.cursor = outside;
+        ASSERT_TRUE(apply(move(10, -20)).injected);
+    }
+    sink.cursor = Point{0, 0};
+    ASSERT_TRUE(apply(move(10, 20)).injected);
+    const auto at = [](double x, double y) { return *absoluteRecord(testing::desktop1080(), {x, y}); };
+    EXPECT_EQ(sink.records, (std::vector{at(110, 80), at(970, 520), at(970, 520), at(970, 520), at(10, 20)}));
 }
 
 TEST_F(PointerInjection, MotionCoordinatesReplaceDeltasOnceKnown) {
@@ -141,8 +146,11 @@ TEST_F(PointerInjection, ScrollingSendsWholeUnitsAndKeepsTheFraction) {
     sink.clear();
     ASSERT_TRUE(apply(scroll(0, 0.1)).injected);  // 0.2 left over, plus 0.6
     EXPECT_TRUE(sink.records.empty());
-    ASSERT_TRUE(apply(scroll(0, -0.2)).injected);  // 0.8 - 1.2 = -0.4
-    EXPECT_TRUE(sink.records.empty());
+    ASSERT_TRUE(apply(scroll(0, 0.05)).injected);  // 0.8 + 0.3 = 1.1
+    EXPECT_EQ(sink.records, (std::vector{mouseRecord(mouseeventfWheel, 0, 0, 1)}));
+    sink.clear();
+    ASSERT_TRUE(apply(scroll(0, -0.2)).injected);  // 0.1 - 1.2 = -1.1
+    EXPECT_EQ(sink.records, (std::vector{mouseRecord(mouseeventfWheel, 0, 0, static_cast<std::uint32_t>(-1))}));
 }
 
 TEST_F(PointerInjection, HorizontalScrollingIsInvertedAndClamped) {

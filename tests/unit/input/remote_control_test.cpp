@@ -123,9 +123,23 @@ TEST_F(RemoteControlTest, AnyClosingChannelRevokesAndOtherLabelsRetry) {
     EXPECT_EQ(sink.records, std::vector{keyboardRecord(0, 0x1E, 0xA)});
 }
 
-TEST_F(RemoteControlTest, ALostPeerEndsInputForTheRestOfTheEpoch) {
+TEST_F(RemoteControlTest, AClosingGateReleasesAtOnce) {
     makeReady();
+    ASSERT_TRUE(message("control", key(0, true)));
+    sink.clear();
+    GateState gate = testing::openGate;
+    gate.approved = false;
+    control.updateGate(gate);
+    EXPECT_EQ(sink.records, std::vector{keyboardRecord(0, 0x1E, 0xA)});
+    EXPECT_EQ(sent, std::vector{unavailable("input_gate")});
+}
+
+TEST_F(RemoteControlTest, ALostPeerReleasesAndEndsInputForTheRestOfTheEpoch) {
+    makeReady();
+    ASSERT_TRUE(message("control", key(0, true)));
+    sink.clear();
     control.onPeerLost();
+    EXPECT_EQ(sink.records, std::vector{keyboardRecord(0, 0x1E, 0xA)});
     EXPECT_EQ(sent, std::vector{unavailable("peer_lost")});
     EXPECT_FALSE(control.isReady());
     openBoth();
@@ -148,9 +162,9 @@ TEST_F(RemoteControlTest, MessagesAreSizedAndTypedBeforeParsing) {
     const std::string event = events(key(0, true));
     EXPECT_FALSE(control.onMessage("control", event, true));
     EXPECT_FALSE(control.onMessage("control", "", false));
-    EXPECT_FALSE(control.onMessage("control", event + std::string(maximumInputBytes + 1 - event.size(), ' '), false));
+    EXPECT_FALSE(control.onMessage("control", event + std::string(65537 - event.size(), ' '), false));
     EXPECT_TRUE(sink.records.empty());
-    EXPECT_TRUE(control.onMessage("control", event + std::string(maximumInputBytes - event.size(), ' '), false));
+    EXPECT_TRUE(control.onMessage("control", event + std::string(65536 - event.size(), ' '), false));
 }
 
 TEST_F(RemoteControlTest, AFailedInjectionIsReportedAndEndsInput) {

@@ -3,32 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
-#include <vector>
 
 namespace native_worker {
 namespace {
-
-// Bitwise reference CRC-32 (reflected, 0xEDB88320), independent of the library in use.
-std::uint32_t referenceCrc(const std::vector<std::uint8_t>& bytes) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
 
 TEST(FrameCounterCrc, OddSizedFrameCoversYThenUThenV) {
     const std::array<std::uint8_t, 9> y{1, 2, 3, 4, 5, 6, 7, 8, 9};
     const std::array<std::uint8_t, 4> u{10, 11, 12, 13};
     const std::array<std::uint8_t, 4> v{20, 21, 22, 23};
     const engine::VideoFrame frame{3, 3, y.data(), u.data(), v.data(), 3, 2, 2};
-    std::vector<std::uint8_t> all(y.begin(), y.end());
-    all.insert(all.end(), u.begin(), u.end());
-    all.insert(all.end(), v.begin(), v.end());
-    EXPECT_EQ(i420Crc32(frame), referenceCrc(all));
-    EXPECT_EQ(referenceCrc({'1', '2', '3', '4', '5', '6', '7', '8', '9'}), 0xCBF43926u);
+    // The CRC-32 of the bytes 1 to 13 followed by 20 to 23.
+    EXPECT_EQ(i420Crc32(frame), 0xE32DD29Bu);
 }
 
 TEST(FrameCounterCrc, StridePaddingIsNeverIncluded) {
@@ -55,7 +40,7 @@ TEST(FrameCounterCounting, EmptyFramesAreIgnored) {
     counter.onFrame(&frame);
     counter.onFrame(&frame);
     EXPECT_EQ(counter.frames(), 2u);
-    EXPECT_EQ(counter.lastCrc32(), i420Crc32(frame));
+    EXPECT_EQ(counter.lastCrc32(), 0x7BFE2783u);  // of the bytes 1, 2, 3, 4, 1, 1
 }
 
 }  // namespace

@@ -244,15 +244,28 @@ TEST(SessionDescriptions, ControllerAnswersAfterApplyingTheOffer) {
     EXPECT_EQ(description["requestId"], "a1");
 }
 
-TEST(SessionDescriptions, OnlyOneOperationAtATime) {
-    scripted::Script script;
-    script.setRemote = Reply::never;
-    SessionHarness harness(script);
-    harness.createdHost();
-    ASSERT_EQ(harness.dispatch(SessionHarness::command("peer.setDescription", "s1",
-                                                       {{"descriptionType", "answer"}, {"sdp", "v=0"}})),
-              "");
-    EXPECT_EQ(harness.dispatch(SessionHarness::command("peer.offer", "o1")), "operation_in_progress");
+// A malformed description is refused as such even while an operation is pending.
+TEST(SessionDescriptions, OnlyOneOperationAtATimeButTheDescriptionIsCheckedFirst) {
+    const auto description = [](const char* type, const char* sdp) {
+        return SessionHarness::command("peer.setDescription", "s2", {{"descriptionType", type}, {"sdp", sdp}});
+    };
+    const std::vector<std::pair<json, std::string>> cases{
+        {SessionHarness::command("peer.offer", "o1"), "operation_in_progress"},
+        {description("answer", "v=0"), "operation_in_progress"},
+        {description("offer", "v=0"), "invalid_state"},
+        {description("answers", "v=0"), "invalid_message"},
+        {description("answer", ""), "invalid_message"},
+    };
+    for (const auto& [second, code] : cases) {
+        scripted::Script script;
+        script.setRemote = Reply::never;
+        SessionHarness harness(script);
+        harness.createdHost();
+        ASSERT_EQ(harness.dispatch(SessionHarness::command("peer.setDescription", "s1",
+                                                           {{"descriptionType", "answer"}, {"sdp", "v=0"}})),
+                  "");
+        EXPECT_EQ(harness.dispatch(second), code) << second.dump();
+    }
 }
 
 TEST(SessionCandidates, QueuedUntilTheRemoteDescriptionThenReleasedInOrder) {

@@ -1,0 +1,211 @@
+#include "engine/gstreamer/send_rate_adapter.h"
+
+#include "engine/gstreamer/codec_capabilities.h"
+
+#include <gst/rtp/gstrtphdrext.h>
+#include <gst/video/video.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+namespace native_worker::engine::gstreamer {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto keyFrameSpacing = 500ms;
+constexpr auto receiverReportPoll = 500ms;
+// Transport-wide feedback this recent makes receiver reports redundant.
+constexpr auto feedbackFreshness = 2s;
+// Encoder rate changes smaller than this are not worth a reconfiguration.
+constexpr double rateChangeWorthApplying = 0.05;
+
+std::int64_t microseconds(Clock::time_point time) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
+}
+
+}  // namespace
+
+struct SendRateAdapter::State {
+    // Not a reference: the probes on the encoder's own pads hold this state,
+    // and a reference back would keep the encoder alive for ever. The probes
+    // fire only while the pipeline runs, the adapter dies before it.
+    State(GstElement* encoderElement, std::int64_t pixelCount, congestion::RateBounds bounds)
+        : encoder(encoderElement), pixels(pixelCount), controller(bounds) {
+        apply();
+    }
+
+    void onTransportFeedback(const std::vector<congestion::PacketFeedback>& packets) {
+        std::lock_guard lock(mutex);
+        lastFeedback = Clock::now();
+        controller.onTransportFeedback(packets, microseconds(*lastFeedback));
+        apply();
+    }
+
+    void onReceiverReport(double fractionLost) {
+        std::lock_guard lock(mutex);
+        const auto now = Clock::now();
+        if (lastFeedback && now - *lastFeedback < feedbackFreshness) return;
+        controller.onReceiverReport(fractionLost, microseconds(now));
+        apply();
+    }
+
+    // Called with the mutex held.
+    void apply() {
+        const std::int64_t target = controller.targetBps();
+        frameRate.store(controller.frameRate(pixels, maximumFrameRate));
+        const double kbps = std::max(1.0, std::round(static_cast<double>(target) / 1000.0));
+        if (std::abs(kbps - appliedKbps) < rateChangeWorthApplying * appliedKbps) return;
+        appliedKbps = kbps;
+        g_object_set(encoder, "bitrate", static_cast<guint>(kbps), nullptr);
+    }
+
+    static constexpr double maximumFrameRate = 60;
+
+    GstElement* const encoder;
+    const std::int64_t pixels;
+    std::atomic<double> frameRate{maximumFrameRate};
+    std::atomic<Clock::rep> lastKeyFrameRequest{0};
+
+    std::mutex mutex;
+    congestion::SendRateController controller;
+    std::optional<Clock::time_point> lastFeedback;
+    double appliedKbps = 0;
+};
+
+namespace {
+
+using SharedState = std::shared_ptr<SendRateAdapter::State>;
+
+// GStreamer hands these lists over as GValueArray, which GLib deprecates.
+template <typename Visit>
+void forEachStructure(const GValue* list, Visit visit) {
+    if (!list) return;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    if (G_VALUE_TYPE(list) != g_value_array_get_type()) return;
+    const auto* array = static_cast<const GValueArray*>(g_value_get_boxed(list));
+    for (guint i = 0; array && i < array->n_values; ++i)
+        if (GST_VALUE_HOLDS_STRUCTURE(&array->values[i])) visit(*gst_value_get_structure(&array->values[i]));
+    G_GNUC_END_IGNORE_DEPRECATIONS
+}
+
+void releaseState(gpointer state) {
+    delete static_cast<SharedState*>(state);
+}
+
+std::vector<congestion::PacketFeedback> feedbackPackets(const GstStructure& event) {
+    std::vector<congestion::PacketFeedback> packets;
+    forEachStructure(gst_structure_get_value(&event, "packets"), [&](const GstStructure& packet) {
+        guint64 sent = GST_CLOCK_TIME_NONE, arrived = GST_CLOCK_TIME_NONE;
+        guint size = 0;
+        gboolean lost = FALSE;
+        if (!gst_structure_get_uint64(&packet, "local-ts", &sent) || !GST_CLOCK_TIME_IS_VALID(sent)) return;
+        gst_structure_get_uint64(&packet, "remote-ts", &arrived);
+        gst_structure_get_uint(&packet, "size", &size);
+        gst_structure_get_boolean(&packet, "lost", &lost);
+        congestion::PacketFeedback feedback{static_cast<std::int64_t>(sent / 1000), std::nullopt, size};
+        if (!lost && GST_CLOCK_TIME_IS_VALID(arrived)) feedback.arrivalTimeUs = static_cast<std::int64_t>(arrived / 1000);
+        packets.push_back(feedback);
+    });
+    return packets;
+}
+
+GstPadProbeReturn onPayloaderFeedback(GstPad*, GstPadProbeInfo* info, gpointer state) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    const GstStructure* structure = event ? gst_event_get_structure(event) : nullptr;
+    if (structure && gst_structure_has_name(structure, "RTPTWCCPackets")) {
+        const auto packets = feedbackPackets(*structure);
+        if (!packets.empty()) (*static_cast<SharedState*>(state))->onTransportFeedback(packets);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn onKeyFrameRequest(GstPad*, GstPadProbeInfo* info, gpointer state) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (!event || !gst_video_event_is_force_key_unit(event)) return GST_PAD_PROBE_OK;
+    auto& last = (*static_cast<SharedState*>(state))->lastKeyFrameRequest;
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    const Clock::rep previous = last.load();
+    if (previous != 0 && Clock::duration(now - previous) < keyFrameSpacing) return GST_PAD_PROBE_DROP;
+    last.store(now);
+    return GST_PAD_PROBE_OK;
+}
+
+void addTransportWideSequence(GstElement* payloader) {
+    GstRTPHeaderExtension* extension = gst_rtp_header_extension_create_from_uri(transportWideCcUri);
+    if (!extension) return;  // without it the sender falls back to receiver reports
+    gst_rtp_header_extension_set_id(extension, transportWideCcId);
+    g_signal_emit_by_name(payloader, "add-extension", extension);
+    gst_object_unref(extension);
+}
+
+void probeUpstreamEvents(GstElement* element, GstPadProbeCallback callback, const SharedState& state) {
+    const GstRef<GstPad> pad(gst_element_get_static_pad(element, "src"));
+    if (pad) gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, callback, new SharedState(state), releaseState);
+}
+
+}  // namespace
+
+SendRateAdapter::SendRateAdapter(GstElement* webrtcbin, GstElement* encoder, GstElement* payloader,
+                                 std::int64_t pixels, congestion::RateBounds bounds)
+    : state_(std::make_shared<State>(encoder, pixels, bounds)), webrtcbin_(webrtcbin) {
+    addTransportWideSequence(payloader);
+    probeUpstreamEvents(payloader, onPayloaderFeedback, state_);
+    probeUpstreamEvents(encoder, onKeyFrameRequest, state_);
+    poller_ = std::thread([this] { pollReceiverReports(); });
+}
+
+SendRateAdapter::~SendRateAdapter() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    poller_.join();
+}
+
+bool SendRateAdapter::admitFrame() {
+    const auto now = Clock::now();
+    const double rate = state_->frameRate.load();
+    if (lastFrame_ != Clock::time_point{})
+        frameCredit_ = std::min(1.0, frameCredit_ + std::chrono::duration<double>(now - lastFrame_).count() * rate);
+    lastFrame_ = now;
+    if (frameCredit_ < 1 - 1e-6) return false;
+    frameCredit_ -= 1;
+    return true;
+}
+
+// Receiver reports carry no transport-wide detail but say what was lost; the
+// internal RTP session keeps the latest one about our stream.
+void SendRateAdapter::pollReceiverReports() {
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, receiverReportPoll, [this] { return stopping_; })) {
+        const GstRef<GstElement> rtpbin(gst_bin_get_by_name(GST_BIN(webrtcbin_), "rtpbin"));
+        GObject* session = nullptr;
+        if (rtpbin) g_signal_emit_by_name(rtpbin.get(), "get-internal-session", 0U, &session);
+        if (!session) continue;
+        GstStructure* stats = nullptr;
+        g_object_get(session, "stats", &stats, nullptr);
+        g_object_unref(session);
+        if (!stats) continue;
+        forEachStructure(gst_structure_get_value(stats, "source-stats"), [&](const GstStructure& source) {
+            gboolean internal = FALSE, sender = FALSE, haveReport = FALSE;
+            guint fractionLost = 0, sequence = 0;
+            gst_structure_get_boolean(&source, "internal", &internal);
+            gst_structure_get_boolean(&source, "is-sender", &sender);
+            gst_structure_get_boolean(&source, "have-rb", &haveReport);
+            if (!internal || !sender || !haveReport || !gst_structure_get_uint(&source, "rb-fractionlost", &fractionLost) ||
+                !gst_structure_get_uint(&source, "rb-exthighestseq", &sequence) || lastReportedSequence_ == sequence)
+                return;
+            lastReportedSequence_ = sequence;
+            state_->onReceiverReport(fractionLost / 256.0);
+        });
+        gst_structure_free(stats);
+    }
+}
+
+}  // namespace native_worker::engine::gstreamer

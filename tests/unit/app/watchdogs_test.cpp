@@ -1,0 +1,43 @@
+#include "app/watchdogs.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <thread>
+
+namespace native_worker {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::atomic<std::int64_t> fakeNow{1'000'000};
+
+// In the death test's own process: feeds the watchdog (or only starts it),
+// holds the clock one millisecond short of `deadlineMs` long enough for the
+// watchdog to look, says so, then reaches the deadline.
+void reachDeadline(std::optional<std::int64_t> feed, std::int64_t deadlineMs) {
+    ServeWatchdog watchdog([] { return fakeNow.load(); });
+    if (feed) watchdog.feed(*feed);
+    fakeNow += deadlineMs - 1;
+    std::this_thread::sleep_for(200ms);
+    std::fputs("alive before the deadline\n", stderr);
+    fakeNow += 1;
+    std::this_thread::sleep_for(5s);
+    std::_Exit(0);
+}
+
+TEST(ServeWatchdogDeathTest, APassGets15SecondsAndShutdown5ThenExit3) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(reachDeadline(std::nullopt, 15000), ::testing::ExitedWithCode(3), "alive before the deadline");
+    EXPECT_EXIT(reachDeadline(ServeWatchdog::passAllowanceMs, 15000), ::testing::ExitedWithCode(3),
+                "alive before the deadline");
+    EXPECT_EXIT(reachDeadline(ServeWatchdog::shutdownAllowanceMs, 5000), ::testing::ExitedWithCode(3),
+                "alive before the deadline");
+}
+
+}  // namespace
+}  // namespace native_worker

@@ -1,0 +1,135 @@
+#include "engine/congestion/send_rate_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace native_worker::congestion {
+namespace {
+
+constexpr RateBounds bounds{32'000, 1'800'000, 20'000'000};
+
+// A bottleneck with a FIFO buffer: frames of the controller's current size go
+// in 30 times a second, the receiver's feedback comes back 16 times a second.
+class BottleneckLink {
+public:
+    BottleneckLink(std::int64_t capacityBps, std::int64_t bufferUs) : capacityBps_(capacityBps), bufferUs_(bufferUs) {}
+
+    void setCapacity(std::int64_t bps) { capacityBps_ = bps; }
+
+    // Runs the link for `durationUs`; returns the queueing delay of each delivered packet.
+    std::vector<std::int64_t> run(SendRateController& controller, std::int64_t durationUs) {
+        std::vector<std::int64_t> delays;
+        std::vector<PacketFeedback> pending;
+        for (const std::int64_t end = nowUs_ + durationUs; nowUs_ < end; nowUs_ += frameUs) {
+            budgetBytes_ += controller.targetBps() / 8 / 30;
+            for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes) {
+                const std::int64_t queuedUntil = std::max(freeAtUs_, nowUs_);
+                PacketFeedback packet{nowUs_, std::nullopt, packetBytes};
+                if (queuedUntil - nowUs_ <= bufferUs_) {
+                    freeAtUs_ = queuedUntil + std::int64_t{packetBytes} * 8 * 1'000'000 / capacityBps_;
+                    packet.arrivalTimeUs = freeAtUs_ + remoteClockOffsetUs;
+                    delays.push_back(freeAtUs_ - nowUs_);
+                }
+                pending.push_back(packet);
+            }
+            if (nowUs_ - lastFeedbackUs_ >= feedbackUs) {
+                controller.onTransportFeedback(pending, nowUs_);
+                pending.clear();
+                lastFeedbackUs_ = nowUs_;
+            }
+        }
+        return delays;
+    }
+
+private:
+    static constexpr std::int64_t frameUs = 33'333;
+    static constexpr std::int64_t feedbackUs = 62'500;
+    static constexpr std::uint32_t packetBytes = 1200;
+    static constexpr std::int64_t remoteClockOffsetUs = 987'654'321;
+
+    std::int64_t capacityBps_;
+    std::int64_t bufferUs_;
+    std::int64_t nowUs_ = 0;
+    std::int64_t freeAtUs_ = 0;
+    std::int64_t lastFeedbackUs_ = 0;
+    std::int64_t budgetBytes_ = 0;
+};
+
+std::int64_t percentile95(std::vector<std::int64_t> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() * 95 / 100];
+}
+
+TEST(SendRateControl, SettlesBelowABottleneckAndKeepsItsQueueShort) {
+    SendRateController controller(bounds);
+    BottleneckLink link(1'000'000, 1'000'000);
+    link.run(controller, 5'000'000);
+    const auto settled = link.run(controller, 20'000'000);
+    EXPECT_LT(controller.targetBps(), 1'000'000);
+    EXPECT_GT(controller.targetBps(), 500'000);
+    EXPECT_LT(percentile95(settled), 150'000);
+}
+
+TEST(SendRateControl, FollowsACapacityStepDownAndClimbsBackWhenItReturns) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 1'000'000);
+    link.run(controller, 15'000'000);
+    EXPECT_GT(controller.targetBps(), 2'500'000);
+    link.setCapacity(1'000'000);
+    link.run(controller, 5'000'000);
+    EXPECT_LT(percentile95(link.run(controller, 10'000'000)), 150'000);
+    EXPECT_LT(controller.targetBps(), 1'000'000);
+    link.setCapacity(4'000'000);
+    link.run(controller, 30'000'000);
+    EXPECT_GT(controller.targetBps(), 2'000'000);
+}
+
+TEST(SendRateControl, LossLowersTheRateAndReceiverReportsAloneCanDriveIt) {
+    SendRateController controller(bounds);
+    for (std::int64_t second = 1; second <= 10; ++second) controller.onReceiverReport(0.2, second * 1'000'000);
+    const std::int64_t lowered = controller.targetBps();
+    EXPECT_LT(lowered, 1'000'000);
+    for (std::int64_t second = 11; second <= 15; ++second) controller.onReceiverReport(0.0, second * 1'000'000);
+    EXPECT_GT(controller.targetBps(), lowered);
+    EXPECT_LE(controller.targetBps(), bounds.startBps);
+}
+
+TEST(SendRateControl, AbsurdOrMissingFeedbackKeepsTheRateWithinItsBounds) {
+    SendRateController silent(bounds);
+    EXPECT_EQ(silent.targetBps(), 1'800'000);
+
+    SendRateController controller(bounds);
+    constexpr std::int64_t huge = std::numeric_limits<std::int64_t>::max() / 4;
+    std::int64_t now = 0;
+    for (int report = 0; report < 2000; ++report, now += 50'000) {
+        std::vector<PacketFeedback> packets;
+        for (int i = 0; i < 20; ++i) {
+            const std::int64_t garbage = (report * 7919 + i * 104729) % 3 == 0 ? -huge : huge / (i + 1);
+            packets.push_back({now - i * 1000, garbage, static_cast<std::uint32_t>(i == 0 ? 0 : 0xFFFFFFFFu)});
+        }
+        controller.onTransportFeedback(packets, now);
+        controller.onReceiverReport(report % 2 ? -1.0 : 7.0, now);
+        ASSERT_GE(controller.targetBps(), 32'000);
+        ASSERT_LE(controller.targetBps(), 20'000'000);
+    }
+    // Everything lost for seconds: the floor, never below it.
+    for (int report = 0; report < 300; ++report, now += 50'000)
+        controller.onTransportFeedback({{now, std::nullopt, 1200}, {now + 1, std::nullopt, 1200}}, now);
+    EXPECT_EQ(controller.targetBps(), 32'000);
+}
+
+TEST(SendRateControl, ScreenContentGivesUpFrameRateBeforeResolution) {
+    SendRateController controller({32'000, 300'000, 20'000'000});
+    EXPECT_NEAR(controller.frameRate(1280 * 720, 30), 10.85, 0.01);
+    SendRateController fast({32'000, 4'000'000, 20'000'000});
+    EXPECT_EQ(fast.frameRate(1280 * 720, 30), 30);
+    SendRateController starved({32'000, 32'000, 20'000'000});
+    EXPECT_EQ(starved.frameRate(1920 * 1080, 15), 5);
+}
+
+}  // namespace
+}  // namespace native_worker::congestion

@@ -1,0 +1,98 @@
+// Turns what the user does over the video into input events: the pointer,
+// its buttons and wheel; physical keys; typed, composed and pasted text.
+// Whenever the page stops getting keys (blur, hidden, left) it lets go of
+// everything, so that no key stays held on the desktop.
+import { keyCodeOf, modifierBits } from './key_codes.js';
+import { pictureBox, picturePoint } from './picture_geometry.js';
+
+const buttonNames = ['left', 'middle', 'right'];
+// The protocol's wheel: 20 units a notch, positive up and left; pages
+// scroll by about 100 pixels or 3 lines a notch, positive down and right.
+const wheelUnitsPer = [20 / 100, 20 / 3, 200]; // by WheelEvent.deltaMode: pixels, lines, pages
+
+// video: the desktop's video element; keyboard: a hidden textarea that holds
+// the focus while the user works on the desktop; link: control_link.js.
+export function attachInputCapture({ video, keyboard, link }) {
+  const pointAt = (event, clamp = false) =>
+    picturePoint(pictureBox(video), link.activeDisplay(), event.clientX, event.clientY, clamp);
+
+  // Motion goes out at most once a frame, the newest position only.
+  let pendingMove = null;
+  const sendMove = () => {
+    const point = pointAt(pendingMove);
+    if (point) link.pointerTo(point, modifierBits(pendingMove));
+    pendingMove = null;
+  };
+  video.addEventListener('pointermove', (event) => {
+    if (!link.isReady()) return;
+    if (!pendingMove) requestAnimationFrame(sendMove);
+    pendingMove = event;
+  });
+  video.addEventListener('pointerdown', (event) => {
+    keyboard.focus({ preventScroll: true });
+    const point = pointAt(event);
+    const button = buttonNames[event.button];
+    if (!point || !button) return;
+    video.setPointerCapture(event.pointerId);
+    link.button(button, true, point, modifierBits(event));
+  });
+  video.addEventListener('pointerup', (event) => {
+    const button = buttonNames[event.button];
+    if (button) link.button(button, false, pointAt(event, true), modifierBits(event));
+  });
+  // Keeps the focus on the keyboard textarea and the page free of selections.
+  video.addEventListener('mousedown', (event) => event.preventDefault());
+  video.addEventListener('contextmenu', (event) => event.preventDefault());
+  video.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    const scale = wheelUnitsPer[event.deltaMode] ?? wheelUnitsPer[0];
+    link.scroll(-event.deltaX * scale, -event.deltaY * scale, modifierBits(event));
+  }, { passive: false });
+
+  let composing = false;
+  const sendTyped = () => {
+    const text = keyboard.value;
+    keyboard.value = '';
+    if (text) link.text(text);
+  };
+  const isPasteShortcut = (event) => event.code === 'KeyV' && (event.ctrlKey || event.metaKey) && !event.altKey;
+  keyboard.addEventListener('keydown', (event) => {
+    const keyCode = keyCodeOf(event.code);
+    // Keys without a code, and keys that compose, arrive as text instead;
+    // the paste shortcut pastes this computer's clipboard.
+    if (composing || event.isComposing || keyCode === undefined || isPasteShortcut(event)) return;
+    event.preventDefault();
+    if (!event.repeat) link.key(event.code, keyCode, true, modifierBits(event));
+  });
+  keyboard.addEventListener('keyup', (event) => {
+    const keyCode = keyCodeOf(event.code);
+    if (keyCode === undefined) return;
+    event.preventDefault();
+    link.key(event.code, keyCode, false, modifierBits(event));
+  });
+  keyboard.addEventListener('compositionstart', () => {
+    composing = true;
+  });
+  keyboard.addEventListener('compositionend', () => {
+    composing = false;
+    sendTyped();
+  });
+  keyboard.addEventListener('input', () => {
+    if (!composing) sendTyped();
+  });
+  keyboard.addEventListener('paste', (event) => {
+    event.preventDefault();
+    // The shortcut's own modifier is still down on the desktop: let go first,
+    // or the text would arrive as shortcuts.
+    link.release();
+    link.text(event.clipboardData?.getData('text/plain') ?? '');
+  });
+
+  const release = () => link.release();
+  keyboard.addEventListener('blur', release);
+  window.addEventListener('blur', release);
+  window.addEventListener('pagehide', release);
+  document.addEventListener('visibilitychange', () => {
+    if (document.hidden) release();
+  });
+}

@@ -1,0 +1,81 @@
+// A host started without --allow-input, one viewer at a time, and a worker
+// that dies under its viewer.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { setTimeout as sleep } from 'node:timers/promises';
+import { launchBrowser, pictureBox, waitForFrames } from './support/browser.mjs';
+import { startHost } from './support/host_server.mjs';
+import { startXProbe } from './support/x_probe.mjs';
+
+let x;
+let host;
+let browser;
+let viewer;
+
+// Keeps the data channels the desktop opens, to send on them behind the page's back.
+function recordChannels() {
+  const Native = window.RTCPeerConnection;
+  window.desktopChannels = [];
+  window.RTCPeerConnection = class extends Native {
+    constructor(...settings) {
+      super(...settings);
+      this.addEventListener('datachannel', ({ channel }) => window.desktopChannels.push(channel));
+    }
+  };
+}
+
+before(async () => {
+  x = await startXProbe();
+  host = await startHost();
+  browser = await launchBrowser();
+  viewer = browser.context.pages()[0];
+  await viewer.addInitScript(recordChannels);
+  await viewer.goto(host.url);
+  await waitForFrames(viewer);
+});
+
+after(async () => {
+  await browser?.close();
+  await host?.stop();
+  await x?.stop();
+});
+
+test('view only: clicks, keys and even a forged input event change nothing', async () => {
+  assert.equal(await viewer.textContent('#input-state'), 'View only');
+  const pointer = await x.pointer();
+  const box = await pictureBox(viewer);
+  await viewer.mouse.click(box.left + box.width * 0.3, box.top + box.height * 0.6);
+  await viewer.focus('#keyboard');
+  await viewer.keyboard.type('abc');
+  const forged = await viewer.evaluate(() => {
+    const control = window.desktopChannels.find((channel) => channel.label === 'control');
+    const event = { kind: 'keyboard.text', sequence: 1, inputEpoch: 1, text: 'forged' };
+    control.send(JSON.stringify({ ...event, modifiers: { rawValue: 0 }, pressedKeys: [], pressedButtons: [] }));
+    return control.readyState;
+  });
+  assert.equal(forged, 'open');
+  await sleep(1500);
+  assert.deepEqual(await x.pointer(), pointer);
+  assert.equal(await x.typed(), '');
+});
+
+test('a second viewer is refused while the first one watches', async () => {
+  const second = await browser.context.newPage();
+  await second.goto(host.url);
+  await second.waitForSelector('#message:not([hidden])');
+  assert.match(await second.textContent('#message'), /another viewer/);
+  await second.close();
+  const decoded = Number(await viewer.textContent('#frames-decoded'));
+  await waitForFrames(viewer, decoded + 5);
+});
+
+test("killing the worker shows an error on the page, and the server serves the next viewer", async () => {
+  const [worker] = host.workers();
+  assert.ok(worker, 'no worker is running');
+  process.kill(worker, 'SIGKILL');
+  await viewer.waitForSelector('#message:not([hidden])');
+  assert.match(await viewer.textContent('#message'), /stopped unexpectedly \(killed by SIGKILL\)/);
+  const next = await browser.context.newPage();
+  await next.goto(host.url);
+  assert.ok((await waitForFrames(next)) > 0);
+});

@@ -1,0 +1,69 @@
+// Viewing and driving the desktop from the page, with input allowed.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { launchBrowser, meanColour, pictureBox, waitForFrames } from './support/browser.mjs';
+import { startHost } from './support/host_server.mjs';
+import { startXProbe, until } from './support/x_probe.mjs';
+
+const painted = [0xe0, 0x70, 0x20];
+let x;
+let host;
+let browser;
+let page;
+
+before(async () => {
+  x = await startXProbe();
+  await x.paint(painted.map((c) => c.toString(16).padStart(2, '0')).join(''));
+  host = await startHost('--allow-input');
+  browser = await launchBrowser();
+  page = browser.context.pages()[0];
+  await page.goto(host.url);
+  await page.waitForFunction(() => document.getElementById('input-state').textContent.startsWith('Input: yours'), null, {
+    timeout: 30000,
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  await host?.stop();
+  await x?.stop();
+});
+
+test('the page shows the desktop: decoded frames, in the colour painted on it', async () => {
+  await waitForFrames(page);
+  const box = await pictureBox(page);
+  assert.deepEqual([box.videoWidth, box.videoHeight], [1280, 720]);
+  // The middle of the desktop; the probe's own window sits in its corner.
+  const middle = { x: box.left + box.width / 2 - 20, y: box.top + box.height / 2 - 20, width: 40, height: 40 };
+  const colour = await meanColour(browser.context, await page.screenshot({ clip: middle }));
+  colour.forEach((value, channel) => assert.ok(Math.abs(value - painted[channel]) < 24, `seen ${colour}, painted ${painted}`));
+});
+
+test('a click puts the X pointer on the desktop pixel under it', async () => {
+  const box = await pictureBox(page);
+  const at = { x: box.left + box.width * 0.3, y: box.top + box.height * 0.6 };
+  const expected = { x: ((at.x - box.left) / box.width) * 1280, y: ((at.y - box.top) / box.height) * 720 };
+  // One page pixel covers this many desktop pixels.
+  const tolerance = Math.ceil(1280 / box.width) + 1;
+  const near = (pointer) => Math.abs(pointer.x - expected.x) <= tolerance && Math.abs(pointer.y - expected.y) <= tolerance;
+  assert.ok(!near(await x.pointer()), 'the pointer is there already');
+  await page.mouse.click(at.x, at.y);
+  const pointer = await until(() => x.pointer(), near);
+  assert.ok(near(pointer), `pointer at ${pointer.x},${pointer.y}, expected ${expected.x},${expected.y}`);
+});
+
+test('typed and composed text, non-ASCII included, reaches an X client', async () => {
+  await page.focus('#keyboard');
+  await page.keyboard.type('hello ');
+  // Text no key of the keyboard types arrives as composed text.
+  await page.keyboard.insertText('é€ü');
+  assert.equal(await until(() => x.typed(), (text) => text === 'hello é€ü', 10000), 'hello é€ü');
+});
+
+test('holding Shift and closing the tab leaves no key held', async () => {
+  await page.focus('#keyboard');
+  await page.keyboard.down('Shift');
+  assert.notDeepEqual(await until(() => x.heldKeys(), (keys) => keys.length > 0), [], 'Shift never went down');
+  await page.close();
+  assert.deepEqual(await until(() => x.heldKeys(), (keys) => keys.length === 0, 10000), []);
+});
