@@ -309,11 +309,10 @@ private:
 };
 
 // A worker that never types still undoes what a worker that died left behind.
-X11Sink::X11Sink() : pointer_(native_worker::platform::createSystemInputServices()) {
-    std::thread([] {
-        if (const auto connection = X11Connection::open()) KeymapRecord(*connection).restoreLeftovers();
-    }).detach();
-}
+X11Sink::X11Sink()
+    : pointer_(native_worker::platform::createSystemInputServices()), leftovers_([] {
+          if (const auto connection = X11Connection::open()) KeymapRecord(*connection).restoreLeftovers();
+      }) {}
 
 X11Sink::~X11Sink() = default;
 

@@ -19,21 +19,30 @@ constexpr std::array fatalSignals{SIGQUIT, SIGILL,  SIGABRT, SIGBUS,  SIGFPE,  S
 
 std::mutex enlisted;  // held while the rites run
 LastRites* current = nullptr;
-// The rites' thread waits on the first pipe; it writes to the second when done.
+// Waits on the first pipe while rites are enlisted; writes to the second when
+// they are done. Never destroyed: a process that exits with rites enlisted
+// must not end in std::terminate.
+std::thread& waiter = *new std::thread;
 int trigger[2] = {-1, -1};
 int done[2] = {-1, -1};
 std::atomic<bool> armed{false};
+std::atomic<bool> listening{false};  // the waiter runs
 std::atomic<bool> triggered{false};
+constexpr char performByte = 1;
+constexpr char leaveByte = 0;
 struct sigaction previous[NSIG];
 
 void awaitTrigger() {
-    char byte = 0;
-    while (read(trigger[0], &byte, 1) < 0 && errno == EINTR) {}
-    {
-        std::lock_guard lock(enlisted);
-        if (current) current->perform();
+    for (;;) {
+        char byte = leaveByte;
+        while (read(trigger[0], &byte, 1) < 0 && errno == EINTR) {}
+        if (byte == leaveByte) return;
+        {
+            std::lock_guard lock(enlisted);
+            if (current) current->perform();
+        }
+        [[maybe_unused]] const ssize_t written = write(done[1], &byte, 1);
     }
-    [[maybe_unused]] const ssize_t written = write(done[1], &byte, 1);
 }
 
 // The signal ends the process as it would have, through whatever handled it before.
@@ -47,8 +56,6 @@ void onFatalSignal(int signal) {
 
 void arm() {
     if (pipe2(trigger, O_CLOEXEC) != 0 || pipe2(done, O_CLOEXEC) != 0) return;
-    // Left running: it ends with the process.
-    std::thread(awaitTrigger).detach();
     struct sigaction fatal {};
     fatal.sa_handler = onFatalSignal;
     sigemptyset(&fatal.sa_mask);
@@ -65,20 +72,30 @@ void arm() {
 void enlistLastRites(LastRites& rites) {
     static std::once_flag once;
     std::call_once(once, arm);
+    if (!armed.load()) return;
     std::lock_guard lock(enlisted);
     current = &rites;
+    if (!waiter.joinable()) waiter = std::thread(awaitTrigger);
+    listening.store(true);
 }
 
 void withdrawLastRites(LastRites& rites) {
-    std::lock_guard lock(enlisted);
-    if (current == &rites) current = nullptr;
+    std::thread leaving;
+    {
+        std::lock_guard lock(enlisted);
+        if (current != &rites) return;
+        current = nullptr;
+        listening.store(false);
+        [[maybe_unused]] const ssize_t written = write(trigger[1], &leaveByte, 1);
+        leaving = std::move(waiter);
+    }
+    leaving.join();
 }
 
 void performLastRites() {
-    if (!armed.load()) return;
+    if (!listening.load()) return;
     if (!triggered.exchange(true)) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t written = write(trigger[1], &byte, 1);
+        [[maybe_unused]] const ssize_t written = write(trigger[1], &performByte, 1);
     }
     pollfd finished{done[0], POLLIN, 0};
     const auto limit = static_cast<int>(LastRites::lastRitesLimit.count());

@@ -20,14 +20,14 @@ protected:
     ~LastRites() = default;
 };
 
-// One set of rites at a time. The first one starts the thread and catches
-// the fatal signals, which then run the rites before they end the process
-// as they would have.
+// One set of rites at a time, each with a thread that waits to run it and
+// is joined when it is withdrawn. The first one catches the fatal signals,
+// which then run the rites before they end the process as they would have.
 void enlistLastRites(LastRites& rites);
-// Waits for rites under way.
+// Waits for rites under way, and for their thread.
 void withdrawLastRites(LastRites& rites);
 // Runs the enlisted rites and waits for them, at most lastRitesLimit.
-// Async-signal-safe; nothing to do when none were ever enlisted.
+// Async-signal-safe; nothing to do when none are enlisted.
 void performLastRites();
 
 }  // namespace native_worker::platform

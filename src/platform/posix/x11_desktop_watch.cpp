@@ -10,7 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
+#include <sys/socket.h>
 
 namespace native_worker::platform {
 namespace {
@@ -67,29 +67,52 @@ struct X11DesktopWatch::State {
     std::condition_variable changed;
     std::optional<Reading> latest;  // empty until the first reading
     bool stopping = false;
+    // The socket of the connection while the thread asks on it, or -1.
+    int asking = -1;
 
     void run() {
         std::unique_ptr<X11Connection> connection;
-        bool xtest = false;
         for (;;) {
             // The connection survives its server; a lost one is opened again later.
-            if (!connection && (connection = X11Connection::open())) xtest = hasXTest(connection->display());
+            if (!connection) connection = X11Connection::open();
             Reading reading;
-            if (connection) {
+            if (connection && startAsking(*connection)) {
+                // Xlib asks for XTEST once per connection, then answers from memory.
+                reading.xtest = hasXTest(connection->display());
                 reading.monitors = readMonitors(connection->display());
                 reading.root = readRoot(connection->display());
-                reading.xtest = xtest;
                 reading.answeredAt = Clock::now();
+                stopAsking();
                 if (connection->lost()) {
                     connection.reset();
                     reading = {};
                 }
             }
             std::unique_lock lock(mutex);
+            if (stopping) return;
             latest = std::move(reading);
             changed.notify_all();
             if (changed.wait_for(lock, pollPeriod, [this] { return stopping; })) return;
         }
+    }
+
+    bool startAsking(const X11Connection& connection) {
+        std::lock_guard lock(mutex);
+        if (!stopping) asking = ConnectionNumber(connection.display());
+        return !stopping;
+    }
+
+    void stopAsking() {
+        std::lock_guard lock(mutex);
+        asking = -1;
+    }
+
+    // The connection then fails whatever it waits for, and is closed on the thread.
+    void stop() {
+        std::lock_guard lock(mutex);
+        stopping = true;
+        if (asking >= 0) shutdown(asking, SHUT_RDWR);
+        changed.notify_all();
     }
 
     Reading current() {
@@ -108,14 +131,11 @@ std::shared_ptr<X11DesktopWatch> X11DesktopWatch::shared() {
     return watch;
 }
 
-X11DesktopWatch::X11DesktopWatch() : state_(std::make_shared<State>()) {
-    std::thread([state = state_] { state->run(); }).detach();
-}
+X11DesktopWatch::X11DesktopWatch() : state_(std::make_unique<State>()), thread_([state = state_.get()] { state->run(); }) {}
 
 X11DesktopWatch::~X11DesktopWatch() {
-    std::lock_guard lock(state_->mutex);
-    state_->stopping = true;
-    state_->changed.notify_all();
+    state_->stop();
+    thread_.join();
 }
 
 std::vector<Monitor> X11DesktopWatch::monitors() {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace native_worker::platform {
@@ -13,7 +14,8 @@ namespace native_worker::platform {
 // a server that stalls (stopped, or grabbed by another client) only makes
 // the answers old, and one that has not answered for answerLimit counts as
 // no input desktop. One watch serves everyone in the process who asks and
-// ends with its last user.
+// ends with its last user, which waits for its thread: a question in flight
+// to a stalled server is cut short by closing the connection's socket.
 class X11DesktopWatch {
 public:
     static constexpr std::chrono::milliseconds pollPeriod{100};
@@ -38,9 +40,10 @@ private:
 
     X11DesktopWatch();
 
-    // Shared with the thread, which is left behind rather than waited for
-    // when the server it waits on never answers.
-    std::shared_ptr<State> state_;
+    std::unique_ptr<State> state_;
+    // Joined before the process can end: Xlib frees its own locks when the
+    // process exits, so a thread still closing its connection then crashes it.
+    std::jthread thread_;
 };
 
 }  // namespace native_worker::platform

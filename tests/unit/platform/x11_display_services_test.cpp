@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -105,6 +107,25 @@ TEST_F(X11Displays, AStalledServerIsAnsweredFromTheLastReading) {
     while (!input->inputDesktopAvailable() && std::chrono::steady_clock::now() - resumed < 2s)
         std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(input->inputDesktopAvailable());
+}
+
+// No thread of the watch may outlive it: Xlib frees its locks when the
+// process exits, and a thread still closing its connection then crashes it.
+TEST_F(X11Displays, TheWatchEndsWithItsLastUserEvenWhileTheServerStalls) {
+    const auto threads = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                             std::filesystem::directory_iterator{});
+    };
+    ASSERT_FALSE(displays->monitors().empty());
+    const auto withTheWatch = threads();
+    server->stall();
+    // Its next reading waits on the server.
+    std::this_thread::sleep_for(4 * 100ms);
+    const auto ending = std::chrono::steady_clock::now();
+    displays.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - ending, 1s);
+    EXPECT_EQ(threads(), withTheWatch - 1);
+    server->resume();
 }
 
 }  // namespace
