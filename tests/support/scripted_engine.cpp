@@ -600,12 +600,12 @@ void ScriptedDataChannel::holdInput(const ScriptedPeerConnection& connection, st
         if (!members.contains("modifiers")) members["modifiers"] = {{"rawValue", 0}};
         return members.dump();
     };
+    // Buttons belong to the control channel, whose events keep order.
     const auto control = connection.channel("control");
-    const auto motion = connection.channel("motion");
     control->receive(event({{"kind", "keyboard.key"}, {"keyCode", 0}, {"isDown", true}, {"modifiers", {{"rawValue", 3}}}}, 1),
                      false);
-    motion->receive(event({{"kind", "pointer.button"}, {"button", "left"}, {"isDown", true}}, 1), false);
-    control->receive(event({{"kind", "keyboard.text"}, {"text", "\u00e9\u20ac\u6f22"}}, 2), false);
+    control->receive(event({{"kind", "pointer.button"}, {"button", "left"}, {"isDown", true}}, 2), false);
+    control->receive(event({{"kind", "keyboard.text"}, {"text", "\u00e9\u20ac\u6f22"}}, 3), false);
 }
 
 void ScriptedDataChannel::close() {

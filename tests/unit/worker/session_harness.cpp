@@ -125,6 +125,22 @@ void SessionHarness::createdHost(json extra) {
     EXPECT_EQ(created["type"], "peer.created");
 }
 
+void SessionHarness::connectedHost(json extra) {
+    createdHost(std::move(extra));
+    EXPECT_EQ(dispatch(command("peer.offer", "o1")), "");
+    pumpFor(5);
+    EXPECT_EQ(dispatch(command("peer.setDescription", "s1", {{"descriptionType", "answer"}, {"sdp", "v=0"}})), "");
+    pumpFor(10);
+}
+
+void SessionHarness::pumpFor(int passes) {
+    for (int pass = 0; pass < passes; ++pass) {
+        EXPECT_EQ(pump(), "");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    engine.thread().drain();
+}
+
 void SessionHarness::createdController() {
     EXPECT_EQ(dispatch(createController("create-1")), "");
     const json created = pumpUntilEvent();

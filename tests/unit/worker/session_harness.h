@@ -74,6 +74,10 @@ public:
 
     // Runs peer.create and pumps until peer.created.
     void createdHost(nlohmann::json extra = nlohmann::json::object());
+    // A host whose offer and answer are done, so that both channels are open.
+    void connectedHost(nlohmann::json extra = nlohmann::json::object());
+    // Pumps the passes, each expected to write nothing, then lets the engine's thread finish.
+    void pumpFor(int passes);
     void createdController();
 
     FakeClock clock;
