@@ -67,51 +67,50 @@ struct X11DesktopWatch::State {
     std::condition_variable changed;
     std::optional<Reading> latest;  // empty until the first reading
     bool stopping = false;
-    // The socket of the connection while the thread asks on it, or -1.
-    int asking = -1;
+    // The socket of the thread's connection, or -1.
+    int socket = -1;
 
     void run() {
         std::unique_ptr<X11Connection> connection;
         for (;;) {
             // The connection survives its server; a lost one is opened again later.
-            if (!connection) connection = X11Connection::open();
+            if (!connection && (connection = X11Connection::open()) && !publish(ConnectionNumber(connection->display())))
+                break;
             Reading reading;
-            if (connection && startAsking(*connection)) {
+            if (connection) {
                 // Xlib asks for XTEST once per connection, then answers from memory.
                 reading.xtest = hasXTest(connection->display());
                 reading.monitors = readMonitors(connection->display());
                 reading.root = readRoot(connection->display());
                 reading.answeredAt = Clock::now();
-                stopAsking();
                 if (connection->lost()) {
+                    publish(-1);
                     connection.reset();
                     reading = {};
                 }
             }
             std::unique_lock lock(mutex);
-            if (stopping) return;
+            if (stopping) break;
             latest = std::move(reading);
             changed.notify_all();
-            if (changed.wait_for(lock, pollPeriod, [this] { return stopping; })) return;
+            if (changed.wait_for(lock, pollPeriod, [this] { return stopping; })) break;
         }
+        // Closing then waits for nothing, whatever state the server is in.
+        if (connection) shutdown(ConnectionNumber(connection->display()), SHUT_RDWR);
     }
 
-    bool startAsking(const X11Connection& connection) {
+    // False once the watch is stopping.
+    bool publish(int connectionSocket) {
         std::lock_guard lock(mutex);
-        if (!stopping) asking = ConnectionNumber(connection.display());
+        socket = connectionSocket;
         return !stopping;
     }
 
-    void stopAsking() {
-        std::lock_guard lock(mutex);
-        asking = -1;
-    }
-
-    // The connection then fails whatever it waits for, and is closed on the thread.
+    // A question in flight then fails at once; the thread closes the connection.
     void stop() {
         std::lock_guard lock(mutex);
         stopping = true;
-        if (asking >= 0) shutdown(asking, SHUT_RDWR);
+        if (socket >= 0) shutdown(socket, SHUT_RDWR);
         changed.notify_all();
     }
 

@@ -14,8 +14,9 @@ namespace native_worker::platform {
 // a server that stalls (stopped, or grabbed by another client) only makes
 // the answers old, and one that has not answered for answerLimit counts as
 // no input desktop. One watch serves everyone in the process who asks and
-// ends with its last user, which waits for its thread: a question in flight
-// to a stalled server is cut short by closing the connection's socket.
+// ends with its last user, which waits for its thread: the connection's
+// socket is shut first, so that neither a question in flight nor the
+// closing waits on a stalled server.
 class X11DesktopWatch {
 public:
     static constexpr std::chrono::milliseconds pollPeriod{100};
