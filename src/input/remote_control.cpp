@@ -3,6 +3,8 @@
 #include "input/control_messages.h"
 #include "input/input_event.h"
 
+#include <utility>
+
 namespace native_worker {
 namespace {
 
@@ -18,7 +20,8 @@ RemoteControl::RemoteControl(Identity identity, std::uint64_t inputEpoch, Displa
       display_(std::move(display)),
       virtualScreen_(virtualScreen),
       send_(std::move(send)),
-      injector_(identity_, sink) {}
+      injector_(identity_, sink),
+      gateThread_([this](std::stop_token stop) { applyPostedGates(stop); }) {}
 
 RemoteControl::~RemoteControl() {
     shutdown();
@@ -58,7 +61,38 @@ void RemoteControl::onPeerLost() {
 }
 
 void RemoteControl::updateGate(const GateState& gate) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(gateMutex_);
+    const bool earlierWaits = gatesApplied_ != gatesPosted_;
+    if (!gate.isOpen() && !postedRevocation_) {
+        postedRevocation_ = gate;
+        postedGate_.reset();
+    } else {
+        postedGate_ = gate;
+    }
+    const std::uint64_t ticket = ++gatesPosted_;
+    gatePosted_.notify_one();
+    if (!earlierWaits) gateApplied_.wait_for(lock, gatePatience, [&] { return gatesApplied_ >= ticket; });
+}
+
+void RemoteControl::applyPostedGates(std::stop_token stop) {
+    std::unique_lock lock(gateMutex_);
+    while (gatePosted_.wait(lock, stop, [this] { return gatesApplied_ != gatesPosted_; })) {
+        const std::optional<GateState> revocation = std::exchange(postedRevocation_, std::nullopt);
+        const std::optional<GateState> gate = std::exchange(postedGate_, std::nullopt);
+        const std::uint64_t taken = gatesPosted_;
+        lock.unlock();
+        {
+            std::lock_guard control(mutex_);
+            if (revocation) applyGate(*revocation);
+            if (gate) applyGate(*gate);
+        }
+        lock.lock();
+        gatesApplied_ = taken;
+        gateApplied_.notify_all();
+    }
+}
+
+void RemoteControl::applyGate(const GateState& gate) {
     if (closed_) return;
     gate_ = gate;
     if (gate.isOpen()) return tryReady();
@@ -69,9 +103,8 @@ void RemoteControl::updateGate(const GateState& gate) {
     injector_.reset();
 }
 
-bool RemoteControl::isReady() {
-    std::lock_guard lock(mutex_);
-    return ready_;
+bool RemoteControl::isReady() const {
+    return ready_.load();
 }
 
 void RemoteControl::shutdown() {

@@ -6,18 +6,27 @@
 #include "media/displays.h"
 #include "worker/field_checks.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace native_worker {
 
 // The host side of the "control" and "motion" channels: tells the controller
 // when its input is admitted, and validates and injects what it sends. Every
 // operation runs under one mutex, and the send function is called under it,
-// so whatever send locks comes after this mutex in the lock order.
+// so whatever send locks comes after this mutex in the lock order. Gate
+// updates are applied on a thread of the control's own, since applying one
+// may release held input through a sink that waits on its system (an X
+// server that stalls), and whoever updates the gate must not wait with it.
 class RemoteControl {
 public:
     // Sends one text message on "control"; its outcome does not matter.
@@ -34,12 +43,19 @@ public:
     bool onMessage(std::string_view label, std::string_view data, bool binary);
     // Also after shutdown, so that a loss during close is still reported.
     void onPeerLost();
+    // Waits at most gatePatience for the gate to be applied, and not at all
+    // while an earlier one still waits. A revoking gate is always applied,
+    // even when a later one comes before it was.
     void updateGate(const GateState& gate);
-    bool isReady();
+    bool isReady() const;
     // Releases all held input; nothing is ever admitted again.
     void shutdown();
 
+    static constexpr std::chrono::milliseconds gatePatience{500};
+
 private:
+    void applyGate(const GateState& gate);
+    void applyPostedGates(std::stop_token stop);
     void tryReady();
     void reportUnavailable(const char* reason);
 
@@ -53,9 +69,21 @@ private:
     std::mutex mutex_;
     bool controlOpen_ = false;
     bool motionOpen_ = false;
-    bool ready_ = false;
+    // Written under the mutex, read without it.
+    std::atomic<bool> ready_{false};
     bool closed_ = false;
     std::string lastReason_;
+
+    // Gates waiting for the control's thread, and how many were posted and
+    // applied. The gate mutex is never held while the control's is waited for.
+    std::mutex gateMutex_;
+    std::condition_variable_any gatePosted_;
+    std::condition_variable gateApplied_;
+    std::optional<GateState> postedRevocation_;
+    std::optional<GateState> postedGate_;
+    std::uint64_t gatesPosted_ = 0;
+    std::uint64_t gatesApplied_ = 0;
+    std::jthread gateThread_;
 };
 
 }  // namespace native_worker

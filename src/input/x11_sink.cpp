@@ -1,8 +1,10 @@
 #include "input/x11_sink.h"
 
 #include "input/scan_codes.h"
-#include "platform/posix/x11_connection.h"
+#include "input/x11_keymap_record.h"
 #include "input/x11_spare_keys.h"
+#include "platform/posix/last_rites.h"
+#include "platform/posix/x11_connection.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -22,6 +24,9 @@ namespace {
 
 using native_worker::platform::X11Connection;
 using native_worker::platform::X11ErrorTrap;
+
+// How long the last rites wait for a delivery under way before they act beside it.
+constexpr auto deliveryWait = std::chrono::milliseconds(250);
 
 constexpr std::uint16_t firstFunctionVirtualKey = 0x70;  // F1
 constexpr std::uint16_t lastFunctionVirtualKey = 0x87;   // F24
@@ -63,7 +68,9 @@ KeySym keysymOfVirtualKey(std::uint16_t virtualKey) {
 
 }  // namespace
 
-class X11Sink::Connection {
+// Also the process's last rites: a process that ends at once releases what
+// the sink holds and gives back what it lent, from a connection of its own.
+class X11Sink::Connection final : public native_worker::platform::LastRites {
 public:
     static std::unique_ptr<Connection> open() {
         auto connection = X11Connection::open();
@@ -77,11 +84,13 @@ public:
     }
 
     ~Connection() {
+        native_worker::platform::withdrawLastRites(*this);
         restorer_.request_stop();
         restorer_.join();
         if (connection_->lost()) return;
         X11ErrorTrap trap(*connection_);
         spares_.restoreAll();
+        record_.forgetAll();
         XSync(display_, False);
     }
     Connection(const Connection&) = delete;
@@ -120,12 +129,26 @@ public:
         return connection_->lost();
     }
 
+    // Keeps the sink's threads from sending more, unless one is stuck on the
+    // server; the process ends holding the lock.
+    void perform() noexcept override {
+        static_cast<void>(mutex_.try_lock_for(deliveryWait));
+        const auto own = X11Connection::open();
+        if (!own) return;
+        KeymapRecord record(*own);
+        record.disown(record_.owner());
+        record.restoreLeftovers();
+    }
+
 private:
     explicit Connection(std::unique_ptr<X11Connection> connection)
         : connection_(std::move(connection)),
           display_(connection_->display()),
-          spares_(display_),
-          restorer_([this](std::stop_token stop) { restoreWhenIdle(stop); }) {}
+          record_(*connection_),
+          spares_(display_, record_),
+          restorer_([this](std::stop_token stop) { restoreWhenIdle(stop); }) {
+        native_worker::platform::enlistLastRites(*this);
+    }
 
     // Borrowed keycodes go back as soon as typing pauses, not when the sink
     // closes: the worker may end without closing it, and meanwhile a real
@@ -154,7 +177,7 @@ private:
         if (record.dwFlags & keyeventfScanCode) {
             const std::uint16_t code = evdevKeyFromScanCode(record.wScan, record.dwFlags & keyeventfExtendedKey);
             if (code == 0) return false;
-            XTestFakeKeyEvent(display_, code + evdevKeycodeOffset, up ? False : True, CurrentTime);
+            press(static_cast<KeyCode>(code + evdevKeycodeOffset), !up);
             return true;
         }
         const KeySym keysym = keysymOfVirtualKey(record.wVk);
@@ -183,13 +206,13 @@ private:
         const auto pressed = strokes_.find(id);
         if (up) {
             if (pressed == strokes_.end()) return true;
-            XTestFakeKeyEvent(display_, pressed->second, False, CurrentTime);
+            press(pressed->second, false);
             spares_.release(pressed->second);
             strokes_.erase(pressed);
             return true;
         }
         if (pressed != strokes_.end()) {
-            XTestFakeKeyEvent(display_, pressed->second, True, CurrentTime);
+            press(pressed->second, true);
             return true;
         }
         KeyCode keycode = useMap ? XKeysymToKeycode(display_, keysym) : KeyCode{0};
@@ -199,8 +222,20 @@ private:
             keycode = *spare;
         }
         strokes_.emplace(id, keycode);
-        XTestFakeKeyEvent(display_, keycode, True, CurrentTime);
+        press(keycode, true);
         return true;
+    }
+
+    // Every key and button goes down noted in the record, so that it is
+    // released even when the process dies holding it.
+    void press(KeyCode keycode, bool down) {
+        if (down) record_.notePress(keycode);
+        XTestFakeKeyEvent(display_, keycode, down ? True : False, CurrentTime);
+    }
+
+    void click(unsigned int button, bool down) {
+        if (down) record_.noteButton(button);
+        XTestFakeButtonEvent(display_, button, down ? True : False, CurrentTime);
     }
 
     bool mouse(const InputRecord& record) {
@@ -216,7 +251,7 @@ private:
             {mouseeventfRightUp, 3, false},   {mouseeventfMiddleDown, 2, true}, {mouseeventfMiddleUp, 2, false},
         };
         for (const ButtonFlag& b : buttons)
-            if (flags & b.flag) XTestFakeButtonEvent(display_, b.button, b.press ? True : False, CurrentTime);
+            if (flags & b.flag) click(b.button, b.press);
         const auto amount = static_cast<std::int32_t>(record.mouseData);
         if (flags & mouseeventfWheel) turnWheel(wheelRemainderY_, amount, 4, 5);
         if (flags & mouseeventfHWheel) turnWheel(wheelRemainderX_, amount, 7, 6);
@@ -253,26 +288,31 @@ private:
         remainder -= notches * wheelDelta;
         const unsigned int button = notches > 0 ? forward : backward;
         for (std::int64_t i = 0; i < std::llabs(notches); ++i) {
-            XTestFakeButtonEvent(display_, button, True, CurrentTime);
-            XTestFakeButtonEvent(display_, button, False, CurrentTime);
+            click(button, true);
+            click(button, false);
         }
     }
 
     std::unique_ptr<X11Connection> connection_;
     Display* display_;
+    KeymapRecord record_;
     SpareKeys spares_;
     std::map<std::uint32_t, KeyCode> strokes_;
     std::uint16_t pendingHigh_ = 0;
     std::int64_t wheelRemainderX_ = 0;
     std::int64_t wheelRemainderY_ = 0;
-    // Guards the display and the spares, which the restorer also uses.
-    std::mutex mutex_;
+    // Guards the display, the record and the spares, which the restorer also uses.
+    std::timed_mutex mutex_;
     std::condition_variable_any wake_;
     bool restorerIdle_ = false;
     std::jthread restorer_;
 };
 
-X11Sink::X11Sink() : pointer_(native_worker::platform::createSystemInputServices()) {}
+// A worker that never types still undoes what a worker that died left behind.
+X11Sink::X11Sink()
+    : pointer_(native_worker::platform::createSystemInputServices()), leftovers_([] {
+          if (const auto connection = X11Connection::open()) KeymapRecord(*connection).restoreLeftovers();
+      }) {}
 
 X11Sink::~X11Sink() = default;
 

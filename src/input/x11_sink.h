@@ -4,6 +4,7 @@
 #include "platform/input_services.h"
 
 #include <memory>
+#include <thread>
 
 namespace kelvarn::input {
 
@@ -28,6 +29,9 @@ private:
 
     std::unique_ptr<Connection> connection_;
     std::unique_ptr<native_worker::platform::InputServices> pointer_;
+    // Undoes a dead worker's leftovers without holding up the start; joined
+    // with the sink, as no thread may still use Xlib when the process exits.
+    std::jthread leftovers_;
 };
 
 }  // namespace kelvarn::input

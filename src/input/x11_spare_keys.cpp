@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <string_view>
 #include <thread>
 #include <unordered_set>
 
@@ -29,10 +30,34 @@ std::bitset<keycodeCount> scanCodeKeycodes() {
     return sent;
 }
 
+// The range vendors define their special keys in: XF86's, Sun's, HP's...
+constexpr KeySym vendorKeysyms = 0x10000000;
+
+// XF86 keys that belong to the system rather than to an application: power
+// and session, display, lights and radios, volume and media.
+constexpr std::string_view systemKeys[] = {
+    "Audio",      "Battery",  "Bluetooth",   "Brightness", "ClearGrab", "Display",  "Eject",     "Hibernate",
+    "KbdBrightness", "KbdLightOnOff", "Log", "Media",      "Mic",       "MonBrightness", "Next_VMode", "Power",
+    "Prev_VMode", "RFKill",   "ScreenSaver", "Sleep",      "Standby",   "Suspend",  "Switch_VT", "Touchpad",
+    "UWB",        "Ungrab",   "Video",       "WLAN",       "WWAN",      "WakeUp",   "WebCam",
+};
+
+// A local press of these must never type a character instead; vendors
+// other than XF86 are not told apart.
+bool isSystemKey(KeySym keysym) {
+    if ((keysym & vendorKeysyms) == 0) return false;
+    const char* name = XKeysymToString(keysym);
+    const std::string_view xf86 = "XF86";
+    if (!name || !std::string_view(name).starts_with(xf86)) return true;
+    const std::string_view key = std::string_view(name).substr(xf86.size());
+    return std::ranges::any_of(systemKeys, [key](std::string_view system) { return key.starts_with(system); });
+}
+
 // Function keys are found by keysym, and a modifier keysym may change state
-// through the server's compatibility rules, so keys carrying either stay.
+// through the server's compatibility rules, so keys carrying either stay;
+// so do the system's own keys.
 bool mustStay(KeySym keysym) {
-    return IsModifierKey(keysym) || (keysym >= XK_F1 && keysym <= XK_F35);
+    return IsModifierKey(keysym) || (keysym >= XK_F1 && keysym <= XK_F35) || isSystemKey(keysym);
 }
 
 // Calls write(first, count) for each run of adjacent keycodes in the sorted list.
@@ -95,8 +120,9 @@ void SpareKeys::restoreAll() {
 }
 
 // Reads the map as it is now, since the user may have changed layout since
-// the last loan.
+// the last loan, and after undoing what a sink that died left in it.
 void SpareKeys::survey() {
+    record_.restoreLeftovers();
     int lowest = 0;
     int highest = 0;
     XDisplayKeycodes(display_, &lowest, &highest);
@@ -185,11 +211,19 @@ bool SpareKeys::bindAhead(KeySym keysym) {
 void SpareKeys::bind(const std::vector<std::pair<Spare*, KeySym>>& loans) {
     std::vector<KeyCode> keycodes;
     std::vector<KeySym> symbols;
+    std::vector<KeyCode> fresh;
+    std::vector<KeySym> ownMappings;
     for (const auto& [spare, keysym] : loans) {
+        if (spare->bound == NoSymbol) {
+            fresh.push_back(spare->keycode);
+            const auto row = original_.begin() + static_cast<std::ptrdiff_t>(spare->keycode - firstKeycode_) * perKeycode_;
+            ownMappings.insert(ownMappings.end(), row, row + perKeycode_);
+        }
         spare->bound = keysym;
         keycodes.push_back(spare->keycode);
         symbols.insert(symbols.end(), 2, keysym);
     }
+    record_.noteLoans(fresh, ownMappings, perKeycode_);
     forEachRun(keycodes, [&](std::size_t first, int count) {
         XChangeKeyboardMapping(display_, keycodes[first], 2, symbols.data() + 2 * first, count);
     });
@@ -209,6 +243,7 @@ void SpareKeys::giveBack(bool heldToo) {
         const auto row = static_cast<std::ptrdiff_t>(lent[first] - firstKeycode_);
         XChangeKeyboardMapping(display_, lent[first], perKeycode_, original_.data() + row * perKeycode_, count);
     });
+    record_.forget(lent);
     if (std::ranges::none_of(spares_, [](const Spare& s) { return s.bound != NoSymbol; })) spares_.clear();
 }
 

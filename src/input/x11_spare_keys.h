@@ -1,5 +1,7 @@
 #pragma once
 
+#include "input/x11_keymap_record.h"
+
 #include <X11/Xlib.h>
 
 #include <chrono>
@@ -13,10 +15,13 @@ namespace kelvarn::input {
 inline constexpr int evdevKeycodeOffset = 8;
 
 // Keycodes the sink itself never sends, lent out to type keysyms the keyboard
-// map lacks: first those with no symbol, then those whose keys (media keys,
-// language keys...) no controller key reaches. Never a keycode a scan code
-// gives, one that carries a function key or a modifier, or one in the
-// modifier map. A client looks the keysym up when it handles the key event,
+// map lacks: first those with no symbol, then those whose keys (language
+// keys, launch keys...) no controller key reaches. Never a keycode a scan
+// code gives, one that carries a function key, a modifier or a system,
+// power or media key (a local press of those must never type a character
+// instead), or one in the modifier map. What is lent is
+// noted in the keymap record first, so that it is given back even when the
+// process dies. A client looks the keysym up when it handles the key event,
 // which may be a little later, so a binding outlives its stroke: it changes
 // again no sooner than reuseDelay after the keycode's last use. Once no
 // stroke has come for reuseDelay, every lent keycode gets its own mapping
@@ -28,7 +33,7 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds reuseDelay{30};
 
-    explicit SpareKeys(Display* display) : display_(display) {}
+    SpareKeys(Display* display, KeymapRecord& record) : display_(display), record_(record) {}
 
     // The keysyms the next holds are likely to ask for, in order; a hold
     // that asks for another drops them.
@@ -61,6 +66,7 @@ private:
     void giveBack(bool heldToo);
 
     Display* display_;
+    KeymapRecord& record_;
     std::vector<Spare> spares_;  // in the order they are lent out
     std::vector<KeySym> original_;  // the map as surveyed, from firstKeycode_
     int firstKeycode_ = 0;

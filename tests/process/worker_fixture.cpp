@@ -88,7 +88,10 @@ harness::LaunchOptions serveOptions(const WorkerOptions& options) {
     harness::LaunchOptions launch;
     launch.arguments = {"--serve"};
     launch.environment = {{"KELVARN_SCRIPT", options.script}};
-    launch.removedEnvironment = {"DISPLAY"};
+    if (options.display.empty())
+        launch.removedEnvironment = {"DISPLAY"};
+    else
+        launch.environment.emplace_back("DISPLAY", options.display);
     launch.channel = options.channel;
     launch.outputCapacity = options.outputCapacity;
     return launch;

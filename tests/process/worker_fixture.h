@@ -53,6 +53,7 @@ struct WorkerOptions {
     std::string script;  // KELVARN_SCRIPT for the scripted worker
     harness::Channel channel = harness::Channel::pipe;
     std::size_t outputCapacity = 0;
+    std::string display;  // DISPLAY for the worker; none when empty
 };
 
 class Worker : public harness::WorkerProcess {

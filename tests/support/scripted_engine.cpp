@@ -1,5 +1,7 @@
 #include "scripted_engine.h"
 
+#include <nlohmann/json.hpp>
+
 #include <array>
 #include <sstream>
 
@@ -584,6 +586,26 @@ void ScriptedDataChannel::send(std::string_view data, bool binary) {
         remote = remote_.lock();
     }
     if (remote) remote->receive(std::string(data), binary);
+    if (!engine_.script().holdInput || label_ != "control") return;
+    const auto told = nlohmann::json::parse(data, nullptr, false);
+    if (told.is_object() && told.value("type", "") == "controlReady")
+        for (const auto& connection : engine_.peerConnections())
+            if (connection->channel("control").get() == this) holdInput(*connection, told["inputEpoch"].get<std::uint64_t>());
+}
+
+void ScriptedDataChannel::holdInput(const ScriptedPeerConnection& connection, std::uint64_t inputEpoch) {
+    const auto event = [inputEpoch](nlohmann::json members, int sequence) {
+        members.update({{"sequence", sequence}, {"inputEpoch", inputEpoch}, {"pressedKeys", nlohmann::json::array()},
+                        {"pressedButtons", nlohmann::json::array()}});
+        if (!members.contains("modifiers")) members["modifiers"] = {{"rawValue", 0}};
+        return members.dump();
+    };
+    // Buttons belong to the control channel, whose events keep order.
+    const auto control = connection.channel("control");
+    control->receive(event({{"kind", "keyboard.key"}, {"keyCode", 0}, {"isDown", true}, {"modifiers", {{"rawValue", 3}}}}, 1),
+                     false);
+    control->receive(event({{"kind", "pointer.button"}, {"button", "left"}, {"isDown", true}}, 2), false);
+    control->receive(event({{"kind", "keyboard.text"}, {"text", "\u00e9\u20ac\u6f22"}}, 3), false);
 }
 
 void ScriptedDataChannel::close() {
@@ -650,6 +672,8 @@ Script parseScript(const std::string& text) {
         else if (key == "channels" && value == "fail") script.dataChannels = false;
         else if (key == "sdp" && value == "empty") script.descriptionOverride = "";
         else if (key == "sdp" && value == "huge") script.descriptionOverride = std::string(1'048'577, 'v');
+        else if (key == "desktop" && value == "system") script.systemDesktop = true;
+        else if (key == "input" && value == "hold") script.holdInput = true;
     }
     return script;
 }

@@ -49,6 +49,12 @@ struct Script {
         {"video/VP8", 90000, ""},
         {"video/rtx", 90000, ""}};
 
+    // The worker works on the system's own displays, input and sink.
+    bool systemDesktop = false;
+    // The controller, once told its input is admitted, holds Shift, Ctrl, A
+    // and the left button down and types a text.
+    bool holdInput = false;
+
     int localCandidatesPerDescription = 2;
     // Connection states reported once the exchange completes, in order.
     std::vector<engine::PeerConnectionState> statesWhenConnected{engine::stateConnecting, engine::stateConnected};
@@ -62,7 +68,7 @@ struct Script {
 // "stats=fail", "probe=never" (the first offer of a connection), "init=fail", "factory=fail",
 // "pc=fail", "screens=0", "capturer=fail", "capture=fail", "h264=none",
 // "candidates=N", "state=N" (a single state reported when connected),
-// "candidate=refuse", "sdp=empty", "sdp=huge", "channels=fail".
+// "candidate=refuse", "sdp=empty", "sdp=huge", "channels=fail", "desktop=system", "input=hold".
 Script parseScript(const std::string& text);
 
 class ScriptedPeerConnection;
@@ -177,6 +183,8 @@ public:
     void linkTo(const std::shared_ptr<ScriptedDataChannel>& remote);
 
 private:
+    static void holdInput(const ScriptedPeerConnection& connection, std::uint64_t inputEpoch);
+
     ScriptedEngine& engine_;
     const std::string label_;
     // Deliveries hold the observer lock, so unregistering waits for one in

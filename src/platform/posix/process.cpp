@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/posix/last_rites.h"
 
 #include <atomic>
 #include <cerrno>
@@ -43,7 +44,9 @@ bool stopRequested() {
     return stopAsked.load();
 }
 
+// What the X11 sink holds and lends goes back first (its last rites).
 void exitImmediately(int code) {
+    performLastRites();
     std::_Exit(code);
 }
 

@@ -43,7 +43,8 @@ X11Connection::~X11Connection() {
     XCloseDisplay(display_);
 }
 
-X11ErrorTrap::X11ErrorTrap(const X11Connection& connection) {
+X11ErrorTrap::X11ErrorTrap(const X11Connection& connection)
+    : outerDisplay_(trappedDisplay), outerFailed_(trappedError) {
     static std::once_flag installed;
     std::call_once(installed, [] { previousErrorHandler = XSetErrorHandler(onProtocolError); });
     trappedDisplay = connection.display();
@@ -51,7 +52,8 @@ X11ErrorTrap::X11ErrorTrap(const X11Connection& connection) {
 }
 
 X11ErrorTrap::~X11ErrorTrap() {
-    trappedDisplay = nullptr;
+    trappedDisplay = outerDisplay_;
+    trappedError = outerFailed_;
 }
 
 bool X11ErrorTrap::failed() const {

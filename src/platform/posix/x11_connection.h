@@ -31,7 +31,8 @@ private:
 // While it exists, protocol errors of the connection's requests on this
 // thread are recorded instead of ending the process, Xlib's default. Errors
 // of other connections and threads go to the handler that was there before.
-// One trap at a time per thread.
+// Traps nest: an inner trap records its own errors, and the outer one is
+// back in force once the inner one ends.
 class X11ErrorTrap {
 public:
     explicit X11ErrorTrap(const X11Connection& connection);
@@ -42,6 +43,10 @@ public:
     // Call after a round trip (XSync or a request with a reply): errors
     // arrive only with the server's answers.
     bool failed() const;
+
+private:
+    Display* outerDisplay_;
+    bool outerFailed_;
 };
 
 }  // namespace native_worker::platform

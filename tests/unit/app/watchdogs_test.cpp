@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
+#include <string>
 #include <thread>
 
 namespace native_worker {
@@ -37,6 +39,27 @@ TEST(ServeWatchdogDeathTest, APassGets15SecondsAndShutdown5ThenExit3) {
                 "alive before the deadline");
     EXPECT_EXIT(reachDeadline(ServeWatchdog::shutdownAllowanceMs, 5000), ::testing::ExitedWithCode(3),
                 "alive before the deadline");
+}
+
+// A timeout of -4000 ms puts the hard limit, 5 seconds after the timeout, 1 second after the start.
+void outliveTheSelfTest(const std::string& output) {
+    if (!std::freopen(output.c_str(), "w", stdout)) std::_Exit(1);
+    const LoopbackWatchdog watchdog(-4000);
+    std::this_thread::sleep_for(100ms);
+    std::fputs("alive before the limit\n", stderr);
+    std::this_thread::sleep_for(5s);
+    std::_Exit(0);
+}
+
+TEST(LoopbackWatchdogDeathTest, ASelfTestPastItsTimeoutBy5SecondsEndsWithTheHardTimeoutLine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string output = ::testing::TempDir() + "loopback_watchdog_output.txt";
+    EXPECT_EXIT(outliveTheSelfTest(output), ::testing::ExitedWithCode(3), "alive before the limit");
+    std::ifstream written(output);
+    std::string line;
+    std::getline(written, line);
+    EXPECT_EQ(line, R"({"version":1,"type":"loopbackResult","success":false,"transportReady":false,)"
+                    R"("cleanedUp":false,"error":"hard_timeout"})");
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <stdexcept>
 #include <thread>
 
@@ -237,6 +240,38 @@ TEST_F(RemoteControlTest, CallsFromSeveralThreadsAreSerialised) {
     motion.join();
     control.updateGate(revokingGate);
     EXPECT_FALSE(control.isReady());
+}
+
+// A sink that waits on its system (an X server that stalls) keeps an engine
+// thread inside the control. The gate's updates do not wait for it, and the
+// revocation among them is applied once the sink answers, though an open
+// gate came after it.
+TEST_F(RemoteControlTest, GateUpdatesDoNotWaitForAStuckSinkAndNoRevocationIsLost) {
+    makeReady();
+    std::promise<void> answer;
+    const std::shared_future<void> answered = answer.get_future().share();
+    std::atomic<bool> stuck{false};
+    sink.refuse = [&](const InputRecord&) {
+        stuck = true;
+        answered.wait();
+        return false;
+    };
+    std::thread engine([this] { message("control", key(0, true)); });
+    while (!stuck) std::this_thread::yield();
+    const auto updating = std::chrono::steady_clock::now();
+    control.updateGate(revokingGate);
+    control.updateGate(testing::openGate);
+    const auto waited = std::chrono::steady_clock::now() - updating;
+    EXPECT_TRUE(control.isReady());
+    answer.set_value();
+    engine.join();
+    while (control.isReady()) std::this_thread::yield();
+    // Any call that takes the control's lock comes after the gates were applied.
+    control.onMessage("other", "{}", false);
+    EXPECT_LT(waited, RemoteControl::gatePatience + std::chrono::milliseconds(250));
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[1].dwFlags & keyeventfKeyUp, keyeventfKeyUp);
+    EXPECT_EQ(sent, (std::vector{unavailable("capture_unavailable"), unavailable("input_gate")}));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 extern char** environ;
@@ -39,6 +40,9 @@ std::unique_ptr<VirtualDisplay> VirtualDisplay::start(int width, int height, con
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, ready[0]);
+    // Not the test's own output: a test that dies must not leave its runner
+    // waiting for a pipe the server still holds open.
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     const int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv.data()), environ);
@@ -67,6 +71,53 @@ void VirtualDisplay::kill() {
     ::kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
     pid_ = 0;
+}
+
+void VirtualDisplay::stall() {
+    if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void VirtualDisplay::resume() {
+    if (pid_ > 0) ::kill(pid_, SIGCONT);
+}
+
+DesktopProbe::DesktopProbe() : display_(XOpenDisplay(nullptr)) {}
+
+DesktopProbe::~DesktopProbe() {
+    if (display_) XCloseDisplay(display_);
+}
+
+std::vector<unsigned long> DesktopProbe::keymap() {
+    int lowest = 0;
+    int highest = 0;
+    XDisplayKeycodes(display_, &lowest, &highest);
+    int perKeycode = 0;
+    KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(lowest), highest - lowest + 1, &perKeycode);
+    std::vector<unsigned long> all(map, map + (highest - lowest + 1) * perKeycode);
+    XFree(map);
+    XModifierKeymap* modifiers = XGetModifierMapping(display_);
+    all.insert(all.end(), modifiers->modifiermap, modifiers->modifiermap + 8 * modifiers->max_keypermod);
+    XFreeModifiermap(modifiers);
+    return all;
+}
+
+bool DesktopProbe::anyKeyDown() {
+    char keys[32];
+    XQueryKeymap(display_, keys);
+    return std::any_of(keys, keys + 32, [](char bits) { return bits != 0; });
+}
+
+unsigned int DesktopProbe::buttons() {
+    Window root = 0;
+    Window child = 0;
+    int x = 0;
+    unsigned int mask = 0;
+    XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &x, &x, &x, &x, &mask);
+    return mask;
+}
+
+bool DesktopProbe::holdsAnything() {
+    return anyKeyDown() || (buttons() & (Button1Mask | Button2Mask | Button3Mask)) != 0;
 }
 
 // Xlib's own XKB keymap cache now and then misses a mapping change that

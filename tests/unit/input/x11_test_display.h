@@ -28,12 +28,39 @@ public:
     const std::string& name() const { return name_; }
     // Ends the server now, as a crash would.
     void kill();
+    // Stops the server and lets it go on, as a stall or a long grab would.
+    void stall();
+    void resume();
 
 private:
     VirtualDisplay(int pid, std::string name) : pid_(pid), name_(std::move(name)) {}
 
     int pid_;
     std::string name_;
+};
+
+// A client's view of the server: what it holds down and how keys are
+// mapped, to compare with what a sink leaves behind.
+class DesktopProbe {
+public:
+    // On the display named by DISPLAY; connected() tells whether it opened.
+    DesktopProbe();
+    ~DesktopProbe();
+    DesktopProbe(const DesktopProbe&) = delete;
+    DesktopProbe& operator=(const DesktopProbe&) = delete;
+
+    bool connected() const { return display_ != nullptr; }
+    Display* display() const { return display_; }
+    // The whole keyboard map, then the modifier map.
+    std::vector<unsigned long> keymap();
+    bool anyKeyDown();
+    // The pointer's button mask.
+    unsigned int buttons();
+    // Any key, or one of the three buttons, down.
+    bool holdsAnything();
+
+private:
+    Display* display_;
 };
 
 // What a client window saw of one key event.

@@ -1,17 +1,25 @@
 #include "fixed_source_list.h"
 #include "media/displays.h"
 #include "platform/display_services.h"
+#include "platform/input_services.h"
 
 #include <gtest/gtest.h>
 
 // After gtest: Xlib's None macro would break gtest's own None.
 #include "x11_test_display.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <string>
+#include <thread>
 
 namespace native_worker {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The display services against a real X server, split into two RandR monitors.
 class X11Displays : public ::testing::Test {
@@ -64,8 +72,60 @@ TEST_F(X11Displays, DisplayListAndCaptureTargetMatchTheScreen) {
 TEST_F(X11Displays, AVanishedServerIsNoDisplayNotACrash) {
     ASSERT_FALSE(displays->monitors().empty());
     server->kill();
+    // The watch notices at its next reading.
+    const auto killed = std::chrono::steady_clock::now();
+    while (!displays->monitors().empty() && std::chrono::steady_clock::now() - killed < 2s)
+        std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(displays->monitors().empty());
     EXPECT_EQ(displays->virtualScreen(), platform::Rect{});
+}
+
+// Whoever asks gets the last reading at once, however long the server stalls;
+// a server that does not answer is no input desktop until it answers again.
+TEST_F(X11Displays, AStalledServerIsAnsweredFromTheLastReading) {
+    const auto input = platform::createSystemInputServices();
+    const auto before = displays->monitors();
+    ASSERT_TRUE(input->inputDesktopAvailable());
+    server->stall();
+    const auto stalled = std::chrono::steady_clock::now();
+    auto slowest = std::chrono::steady_clock::duration{};
+    bool available = true;
+    while (available && std::chrono::steady_clock::now() - stalled < 4s) {
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(displays->monitors().size(), before.size());
+        EXPECT_EQ(displays->virtualScreen(), (platform::Rect{0, 0, 1600, 900}));
+        available = input->inputDesktopAvailable();
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - asked);
+        std::this_thread::sleep_for(10ms);
+    }
+    const auto unavailableAfter = std::chrono::steady_clock::now() - stalled;
+    server->resume();
+    EXPECT_FALSE(available);
+    EXPECT_GE(unavailableAfter, 1s);
+    EXPECT_LT(slowest, 100ms);
+    const auto resumed = std::chrono::steady_clock::now();
+    while (!input->inputDesktopAvailable() && std::chrono::steady_clock::now() - resumed < 2s)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(input->inputDesktopAvailable());
+}
+
+// No thread of the watch may outlive it: Xlib frees its locks when the
+// process exits, and a thread still closing its connection then crashes it.
+TEST_F(X11Displays, TheWatchEndsWithItsLastUserEvenWhileTheServerStalls) {
+    const auto threads = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                             std::filesystem::directory_iterator{});
+    };
+    ASSERT_FALSE(displays->monitors().empty());
+    const auto withTheWatch = threads();
+    server->stall();
+    // Its next reading waits on the server.
+    std::this_thread::sleep_for(4 * 100ms);
+    const auto ending = std::chrono::steady_clock::now();
+    displays.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - ending, 1s);
+    EXPECT_EQ(threads(), withTheWatch - 1);
+    server->resume();
 }
 
 }  // namespace

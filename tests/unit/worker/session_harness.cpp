@@ -36,7 +36,10 @@ std::deque<std::string> LineOutput::rest() {
     return std::exchange(lines_, {});
 }
 
-SessionHarness::SessionHarness(scripted::Script script) : engine(std::move(script)) {}
+SessionHarness::SessionHarness(scripted::Script script) : SessionHarness(std::move(script), {displays, input, sink}) {}
+
+SessionHarness::SessionHarness(scripted::Script script, SystemServices system)
+    : engine(std::move(script)), session_(writer_, {engine, system.displays, system.input, system.sink, clock}) {}
 
 SessionHarness::~SessionHarness() {
     if (!closed_) close();
@@ -120,6 +123,22 @@ void SessionHarness::createdHost(json extra) {
     EXPECT_EQ(dispatch(createHost("create-1", std::move(extra))), "");
     const json created = pumpUntilEvent();
     EXPECT_EQ(created["type"], "peer.created");
+}
+
+void SessionHarness::connectedHost(json extra) {
+    createdHost(std::move(extra));
+    EXPECT_EQ(dispatch(command("peer.offer", "o1")), "");
+    pumpFor(5);
+    EXPECT_EQ(dispatch(command("peer.setDescription", "s1", {{"descriptionType", "answer"}, {"sdp", "v=0"}})), "");
+    pumpFor(10);
+}
+
+void SessionHarness::pumpFor(int passes) {
+    for (int pass = 0; pass < passes; ++pass) {
+        EXPECT_EQ(pump(), "");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    engine.thread().drain();
 }
 
 void SessionHarness::createdController() {

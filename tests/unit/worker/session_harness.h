@@ -35,11 +35,20 @@ private:
     std::deque<std::string> lines_;
 };
 
+// The system's own services, for a session that works on a real desktop.
+struct SystemServices {
+    platform::DisplayServices& displays;
+    platform::InputServices& input;
+    kelvarn::input::Sink& sink;
+};
+
 // A Session over the scripted engine, scripted displays and a fake clock,
 // driven the way the serve loop drives it.
 class SessionHarness {
 public:
     explicit SessionHarness(scripted::Script script = {});
+    // The scripted engine with the system's displays, input and sink.
+    SessionHarness(scripted::Script script, SystemServices system);
     ~SessionHarness();
 
     static constexpr char sessionId[] = "12345678-1234-1234-1234-123456789abc";
@@ -65,6 +74,10 @@ public:
 
     // Runs peer.create and pumps until peer.created.
     void createdHost(nlohmann::json extra = nlohmann::json::object());
+    // A host whose offer and answer are done, so that both channels are open.
+    void connectedHost(nlohmann::json extra = nlohmann::json::object());
+    // Pumps the passes, each expected to write nothing, then lets the engine's thread finish.
+    void pumpFor(int passes);
     void createdController();
 
     FakeClock clock;
@@ -78,7 +91,7 @@ private:
 
     LineOutput output_;
     transport::HostWriter writer_{output_};
-    Session session_{writer_, {engine, displays, input, sink, clock}};
+    Session session_;
     bool closed_ = false;
 };
 

@@ -26,23 +26,9 @@ json inputSettings(bool approved) {
 // A host session with input whose offer/answer completed, so both channels are open.
 class ConnectedHost : public ::testing::Test {
 protected:
-    void connect(bool approved = true) {
-        harness.createdHost(inputSettings(approved));
-        ASSERT_EQ(harness.dispatch(SessionHarness::command("peer.offer", "o1")), "");
-        pumpFor(5);
-        ASSERT_EQ(harness.dispatch(SessionHarness::command("peer.setDescription", "s1",
-                                                           {{"descriptionType", "answer"}, {"sdp", "v=0"}})),
-                  "");
-        pumpFor(10);
-    }
+    void connect(bool approved = true) { harness.connectedHost(inputSettings(approved)); }
 
-    void pumpFor(int passes) {
-        for (int pass = 0; pass < passes; ++pass) {
-            ASSERT_EQ(harness.pump(), "");
-            std::this_thread::sleep_for(2ms);
-        }
-        harness.engine.thread().drain();
-    }
+    void pumpFor(int passes) { harness.pumpFor(passes); }
 
     std::vector<std::string> controlSent() { return harness.connection().channel("control")->sent(); }
 
