@@ -1,5 +1,9 @@
 #include "platform/posix/x11_connection.h"
 
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
+
 #include <mutex>
 
 namespace native_worker::platform {
@@ -10,6 +14,26 @@ namespace {
 // these, as before.
 int quietIoError(Display*) {
     return 0;
+}
+
+// libXext keeps, for each extension, a list of the displays that use it, in
+// statics it creates unguarded at an extension's first use; adding a display
+// (its first use on that display) and removing it (closing the display) from
+// two threads at once corrupts the heap. So every connection is opened,
+// given every extension this process uses, and closed under one lock.
+std::mutex& extensionLists() {
+    static std::mutex lists;
+    return lists;
+}
+
+void joinExtensionLists(Display* display) {
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    XTestQueryExtension(display, &event, &error, &major, &minor);
+    XRRQueryExtension(display, &event, &error);
+    XShmQueryExtension(display);
 }
 
 thread_local Display* trappedDisplay = nullptr;
@@ -27,11 +51,14 @@ int onProtocolError(Display* display, XErrorEvent* event) {
 }  // namespace
 
 std::unique_ptr<X11Connection> X11Connection::open() {
+    std::lock_guard lock(extensionLists());
     Display* display = XOpenDisplay(nullptr);
     if (!display) return nullptr;
     static std::once_flag installed;
     std::call_once(installed, [] { XSetIOErrorHandler(quietIoError); });
-    return std::unique_ptr<X11Connection>(new X11Connection(display));
+    auto connection = std::unique_ptr<X11Connection>(new X11Connection(display));
+    joinExtensionLists(display);
+    return connection;
 }
 
 X11Connection::X11Connection(Display* display) : display_(display) {
@@ -40,6 +67,7 @@ X11Connection::X11Connection(Display* display) : display_(display) {
 }
 
 X11Connection::~X11Connection() {
+    std::lock_guard lock(extensionLists());
     XCloseDisplay(display_);
 }
 
