@@ -2,6 +2,8 @@
 
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <mutex>
@@ -34,6 +36,9 @@ void joinExtensionLists(Display* display) {
     XTestQueryExtension(display, &event, &error, &major, &minor);
     XRRQueryExtension(display, &event, &error);
     XShmQueryExtension(display);
+    // The screen capture's.
+    XDamageQueryExtension(display, &event, &error);
+    XFixesQueryExtension(display, &event, &error);
 }
 
 thread_local Display* trappedDisplay = nullptr;
