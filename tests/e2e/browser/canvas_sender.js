@@ -54,16 +54,7 @@ window.canvasSender = (() => {
   stripes(0, width);
   setInterval(paint, 1000 / 60);
 
-  connection.onicecandidate = ({ candidate }) => {
-    if (candidate && candidate.candidate) {
-      window.report({
-        type: 'candidate',
-        candidate: candidate.candidate,
-        sdpMid: candidate.sdpMid ?? '',
-        sdpMLineIndex: candidate.sdpMLineIndex ?? 0,
-      });
-    }
-  };
+  window.reportCandidates(connection);
 
   return {
     async offer() {

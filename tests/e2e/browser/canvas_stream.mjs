@@ -7,24 +7,10 @@
 //                                    "painted":[[number, ms],...],"codec"}
 //   in:  {"type":"close"} or end of input: both browsers close, exit 0
 // Any failure: {"type":"error","message"} and exit code 1.
-import { createInterface } from 'node:readline';
 import { openHeadlessPage } from './headless_page.mjs';
+import { lineDriver } from './line_driver.mjs';
 
-const emit = (message) => process.stdout.write(`${JSON.stringify(message)}\n`);
-const browsers = [];
-let lines;
-let finished = false;
-
-async function finish(code, error) {
-  if (finished) return;
-  finished = true;
-  if (error) emit({ type: 'error', message: String(error?.stack ?? error) });
-  for (const browser of browsers) await browser.close();
-  process.exitCode = code;
-  lines?.close();
-  process.stdin.destroy();
-  process.stdout.end();
-}
+const { emit, finish, closeAtEnd, serve } = lineDriver();
 
 async function connect() {
   let sender;
@@ -40,20 +26,20 @@ async function connect() {
   const candidateOf = ({ candidate, sdpMid, sdpMLineIndex }) => ({ candidate, sdpMid, sdpMLineIndex });
   sender = await openHeadlessPage({
     executablePath: process.env.KELVARN_SENDER_CHROMIUM,
-    scripts: ['frame_stamp.js', 'canvas_sender.js'],
+    scripts: ['frame_stamp.js', 'candidate_report.js', 'canvas_sender.js'],
     report: (message) => message.type === 'candidate' && relay('receiver', candidateOf(message)),
     onCrash: () => finish(1, 'the sending page crashed'),
   });
-  browsers.push(sender);
+  closeAtEnd(sender.close);
   receiver = await openHeadlessPage({
     executablePath: process.env.KELVARN_RECEIVER_CHROMIUM,
-    scripts: ['frame_stamp.js', 'peer_page.js'],
+    scripts: ['frame_stamp.js', 'candidate_report.js', 'peer_page.js'],
     report: (message) => {
       if (message.type === 'candidate') relay('sender', candidateOf(message));
     },
     onCrash: () => finish(1, 'the receiving page crashed'),
   });
-  browsers.push(receiver);
+  closeAtEnd(receiver.close);
   const offer = await sender.page.evaluate(() => window.canvasSender.offer());
   const answer = await receiver.page.evaluate((sdp) => window.controller.answer(sdp), offer);
   await sender.page.evaluate((sdp) => window.canvasSender.accept(sdp), answer);
@@ -86,19 +72,9 @@ async function handle({ sender, receiver }, command) {
   }
 }
 
-process.on('SIGTERM', () => finish(143));
-process.on('SIGINT', () => finish(130));
-
 try {
   const pair = await connect();
-  let queue = Promise.resolve();
-  lines = createInterface({ input: process.stdin });
-  lines.on('line', (line) => {
-    queue = queue.then(() => (finished ? undefined : handle(pair, JSON.parse(line)))).catch((error) => finish(1, error));
-  });
-  lines.on('close', () => {
-    queue = queue.then(() => finish(0));
-  });
+  serve((command) => handle(pair, command));
 } catch (error) {
   await finish(1, error);
 }

@@ -9,36 +9,22 @@
 //   in:  {"type":"close"} or end of input   the browser closes and the driver exits 0
 // Unsolicited: {"type":"ready"} once the page runs, "state", "channel", "message".
 // Any failure: {"type":"error","message"} and exit code 1.
-import { createInterface } from 'node:readline';
 import { openHeadlessPage } from './headless_page.mjs';
+import { lineDriver } from './line_driver.mjs';
 
-let browser;
-let lines;
-let finished = false;
-
-const emit = (message) => process.stdout.write(`${JSON.stringify(message)}\n`);
-
-async function finish(code, error) {
-  if (finished) return;
-  finished = true;
-  if (error) emit({ type: 'error', message: String(error?.stack ?? error) });
-  await browser?.close();
-  process.exitCode = code;
-  // Nothing may keep the event loop alive: the driver ends here.
-  lines?.close();
-  process.stdin.destroy();
-  process.stdout.end();
-}
+const { emit, finish, closeAtEnd, serve } = lineDriver();
 
 async function launch() {
-  const scripts = process.env.KELVARN_READ_STAMPS === '1' ? ['frame_stamp.js', 'peer_page.js'] : ['peer_page.js'];
-  browser = await openHeadlessPage({
+  const page = ['candidate_report.js', 'peer_page.js'];
+  const scripts = process.env.KELVARN_READ_STAMPS === '1' ? ['frame_stamp.js', ...page] : page;
+  const browser = await openHeadlessPage({
     executablePath: process.env.KELVARN_CHROMIUM,
     scripts,
     report: (message) => emit(message),
     onCrash: () => finish(1, 'the page crashed'),
   });
-  return browser.page;
+  closeAtEnd(browser.close);
+  return browser;
 }
 
 async function handle(page, command) {
@@ -70,21 +56,10 @@ async function handle(page, command) {
   }
 }
 
-process.on('SIGTERM', () => finish(143));
-process.on('SIGINT', () => finish(130));
-
 try {
-  const page = await launch();
+  const browser = await launch();
   emit({ type: 'ready', browser: browser.version });
-  // Commands run one after another, in the order they arrived.
-  let queue = Promise.resolve();
-  lines = createInterface({ input: process.stdin });
-  lines.on('line', (line) => {
-    queue = queue.then(() => (finished ? undefined : handle(page, JSON.parse(line)))).catch((error) => finish(1, error));
-  });
-  lines.on('close', () => {
-    queue = queue.then(() => finish(0));
-  });
+  serve((command) => handle(browser.page, command));
 } catch (error) {
   await finish(1, error);
 }

@@ -25,17 +25,7 @@ window.controller = (() => {
   };
   video.requestVideoFrameCallback(countPresented);
 
-  connection.onicecandidate = ({ candidate }) => {
-    // The end-of-candidates marker has an empty text; the worker refuses it.
-    if (candidate && candidate.candidate) {
-      window.report({
-        type: 'candidate',
-        candidate: candidate.candidate,
-        sdpMid: candidate.sdpMid ?? '',
-        sdpMLineIndex: candidate.sdpMLineIndex ?? 0,
-      });
-    }
-  };
+  window.reportCandidates(connection);
   connection.onconnectionstatechange = () => window.report({ type: 'state', state: connection.connectionState });
   connection.ontrack = ({ track, streams }) => {
     video.srcObject = streams[0] ?? new MediaStream([track]);
