@@ -6,4 +6,4 @@ add_executable(input_path_bench
   ${PROJECT_SOURCE_DIR}/tests/support/recording_sink.cpp
 )
 target_include_directories(input_path_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
-target_link_libraries(input_path_bench PRIVATE kelvarn_core benchmark::benchmark)
+target_link_libraries(input_path_bench PRIVATE kelvarn_input kelvarn_platform benchmark::benchmark)

@@ -1,5 +1,5 @@
 #include "input/input_injector.h"
-#include "input/x11_sink.h"
+#include "platform/posix/x11_sink.h"
 #include "recording_sink.h"
 #include "utf8_text.h"
 

@@ -4,15 +4,15 @@
 // failure; anything else escaping is a bug, and so is any event line that the
 // worker itself could not read back.
 
+#include "base/protocol_error.h"
 #include "fake_clock.h"
+#include "platform/byte_ports.h"
 #include "recording_sink.h"
 #include "scripted_displays.h"
 #include "scripted_engine.h"
 #include "scripted_input_services.h"
-#include "transport/byte_ports.h"
 #include "transport/host_writer.h"
 #include "worker/host_message.h"
-#include "worker/protocol_error.h"
 #include "worker/session.h"
 
 #include <nlohmann/json.hpp>
@@ -46,9 +46,9 @@ nlohmann::json parseOwnText(std::string_view text) {
 }
 
 // Every event must be one compact line that the strict parser accepts.
-class CheckedOutput final : public native_worker::transport::OutputPort {
+class CheckedOutput final : public native_worker::platform::OutputPort {
 public:
-    long write(const char* data, std::size_t size) override {
+    std::ptrdiff_t write(const char* data, std::size_t size) override {
         const std::string_view line(data, size);
         check(!line.empty() && line.back() == '\n');
         const nlohmann::json event = parseOwnText(line.substr(0, size - 1));

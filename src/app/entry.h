@@ -1,9 +1,9 @@
 #pragma once
 
 #include "media/engine.h"
-#include "input/sink.h"
 #include "platform/display_services.h"
 #include "platform/input_services.h"
+#include "platform/input_sink.h"
 
 namespace native_worker {
 

@@ -1,8 +1,8 @@
 #include "app/entry.h"
 #include "engine/gstreamer/gstreamer_engine.h"
-#include "input/sink.h"
 #include "platform/display_services.h"
 #include "platform/input_services.h"
+#include "platform/input_sink.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {

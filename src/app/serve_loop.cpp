@@ -1,14 +1,14 @@
 #include "app/serve_loop.h"
 
 #include "app/watchdogs.h"
+#include "base/clock.h"
+#include "base/error_codes.h"
+#include "base/protocol_error.h"
 #include "platform/process.h"
 #include "platform/standard_streams.h"
 #include "transport/host_reader.h"
 #include "transport/host_writer.h"
-#include "transport/monotonic_time.h"
-#include "worker/error_codes.h"
 #include "worker/host_message.h"
-#include "worker/protocol_error.h"
 #include "worker/session.h"
 
 #include <chrono>

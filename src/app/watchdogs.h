@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transport/monotonic_time.h"
+#include "base/clock.h"
 
 #include <atomic>
 #include <condition_variable>

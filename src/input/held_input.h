@@ -1,6 +1,6 @@
 #pragma once
 
-#include "input/input_record.h"
+#include "platform/input_record.h"
 
 #include <cstdint>
 

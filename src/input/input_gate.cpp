@@ -1,11 +1,5 @@
 #include "input/input_gate.h"
 
-#include "worker/error_codes.h"
-#include "worker/field_checks.h"
-#include "worker/protocol_error.h"
-
-#include <limits>
-
 namespace native_worker {
 namespace {
 
@@ -19,19 +13,6 @@ std::int64_t extent(std::int32_t low, std::int32_t high) {
 }
 
 }  // namespace
-
-void checkInputGateCommand(const nlohmann::json& message, bool hasRemoteControl, bool host,
-                           std::uint64_t sessionEpoch) {
-    requireOnlyFields(message, {"inputEpoch"});
-    const std::uint64_t epoch =
-        requireUnsigned(message, "inputEpoch", 0, std::numeric_limits<std::uint64_t>::max());
-    if (!hasRemoteControl || !host) throw ProtocolError(codes::invalidMessage);
-    if (epoch != sessionEpoch) throw ProtocolError(codes::inputEpochMismatch);
-}
-
-nlohmann::json inputConfiguredPayload(std::uint64_t inputEpoch, bool ready) {
-    return {{"inputEpoch", inputEpoch}, {"ready", ready}};
-}
 
 GateState evaluateGate(const GateReadings& readings) {
     const bool captureReady =

@@ -5,21 +5,11 @@
 #include "media/engine.h"
 #include "platform/display_services.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <optional>
 
-// The session's side of the input gate, as functions of what it reads.
+// The input gate's readiness, as functions of what the session reads.
 namespace native_worker {
-
-// Checks a "peer.inputGate" command against the session; throws
-// ProtocolError "invalid_message" or "input_epoch_mismatch".
-void checkInputGateCommand(const nlohmann::json& message, bool hasRemoteControl, bool host,
-                           std::uint64_t sessionEpoch);
-
-// The payload of "peer.inputConfigured".
-nlohmann::json inputConfiguredPayload(std::uint64_t inputEpoch, bool ready);
 
 // What the event pump reads on each pass.
 struct GateReadings {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "input/input_record.h"
 #include "media/displays.h"
+#include "platform/input_record.h"
 
 #include <optional>
 

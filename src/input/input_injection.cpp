@@ -2,7 +2,7 @@
 #include "input/input_geometry.h"
 #include "input/input_injector.h"
 #include "input/key_map.h"
-#include "input/utf8_to_utf16.h"
+#include "platform/utf8_to_utf16.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "base/field_checks.h"
 #include "input/gate_state.h"
 #include "input/input_event.h"
-#include "input/input_record.h"
-#include "input/sink.h"
 #include "media/displays.h"
-#include "worker/field_checks.h"
+#include "platform/input_record.h"
+#include "platform/input_sink.h"
 
 #include <cstdint>
 #include <map>

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "base/field_checks.h"
 #include "input/gate_state.h"
 #include "input/input_injector.h"
-#include "input/sink.h"
 #include "media/displays.h"
-#include "worker/field_checks.h"
+#include "platform/input_sink.h"
 
 #include <atomic>
 #include <chrono>

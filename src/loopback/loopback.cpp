@@ -1,12 +1,12 @@
 #include "loopback/loopback.h"
 
+#include "base/shared_promise.h"
+#include "media/engine_session.h"
 #include "media/frame_counter.h"
 #include "media/media_settings.h"
 #include "media/peer.h"
 #include "media/stats.h"
 #include "platform/process.h"
-#include "platform/sockets.h"
-#include "worker/pending_operation.h"
 
 #include <chrono>
 #include <cinttypes>
@@ -27,12 +27,6 @@ constexpr auto passPeriod = std::chrono::milliseconds(20);
     throw std::runtime_error("loopback_step_failed");
 }
 
-template <typename T>
-T require(T object) {
-    if (!object) fail();
-    return object;
-}
-
 // A stop asked for by a signal fails the step under way, so that the run
 // still ends through its clean-up.
 void checkNotStopped() {
@@ -51,7 +45,7 @@ T waitFor(std::future<T> future, Deadline deadline) {
 class LoopbackRun {
 public:
     LoopbackRun(engine::Engine& engine, std::int32_t timeoutMs)
-        : engine_(engine), deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
+        : deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)), engineSession_(engine) {}
 
     int run() {
         try {
@@ -65,35 +59,12 @@ public:
 
 private:
     void setUp() {
-        socketsStarted_ = platform::startSockets();
-        if (!socketsStarted_) fail();
-        engineInitialized_ = engine_.initialize();
-        if (!engineInitialized_) fail();
-        factory_ = require(engine_.createPeerConnectionFactory());
-        factoryInitialized_ = factory_->initialize();
-        if (!factoryInitialized_) fail();
-        constraints_ = engine_.createMediaConstraints();
-
+        engineSession_.start();
         engine::PeerConnectionConfiguration configuration = workerConfiguration();
         configuration.tcpCandidatePolicy = engine::TcpCandidatePolicy::disabled;
-        hostPeer_.attachConnection(require(factory_->createPeerConnection(configuration, constraints_)));
-        controllerPeer_.attachConnection(require(factory_->createPeerConnection(configuration, constraints_)));
-
-        const auto device = require(factory_->desktopDevice());
-        const auto sources = require(device->screenSources());
-        if (sources->refresh(false, false) < 1) fail();
-        capturer_ = require(device->createCapturer(require(sources->source(0)), false));
-        videoSource_ = require(factory_->createDesktopSource(capturer_, "local-desktop", constraints_));
-        videoTrack_ = require(factory_->createVideoTrack(videoSource_, "desktop-video"));
-        videoTrack_->addRenderer(&capturedCounter_);
-
-        const auto transceiver = require(hostPeer_.connection()->addTrack(videoTrack_, {}));
-        const auto h264 = h264SenderCodecs(*factory_);
-        if (h264.empty()) fail();
-        transceiver->setCodecPreferences(h264);
-
-        hostPeer_.attachChannel(hostPeer_.connection()->createDataChannel("control", controlChannelOptions()));
-        hostPeer_.attachChannel(hostPeer_.connection()->createDataChannel("motion", motionChannelOptions()));
+        engineSession_.connect(hostPeer_, configuration);
+        engineSession_.connect(controllerPeer_, configuration);
+        engineSession_.addHostMedia(hostPeer_, capturedCounter_, nullptr);
 
         const std::string offer = createDescription(*hostPeer_.connection(), true);
         applyDescription(*hostPeer_.connection(), offer, "offer", false);
@@ -102,7 +73,7 @@ private:
         applyDescription(*controllerPeer_.connection(), answer, "answer", false);
         applyDescription(*hostPeer_.connection(), answer, "answer", true);
 
-        if (capturer_->start(captureFps) != engine::DesktopCapturer::StartResult::running) fail();
+        engineSession_.startCapture(captureFps);
     }
 
     std::string createDescription(engine::PeerConnection& connection, bool offer) {
@@ -110,8 +81,8 @@ private:
         auto future = promise.future();
         auto onSuccess = [promise](std::string sdp, std::string) { promise.complete(std::move(sdp)); };
         auto onFailure = [promise](std::string) { promise.fail(std::runtime_error("description_failed")); };
-        if (offer) connection.createOffer(onSuccess, onFailure, constraints_);
-        else connection.createAnswer(onSuccess, onFailure, constraints_);
+        if (offer) connection.createOffer(onSuccess, onFailure, engineSession_.constraints());
+        else connection.createAnswer(onSuccess, onFailure, engineSession_.constraints());
         return waitFor(std::move(future), deadline_);
     }
 
@@ -174,17 +145,7 @@ private:
     int finish() {
         const std::int32_t controlReceived = controllerPeer_.countGreetings("control") + hostPeer_.countGreetings("control");
         const std::int32_t motionReceived = controllerPeer_.countGreetings("motion") + hostPeer_.countGreetings("motion");
-        if (capturer_) capturer_->stop();
-        if (videoTrack_) videoTrack_->removeRenderer(&capturedCounter_);
-        hostPeer_.closePeer(factory_.get());
-        controllerPeer_.closePeer(factory_.get());
-        videoTrack_.reset();
-        videoSource_.reset();
-        capturer_.reset();
-        if (factoryInitialized_) factory_->terminate();
-        factory_.reset();
-        if (engineInitialized_) engine_.terminate();
-        if (socketsStarted_) platform::stopSockets();
+        engineSession_.close();
 
         std::printf("{\"version\":1,\"type\":\"loopbackResult\",\"success\":%s,\"transportReady\":false,"
                     "\"capturedFrames\":%llu,\"encodedFrames\":%llu,\"decodedFrames\":%llu,\"decodedCrc32\":\"%08x\","
@@ -198,20 +159,13 @@ private:
         return success_ ? 0 : 1;
     }
 
-    engine::Engine& engine_;
     const Deadline deadline_;
     FrameCounter capturedCounter_;
     FrameCounter decodedCounter_;
     Peer hostPeer_{&decodedCounter_, "controller"};
     Peer controllerPeer_{&decodedCounter_, "host"};
-    std::shared_ptr<engine::PeerConnectionFactory> factory_;
-    std::shared_ptr<engine::MediaConstraints> constraints_;
-    std::shared_ptr<engine::DesktopCapturer> capturer_;
-    std::shared_ptr<engine::VideoSource> videoSource_;
-    std::shared_ptr<engine::VideoTrack> videoTrack_;
-    bool socketsStarted_ = false;
-    bool engineInitialized_ = false;
-    bool factoryInitialized_ = false;
+    // Last, so that it is destroyed first: its close stops every callback.
+    EngineSession engineSession_;
     bool success_ = false;
     const char* error_ = "none";
     Stats stats_;

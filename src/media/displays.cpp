@@ -1,7 +1,7 @@
 #include "media/displays.h"
 
-#include "worker/error_codes.h"
-#include "worker/protocol_error.h"
+#include "base/error_codes.h"
+#include "base/protocol_error.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -12,6 +12,10 @@ void prepareProcess();
 // Whether a stop was asked for since prepareProcess.
 bool stopRequested();
 
+// Names the calling thread in debuggers and process listings (at most 15
+// characters are kept).
+void nameCurrentThread(const char* name);
+
 // Ends the process at once: no destructors, no exit handlers, no flushing.
 [[noreturn]] void exitImmediately(int code);
 

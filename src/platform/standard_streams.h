@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transport/byte_ports.h"
+#include "platform/byte_ports.h"
 
 #include <memory>
 
@@ -14,7 +14,7 @@ void prepareStandardStreams();
 // applications on some systems hand their children instead).
 bool standardStreamsArePipes();
 
-std::unique_ptr<transport::InputPort> openStandardInput();
-std::unique_ptr<transport::OutputPort> openStandardOutput();
+std::unique_ptr<platform::InputPort> openStandardInput();
+std::unique_ptr<platform::OutputPort> openStandardOutput();
 
 }  // namespace native_worker::platform

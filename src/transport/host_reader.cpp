@@ -1,7 +1,7 @@
 #include "transport/host_reader.h"
 
-#include "worker/error_codes.h"
-#include "worker/protocol_error.h"
+#include "base/error_codes.h"
+#include "base/protocol_error.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,13 +10,13 @@ namespace native_worker::transport {
 
 void HostReader::readAvailable() {
     for (int attempt = 0; attempt < readAttemptsPerPass; ++attempt) {
-        const InputPort::Peek peek = input_.peek();
-        if (peek.status == InputPort::Status::brokenPipe) {
+        const platform::InputPort::Peek peek = input_.peek();
+        if (peek.status == platform::InputPort::Status::brokenPipe) {
             if (!partialLine_.empty()) throw ProtocolError(codes::invalidMessage);
             endOfInput_ = true;
             return;
         }
-        if (peek.status == InputPort::Status::failed) throw ProtocolError(codes::invalidMessage);
+        if (peek.status == platform::InputPort::Status::failed) throw ProtocolError(codes::invalidMessage);
         if (peek.bytes == 0) return;
 
         char buffer[chunkSize];

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transport/byte_ports.h"
+#include "platform/byte_ports.h"
 
 #include <cstddef>
 #include <deque>
@@ -16,7 +16,7 @@ public:
     static constexpr std::size_t lineQueueBound = 32;
     static constexpr std::size_t lineSizeBound = 6'400'000;
 
-    explicit HostReader(InputPort& input) : input_(input) {}
+    explicit HostReader(platform::InputPort& input) : input_(input) {}
 
     // One read pass; throws ProtocolError on a framing or pipe failure.
     void readAvailable();
@@ -27,7 +27,7 @@ public:
 private:
     void take(const char* bytes, std::size_t count);
 
-    InputPort& input_;
+    platform::InputPort& input_;
     std::string partialLine_;
     bool endOfInput_ = false;
     std::deque<std::string> lines_;

@@ -1,10 +1,10 @@
 #include "transport/host_writer.h"
 
-#include "transport/monotonic_time.h"
+#include "base/clock.h"
 
 namespace native_worker::transport {
 
-HostWriter::HostWriter(OutputPort& output) : output_(output), thread_([this] { run(); }) {}
+HostWriter::HostWriter(platform::OutputPort& output) : output_(output), thread_([this] { run(); }) {}
 
 HostWriter::~HostWriter() {
     if (thread_.joinable()) stop();
@@ -49,7 +49,7 @@ void HostWriter::run() {
 bool HostWriter::writeWhole(const std::string& line) {
     std::size_t done = 0;
     while (done < line.size()) {
-        const long written = output_.write(line.data() + done, line.size() - done);
+        const std::ptrdiff_t written = output_.write(line.data() + done, line.size() - done);
         if (written <= 0) return false;
         done += static_cast<std::size_t>(written);
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transport/byte_ports.h"
+#include "platform/byte_ports.h"
 
 #include <nlohmann/json.hpp>
 
@@ -24,7 +24,7 @@ public:
     static constexpr std::size_t queuedLinesBound = 64;
     static constexpr std::int64_t stallBeforeCancelMs = 2000;
 
-    explicit HostWriter(OutputPort& output);
+    explicit HostWriter(platform::OutputPort& output);
     ~HostWriter();
     HostWriter(const HostWriter&) = delete;
     HostWriter& operator=(const HostWriter&) = delete;
@@ -42,7 +42,7 @@ private:
     void run();
     bool writeWhole(const std::string& line);
 
-    OutputPort& output_;
+    platform::OutputPort& output_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::string> queue_;

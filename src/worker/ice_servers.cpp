@@ -1,9 +1,9 @@
 #include "worker/ice_servers.h"
 
-#include "worker/error_codes.h"
-#include "worker/field_checks.h"
+#include "base/error_codes.h"
+#include "base/field_checks.h"
+#include "base/protocol_error.h"
 #include "worker/ice_url.h"
-#include "worker/protocol_error.h"
 
 namespace native_worker {
 namespace {

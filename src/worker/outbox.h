@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/field_checks.h"
 #include "transport/host_writer.h"
-#include "worker/field_checks.h"
 
 #include <nlohmann/json.hpp>
 

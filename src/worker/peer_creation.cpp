@@ -1,24 +1,27 @@
-#include "input/input_event.h"
+#include "base/error_codes.h"
+#include "base/field_checks.h"
+#include "base/protocol_error.h"
 #include "media/media_settings.h"
-#include "platform/sockets.h"
-#include "worker/error_codes.h"
-#include "worker/field_checks.h"
 #include "worker/ice_servers.h"
-#include "worker/protocol_error.h"
 #include "worker/session.h"
 
 namespace native_worker {
 namespace {
 
-constexpr auto operationTimeLimit = std::chrono::seconds(10);
-
 [[noreturn]] void refuse() {
     throw ProtocolError(codes::invalidMessage);
 }
 
-std::int32_t readCaptureFps(const nlohmann::json& message, bool host) {
+Role readRole(const nlohmann::json& message) {
+    const std::string role = requireString(message, "role", 16, Empty::refused);
+    if (role == "host") return Role::host;
+    if (role == "controller") return Role::controller;
+    refuse();
+}
+
+std::int32_t readCaptureFps(const nlohmann::json& message, Role role) {
     const auto capture = message.find("capture");
-    if (!host) {
+    if (role != Role::host) {
         if (capture != message.end()) refuse();
         return 0;
     }
@@ -30,56 +33,31 @@ std::int32_t readCaptureFps(const nlohmann::json& message, bool host) {
 
 void Session::createPeer(const nlohmann::json& message, Identity identity) {
     requireOnlyFields(message, {"role", "iceServers", "capture", "input"});
-    std::string role = requireString(message, "role", 16, Empty::refused);
-    if (role != "host" && role != "controller") refuse();
-    const bool host = role == "host";
-    const std::int32_t fps = readCaptureFps(message, host);
+    const Role role = readRole(message);
+    const std::int32_t fps = readCaptureFps(message, role);
     engine::PeerConnectionConfiguration configuration = workerConfiguration();
     readIceServers(message, configuration);
 
     outbox_.bind(std::move(identity));
-    role_ = std::move(role);
-    installPeerCallbacks();
-    if (host && message.contains("input")) readInputSettings(message["input"]);
-    startEngine(configuration);
+    role_ = role;
+    observePeer();
+    if (role == Role::host && message.contains("input")) input_.configure(message["input"]);
+    engineSession_.start();
+    engineSession_.connect(peer_, configuration);
     captureFps_ = fps;
-
-    SharedPromise<Completion> promise;
-    pending_ = std::make_unique<PendingOperation>();
-    pending_->requestId = currentRequestId_;
-    pending_->kind = OperationKind::initialize;
-    pending_->deadline = clock_.now() + operationTimeLimit;
-    pending_->completion = promise.future();
-    // A probe: only whether the engine can create an offer matters.
-    peer_.connection()->createOffer([promise](std::string, std::string) { promise.complete({true, {}}); },
-                                    [promise](std::string) { promise.complete({false, {}}); }, constraints_);
+    negotiation_.attach(role, *peer_.connection(), engineSession_.constraints());
+    negotiation_.probe();
 }
 
-void Session::readInputSettings(const nlohmann::json& input) {
-    if (!input.is_object()) refuse();
-    for (const auto& [key, value] : input.items())
-        if (key != "inputEpoch" && key != "inputApproved") refuse();
-    const std::uint64_t epoch = requireUnsigned(input, "inputEpoch", 1, largestInputEpoch);
-    const auto approved = input.find("inputApproved");
-    if (approved == input.end() || !approved->is_boolean()) refuse();
-    inputEpoch_ = epoch;
-    inputApproved_ = approved->get<bool>();
-    inputConfigured_ = true;
-}
-
-void Session::startEngine(const engine::PeerConnectionConfiguration& configuration) {
-    socketsStarted_ = platform::startSockets();
-    if (!socketsStarted_) throw ProtocolError(codes::nativeInitializeFailed);
-    engineInitialized_ = engine_.initialize();
-    if (!engineInitialized_) throw ProtocolError(codes::nativeInitializeFailed);
-    factory_ = engine_.createPeerConnectionFactory();
-    if (!factory_) throw ProtocolError(codes::nativeInitializeFailed);
-    factoryInitialized_ = factory_->initialize();
-    if (!factoryInitialized_) throw ProtocolError(codes::nativeInitializeFailed);
-    constraints_ = engine_.createMediaConstraints();
-    auto connection = factory_->createPeerConnection(configuration, constraints_);
-    if (!connection) throw ProtocolError(codes::nativeInitializeFailed);
-    peer_.attachConnection(std::move(connection));
+void Session::observePeer() {
+    peer_.setOnChannelMessage([this](std::string_view label, std::string_view data, bool binary) {
+        input_.onChannelMessage(label, data, binary);
+    });
+    peer_.setOnChannelState([this](std::string_view label, bool open) {
+        if (open && label == "control") announcement_.sendOn(peer_);
+        input_.onChannelState(label, open);
+    });
+    peer_.setOnConnectionState([this](engine::PeerConnectionState state) { input_.onConnectionState(state); });
 }
 
 }  // namespace native_worker

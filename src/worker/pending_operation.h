@@ -1,10 +1,10 @@
 #pragma once
 
-#include "worker/clock.h"
+#include "base/clock.h"
+#include "base/shared_promise.h"
 
-#include <atomic>
+#include <chrono>
 #include <future>
-#include <memory>
 #include <string>
 
 namespace native_worker {
@@ -14,34 +14,8 @@ struct Completion {
     std::string sdp;
 };
 
-// A promise that engine callbacks may complete from any thread: the first
-// completion wins, later ones (a misbehaving engine) are ignored.
-template <typename T>
-class SharedPromise {
-public:
-    SharedPromise() : state_(std::make_shared<State>()) {}
-
-    std::future<T> future() { return state_->promise.get_future(); }
-    void complete(T value) const {
-        if (!state_->done.exchange(true)) state_->promise.set_value(std::move(value));
-    }
-    template <typename E>
-    void fail(E error) const {
-        if (!state_->done.exchange(true)) state_->promise.set_exception(std::make_exception_ptr(std::move(error)));
-    }
-
-private:
-    struct State {
-        std::promise<T> promise;
-        std::atomic<bool> done{false};
-    };
-    std::shared_ptr<State> state_;
-};
-
-template <typename T>
-bool isReady(const std::future<T>& future) {
-    return future.valid() && future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-}
+// How long the engine may take to answer one request of the host application.
+inline constexpr auto operationTimeLimit = std::chrono::seconds(10);
 
 enum class OperationKind { initialize, create, setLocal, setRemote };
 

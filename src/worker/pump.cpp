@@ -1,5 +1,5 @@
-#include "worker/error_codes.h"
-#include "worker/protocol_error.h"
+#include "base/error_codes.h"
+#include "base/protocol_error.h"
 #include "worker/session.h"
 
 #include <array>
@@ -8,31 +8,24 @@ namespace native_worker {
 namespace {
 
 constexpr auto statisticsInterval = std::chrono::milliseconds(500);
-constexpr auto operationTimeLimit = std::chrono::seconds(10);
 constexpr std::array<const char*, 6> stateNames{"new", "connecting", "connected", "disconnected", "failed", "closed"};
 
 }  // namespace
 
 void Session::pump() {
     if (!peer_.connection() || closing_) return;
-    pollPendingOperation();
+    if (negotiation_.poll()) constructPeer();
     if (!ready_) return;
-    evaluateInputGate();
-    sendLocalCandidates();
+    handleEngineEvents();
+    if (role_ == Role::host)
+        input_.evaluate(engineSession_.capturing(), capturedCounter_.frames(), capturedMonitor_, captureTarget_);
+    negotiation_.sendLocalCandidates(peer_);
     reportConnectionState();
     pollStatistics();
 }
 
-void Session::pollPendingOperation() {
-    if (!pending_) return;
-    if (clock_.now() >= pending_->deadline) {
-        currentRequestId_ = pending_->requestId;
-        throw ProtocolError(codes::operationTimeout);
-    }
-    if (!isReady(pending_->completion)) return;
-    Completion completion = pending_->completion.get();
-    currentRequestId_ = pending_->requestId;
-    completeOperation(std::move(completion));
+void Session::handleEngineEvents() {
+    for (const EngineEvent event : events_.take()) input_.onCaptureEvent(event);
 }
 
 void Session::reportConnectionState() {
@@ -63,7 +56,7 @@ void Session::startStatisticsQuery() {
     SharedPromise<Stats> promise;
     statistics_ = promise.future();
     statisticsDeadline_ = clock_.now() + operationTimeLimit;
-    const bool host = role_ == "host";
+    const bool host = role_ == Role::host;
     peer_.connection()->getStats(
         [promise, host](std::vector<engine::StatsReport> reports) { promise.complete(buildStats(reports, host)); },
         [promise](std::string) { promise.fail(ProtocolError(codes::statsFailed)); });

@@ -1,21 +1,20 @@
 #include "worker/session.h"
 
-#include "platform/sockets.h"
-#include "worker/error_codes.h"
-#include "worker/field_checks.h"
-#include "worker/protocol_error.h"
+#include "base/error_codes.h"
+#include "base/field_checks.h"
+#include "base/protocol_error.h"
 
 namespace native_worker {
 
 Session::Session(transport::HostWriter& writer, SessionServices services)
     : outbox_(writer),
-      engine_(services.engine),
       displayServices_(services.displays),
-      inputServices_(services.input),
-      sink_(services.sink),
       clock_(services.clock),
       peer_(&decodedCounter_, ""),
-      nextMediaTime_(services.clock.now()) {}
+      negotiation_(outbox_, services.clock, services.engine, currentRequestId_),
+      input_(outbox_, services.displays, services.input, services.sink, events_),
+      nextMediaTime_(services.clock.now()),
+      engineSession_(services.engine) {}
 
 void Session::checkEnvelope(const nlohmann::json& message) {
     currentRequestId_.clear();
@@ -53,11 +52,12 @@ bool Session::dispatch(const nlohmann::json& message) {
 }
 
 void Session::dispatchReady(const std::string& type, const nlohmann::json& message) {
-    if (type == "peer.offer") return createDescription(true, message);
-    if (type == "peer.answer") return createDescription(false, message);
-    if (type == "peer.setDescription") return setRemoteDescription(message);
-    if (type == "peer.addCandidate") return addRemoteCandidate(message);
-    if (type == "peer.inputGate") return handleInputGate(message);
+    if (type == "peer.offer") return negotiation_.createDescription(true, message);
+    if (type == "peer.answer") return negotiation_.createDescription(false, message);
+    if (type == "peer.setDescription") return negotiation_.setRemoteDescription(message);
+    if (type == "peer.addCandidate") return negotiation_.addRemoteCandidate(message);
+    if (type == "peer.inputGate")
+        return input_.handleGateCommand(message, role_ == Role::host, engineSession_.capturing(), currentRequestId_);
     throw ProtocolError(codes::invalidMessage);
 }
 
@@ -65,53 +65,15 @@ void Session::reportFatalError(const char* code) {
     outbox_.sendFatalError(code, currentRequestId_);
 }
 
+// Input is released before the capture stops; the remote control goes only
+// once the peer is closed, since until then its callbacks may still reach it.
 void Session::close(const nlohmann::json& requestId) {
     closing_ = true;
-    pending_.reset();
-    remoteCandidates_.clear();
-    if (remoteControl_) remoteControl_->shutdown();
-    if (capturer_) {
-        capturer_->unregisterObserver();
-        capturer_->stop();
-    }
-    if (videoTrack_) videoTrack_->removeRenderer(&capturedCounter_);
-    peer_.closePeer(factory_.get());
-    publishedControl_.store(nullptr);
-    remoteControl_.reset();
-    videoTrack_.reset();
-    videoSource_.reset();
-    capturer_.reset();
-    constraints_.reset();
-    if (factoryInitialized_) {
-        factory_->terminate();
-        factoryInitialized_ = false;
-    }
-    factory_.reset();
-    if (engineInitialized_) {
-        engine_.terminate();
-        engineInitialized_ = false;
-    }
-    if (socketsStarted_) {
-        platform::stopSockets();
-        socketsStarted_ = false;
-    }
+    negotiation_.clear();
+    input_.shutdown();
+    engineSession_.close();
+    input_.release();
     outbox_.sendEvent("peer.closed", requestId);
-}
-
-void Session::onCaptureStarted() {
-    captureHealthy_.store(true);
-}
-
-void Session::onCapturePaused() {
-    revokeInputForCapture();
-}
-
-void Session::onCaptureStopped() {
-    revokeInputForCapture();
-}
-
-void Session::onCaptureFailed() {
-    revokeInputForCapture();
 }
 
 }  // namespace native_worker

@@ -127,7 +127,7 @@ TEST(ProtocolReference, DocumentsEveryNameTheCodeHasAndNoOther) {
     expectSame(events, documented(section("## Events"), headingName), "events");
 
     const std::regex codeConstant(R"re(constexpr char \w+\[\] = "([^"]+)")re");
-    expectSame(inSources({"src/worker/error_codes.h"}, codeConstant), documented(section("## Error codes"), rowName),
+    expectSame(inSources({"src/base/error_codes.h"}, codeConstant), documented(section("## Error codes"), rowName),
                "error codes");
     expectSame(inSources({"src/input/input_event.h"}, codeConstant),
                documented(section("### Why an event is dropped"), rowName), "input refusal codes");

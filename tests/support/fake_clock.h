@@ -1,6 +1,6 @@
 #pragma once
 
-#include "worker/clock.h"
+#include "base/clock.h"
 
 #include <atomic>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "input/sink.h"
+#include "platform/input_sink.h"
 
 #include <cstddef>
 #include <functional>

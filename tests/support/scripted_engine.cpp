@@ -111,6 +111,9 @@ private:
     ScriptedEngine& engine_;
 };
 
+}  // namespace
+
+// Named, so that the engine can keep the capturers it made.
 class ScriptedCapturer final : public engine::DesktopCapturer,
                                public std::enable_shared_from_this<ScriptedCapturer> {
 public:
@@ -142,6 +145,10 @@ public:
         running_ = false;
     }
     bool isRunning() const override { return running_; }
+    void fail() {
+        std::lock_guard lock(mutex_);
+        if (observer_) observer_->onCaptureFailed();
+    }
     void feed(std::shared_ptr<ScriptedVideoTrack> track) {
         std::lock_guard lock(mutex_);
         tracks_.push_back(std::move(track));
@@ -154,6 +161,8 @@ private:
     std::vector<std::shared_ptr<ScriptedVideoTrack>> tracks_;
     std::atomic<bool> running_{false};
 };
+
+namespace {
 
 class ScriptedCapturingSource final : public engine::VideoSource {
 public:
@@ -169,7 +178,9 @@ public:
                                                             bool) override {
         engine_.record("createCapturer:" + (source ? source->id() : std::string("null")));
         if (!engine_.script().capturer) return nullptr;
-        return std::make_shared<ScriptedCapturer>(engine_);
+        auto capturer = std::make_shared<ScriptedCapturer>(engine_);
+        engine_.adopt(capturer);
+        return capturer;
     }
 
 private:
@@ -297,6 +308,23 @@ std::vector<std::shared_ptr<ScriptedPeerConnection>> ScriptedEngine::peerConnect
 void ScriptedEngine::adopt(const std::shared_ptr<ScriptedPeerConnection>& connection) {
     std::lock_guard lock(mutex_);
     connections_.push_back(connection);
+}
+
+void ScriptedEngine::adopt(const std::shared_ptr<ScriptedCapturer>& capturer) {
+    std::lock_guard lock(mutex_);
+    capturers_.push_back(capturer);
+}
+
+void ScriptedEngine::failCapture() {
+    std::vector<std::weak_ptr<ScriptedCapturer>> capturers;
+    {
+        std::lock_guard lock(mutex_);
+        capturers = capturers_;
+    }
+    thread_.post([capturers] {
+        for (const auto& weak : capturers)
+            if (const auto capturer = weak.lock()) capturer->fail();
+    });
 }
 
 // --- peer connection ---

@@ -72,6 +72,7 @@ struct Script {
 Script parseScript(const std::string& text);
 
 class ScriptedPeerConnection;
+class ScriptedCapturer;
 
 class ScriptedEngine final : public engine::Engine {
 public:
@@ -93,12 +94,17 @@ public:
     // The peer connections created so far, oldest first.
     std::vector<std::shared_ptr<ScriptedPeerConnection>> peerConnections() const;
     void adopt(const std::shared_ptr<ScriptedPeerConnection>& connection);
+    void adopt(const std::shared_ptr<ScriptedCapturer>& capturer);
+    // Every capturer still alive tells its observer that capture failed, as
+    // an engine thread does.
+    void failCapture();
 
 private:
     Script script_;
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
     std::vector<std::shared_ptr<ScriptedPeerConnection>> connections_;
+    std::vector<std::weak_ptr<ScriptedCapturer>> capturers_;
     EngineThread thread_;
 };
 

@@ -3,9 +3,9 @@
 // (see scripted_engine.h) changes the engine's answers, and may put the
 // worker on the system's own desktop.
 #include "app/entry.h"
-#include "input/sink.h"
 #include "platform/display_services.h"
 #include "platform/input_services.h"
+#include "platform/input_sink.h"
 #include "platform/process.h"
 #include "recording_sink.h"
 #include "scripted_displays.h"

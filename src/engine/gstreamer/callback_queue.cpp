@@ -1,6 +1,6 @@
 #include "engine/gstreamer/callback_queue.h"
 
-#include <pthread.h>
+#include "platform/process.h"
 
 namespace native_worker::engine::gstreamer {
 
@@ -34,7 +34,7 @@ void CallbackQueue::stop() {
 }
 
 void CallbackQueue::run(const std::shared_ptr<State>& state) {
-    pthread_setname_np(pthread_self(), "engine-callback");
+    platform::nameCurrentThread("engine-callback");
     std::unique_lock lock(state->mutex);
     for (;;) {
         state->wake.wait(lock, [&] { return state->stopping || !state->tasks.empty(); });

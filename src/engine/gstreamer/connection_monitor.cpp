@@ -1,10 +1,10 @@
 #include "engine/gstreamer/connection_monitor.h"
 
 #include "engine/gstreamer/gst_handles.h"
+#include "platform/process.h"
 
 #include <gst/webrtc/webrtc.h>
 
-#include <pthread.h>
 
 #include <algorithm>
 #include <string_view>
@@ -80,7 +80,7 @@ void ConnectionMonitor::stop() {
 }
 
 void ConnectionMonitor::run() {
-    pthread_setname_np(pthread_self(), "engine-monitor");
+    platform::nameCurrentThread("engine-monitor");
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         wake_.wait_for(lock, tick, [this] { return woken_ || stopping_; });

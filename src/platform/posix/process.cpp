@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace native_worker::platform {
@@ -42,6 +43,10 @@ void prepareProcess() {
 
 bool stopRequested() {
     return stopAsked.load();
+}
+
+void nameCurrentThread(const char* name) {
+    pthread_setname_np(pthread_self(), name);
 }
 
 // What the X11 sink holds and lends goes back first (its last rites).

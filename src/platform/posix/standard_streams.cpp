@@ -17,7 +17,7 @@ bool isPipeOrSocket(int fd) {
     return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
 }
 
-class PosixStandardInput final : public transport::InputPort {
+class PosixStandardInput final : public platform::InputPort {
 public:
     Peek peek() override {
         int waiting = 0;
@@ -36,11 +36,11 @@ public:
         return {Status::brokenPipe, 0};
     }
 
-    long read(char* buffer, std::size_t size) override {
+    std::ptrdiff_t read(char* buffer, std::size_t size) override {
         for (;;) {
             const ssize_t got = ::read(STDIN_FILENO, buffer, size);
             if (got < 0 && errno == EINTR) continue;
-            return static_cast<long>(got);
+            return static_cast<std::ptrdiff_t>(got);
         }
     }
 };
@@ -49,7 +49,7 @@ public:
 // that another thread can cancel a write the host application never drains.
 // The wake-up byte is never drained: a cancel that lands between two writes
 // (two chunks of one long line) fails the next one, and every later one.
-class PosixStandardOutput final : public transport::OutputPort {
+class PosixStandardOutput final : public platform::OutputPort {
 public:
     PosixStandardOutput() {
         if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
@@ -59,7 +59,7 @@ public:
             if (fd >= 0) close(fd);
     }
 
-    long write(const char* data, std::size_t size) override {
+    std::ptrdiff_t write(const char* data, std::size_t size) override {
         if (wake_[0] < 0) return -1;
         // At most one atomic pipe buffer per call: after POLLOUT it cannot block.
         const std::size_t chunk = size < PIPE_BUF ? size : PIPE_BUF;
@@ -72,7 +72,7 @@ public:
             if (fds[0].revents != 0 || (fds[1].revents & (POLLERR | POLLNVAL))) return -1;
             const ssize_t written = ::write(STDOUT_FILENO, data, chunk);
             if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            return static_cast<long>(written);
+            return static_cast<std::ptrdiff_t>(written);
         }
     }
 
@@ -95,11 +95,11 @@ bool standardStreamsArePipes() {
     return isPipeOrSocket(STDIN_FILENO) && isPipeOrSocket(STDOUT_FILENO);
 }
 
-std::unique_ptr<transport::InputPort> openStandardInput() {
+std::unique_ptr<platform::InputPort> openStandardInput() {
     return std::make_unique<PosixStandardInput>();
 }
 
-std::unique_ptr<transport::OutputPort> openStandardOutput() {
+std::unique_ptr<platform::OutputPort> openStandardOutput() {
     return std::make_unique<PosixStandardOutput>();
 }
 

@@ -1,6 +1,9 @@
 #include "platform/process.h"
 
+#include <windows.h>
+
 #include <stdlib.h>
+#include <string>
 
 namespace native_worker::platform {
 
@@ -10,6 +13,13 @@ void prepareProcess() {}
 
 bool stopRequested() {
     return false;
+}
+
+// Thread names are ASCII literals: widening each byte is enough.
+void nameCurrentThread(const char* name) {
+    const std::string narrow(name);
+    const std::wstring wide(narrow.begin(), narrow.end());
+    SetThreadDescription(GetCurrentThread(), wide.c_str());
 }
 
 // The C runtime's _Exit: no atexit handlers, no destructors, no stream flushing.

@@ -13,7 +13,7 @@ bool isPipe(DWORD which) {
 
 // The standard input handle is asked for at every call, as the host
 // application's pipe may only be looked at, never held.
-class Win32StandardInput final : public transport::InputPort {
+class Win32StandardInput final : public platform::InputPort {
 public:
     Peek peek() override {
         DWORD available = 0;
@@ -22,31 +22,31 @@ public:
         return {GetLastError() == ERROR_BROKEN_PIPE ? Status::brokenPipe : Status::failed, 0};
     }
 
-    long read(char* buffer, std::size_t size) override {
+    std::ptrdiff_t read(char* buffer, std::size_t size) override {
         DWORD got = 0;
         if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(size), &got, nullptr)) return -1;
-        return static_cast<long>(got);
+        return static_cast<std::ptrdiff_t>(got);
     }
 };
 
 // Synchronous writes from the writer thread; another thread cancels a stuck
 // one with CancelSynchronousIo on that thread.
-class Win32StandardOutput final : public transport::OutputPort {
+class Win32StandardOutput final : public platform::OutputPort {
 public:
     ~Win32StandardOutput() override {
         if (writer_) CloseHandle(writer_);
     }
 
-    long write(const char* data, std::size_t size) override {
+    std::ptrdiff_t write(const char* data, std::size_t size) override {
         if (!writer_ && !DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &writer_,
                                          THREAD_TERMINATE, FALSE, 0))
             return -1;
         writing_.store(true);
-        long result = -1;
+        std::ptrdiff_t result = -1;
         DWORD written = 0;
         if (!cancelled_.load() &&
             WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), data, static_cast<DWORD>(size), &written, nullptr))
-            result = static_cast<long>(written);
+            result = static_cast<std::ptrdiff_t>(written);
         writing_.store(false);
         return result;
     }
@@ -77,11 +77,11 @@ bool standardStreamsArePipes() {
     return isPipe(STD_INPUT_HANDLE) && isPipe(STD_OUTPUT_HANDLE);
 }
 
-std::unique_ptr<transport::InputPort> openStandardInput() {
+std::unique_ptr<platform::InputPort> openStandardInput() {
     return std::make_unique<Win32StandardInput>();
 }
 
-std::unique_ptr<transport::OutputPort> openStandardOutput() {
+std::unique_ptr<platform::OutputPort> openStandardOutput() {
     return std::make_unique<Win32StandardOutput>();
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "base/field_checks.h"
 #include "input/gate_state.h"
 #include "input/input_injector.h"
 #include "media/displays.h"
 #include "recording_sink.h"
-#include "worker/field_checks.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

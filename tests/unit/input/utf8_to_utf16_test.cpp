@@ -1,4 +1,4 @@
-#include "input/utf8_to_utf16.h"
+#include "platform/utf8_to_utf16.h"
 #include "input_test_support.h"
 
 #include <gtest/gtest.h>

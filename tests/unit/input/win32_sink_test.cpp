@@ -3,8 +3,8 @@
 // GetAsyncKeyState. Scan-code presses reach windows without a virtual key
 // under Wine, so key state is checked with a virtual-key-only record (F13).
 #include "input/input_geometry.h"
-#include "input/win32_sink.h"
 #include "platform/display_services.h"
+#include "platform/win32/win32_sink.h"
 
 #include <windows.h>
 

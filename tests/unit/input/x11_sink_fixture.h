@@ -3,8 +3,8 @@
 // The X11 sink's tests run on the display named by DISPLAY, or on an Xvfb of
 // their own, and look at the server through a probe connection of their own.
 
-#include "input/x11_sink.h"
 #include "input_test_support.h"
+#include "platform/posix/x11_sink.h"
 #include "x11_test_display.h"
 
 #include <X11/Xlib.h>

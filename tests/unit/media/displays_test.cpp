@@ -1,7 +1,7 @@
+#include "base/protocol_error.h"
 #include "fixed_source_list.h"
 #include "media/displays.h"
 #include "scripted_displays.h"
-#include "worker/protocol_error.h"
 
 #include <gtest/gtest.h>
 

@@ -19,9 +19,9 @@ using namespace std::chrono_literals;
 
 // Writes all of it as the host writer does, one call after another; the
 // result of the last call.
-long writeAll(transport::OutputPort& output, const std::string& text) {
+std::ptrdiff_t writeAll(platform::OutputPort& output, const std::string& text) {
     std::size_t done = 0;
-    long result = 0;
+    std::ptrdiff_t result = 0;
     while (done < text.size() && (result = output.write(text.data() + done, text.size() - done)) > 0)
         done += static_cast<std::size_t>(result);
     return result;
@@ -37,8 +37,8 @@ protected:
 TYPED_TEST_SUITE(StandardOutputContract, testing::StandardOutputPipes);
 
 TYPED_TEST(StandardOutputContract, WritesReachThePipeAndAClosedReaderFailsThem) {
-    long written = 0;
-    long afterClose = 0;
+    std::ptrdiff_t written = 0;
+    std::ptrdiff_t afterClose = 0;
     std::string received;
     {
         TypeParam pipe(0);
@@ -57,8 +57,8 @@ TYPED_TEST(StandardOutputContract, ACancelledWriteFailsAndSoDoEveryLaterOne) {
     std::future_status blockedFirst{};
     std::future_status cancelled{};
     std::future_status laterFailedAtOnce{};
-    long blockedResult = 1;
-    long later = 1;
+    std::ptrdiff_t blockedResult = 1;
+    std::ptrdiff_t later = 1;
     {
         TypeParam pipe(4096);
         const auto output = platform::openStandardOutput();
@@ -68,7 +68,7 @@ TYPED_TEST(StandardOutputContract, ACancelledWriteFailsAndSoDoEveryLaterOne) {
         output->cancelWrite();
         cancelled = blocked.wait_for(2s);
         // A write that goes on blocking instead of failing ends once the pipe is read.
-        const auto finish = [&pipe](std::future<long>& write) {
+        const auto finish = [&pipe](std::future<std::ptrdiff_t>& write) {
             while (write.wait_for(10ms) != std::future_status::ready) pipe.drain();
             return write.get();
         };
@@ -87,8 +87,8 @@ TYPED_TEST(StandardOutputContract, ACancelledWriteFailsAndSoDoEveryLaterOne) {
 // A long line is written in several calls; a cancel between two of them must
 // not be lost, or the next call blocks on a host application that left.
 TYPED_TEST(StandardOutputContract, ACancelBetweenTwoWritesFailsTheNext) {
-    long before = 0;
-    long after = 1;
+    std::ptrdiff_t before = 0;
+    std::ptrdiff_t after = 1;
     {
         TypeParam pipe(0);
         const auto output = platform::openStandardOutput();

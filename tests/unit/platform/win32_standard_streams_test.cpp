@@ -12,7 +12,7 @@
 namespace native_worker {
 namespace {
 
-using Status = transport::InputPort::Status;
+using Status = platform::InputPort::Status;
 
 // A pipe standing in for one standard handle, restored afterwards.
 class StandardPipe {

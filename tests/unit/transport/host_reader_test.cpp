@@ -1,5 +1,5 @@
 #include "transport/host_reader.h"
-#include "worker/protocol_error.h"
+#include "base/protocol_error.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@ namespace native_worker::transport {
 namespace {
 
 // Standard input as a script of arrivals: each pass sees what has arrived so far.
-class ScriptedInput final : public InputPort {
+class ScriptedInput final : public platform::InputPort {
 public:
     void arrive(const std::string& bytes) { pending_ += bytes; }
     void hangUp() { closed_ = true; }
@@ -22,7 +22,7 @@ public:
         if (!pending_.empty()) return {Status::available, pending_.size()};
         return {closed_ ? Status::brokenPipe : Status::available, 0};
     }
-    long read(char* buffer, std::size_t size) override {
+    std::ptrdiff_t read(char* buffer, std::size_t size) override {
         ++reads;
         const std::size_t count = std::min(size, pending_.size());
         pending_.copy(buffer, count);

@@ -15,9 +15,9 @@ using namespace std::chrono_literals;
 
 // Standard output that collects bytes, can be made to block like a full pipe,
 // and can be cancelled like a synchronous write.
-class CollectingOutput final : public OutputPort {
+class CollectingOutput final : public platform::OutputPort {
 public:
-    long write(const char* data, std::size_t size) override {
+    std::ptrdiff_t write(const char* data, std::size_t size) override {
         std::unique_lock lock(mutex_);
         writing_ = true;
         changed_.notify_all();

@@ -1,5 +1,5 @@
-#include "worker/field_checks.h"
-#include "worker/protocol_error.h"
+#include "base/field_checks.h"
+#include "base/protocol_error.h"
 
 #include <gtest/gtest.h>
 

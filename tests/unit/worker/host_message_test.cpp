@@ -1,5 +1,5 @@
 #include "worker/host_message.h"
-#include "worker/protocol_error.h"
+#include "base/protocol_error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "worker/session_harness.h"
 
-#include "worker/protocol_error.h"
+#include "base/protocol_error.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace native_worker::testing {
 
 using nlohmann::json;
 
-long LineOutput::write(const char* data, std::size_t size) {
+std::ptrdiff_t LineOutput::write(const char* data, std::size_t size) {
     std::lock_guard lock(mutex_);
     partial_.append(data, size);
     for (auto newline = partial_.find('\n'); newline != std::string::npos; newline = partial_.find('\n')) {

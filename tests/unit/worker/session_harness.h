@@ -20,9 +20,9 @@
 namespace native_worker::testing {
 
 // Output that hands complete lines to the test as they are written.
-class LineOutput final : public transport::OutputPort {
+class LineOutput final : public platform::OutputPort {
 public:
-    long write(const char* data, std::size_t size) override;
+    std::ptrdiff_t write(const char* data, std::size_t size) override;
     void cancelWrite() override {}
     // The next line, waiting at most this long; empty when none came.
     std::string next(std::chrono::milliseconds wait = std::chrono::seconds(2));

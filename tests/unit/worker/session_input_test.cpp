@@ -118,10 +118,7 @@ TEST_F(ConnectedHost, InputGateRefusals) {
 
 TEST_F(ConnectedHost, CaptureFailureRevokesAndTheNextPassTellsTheHost) {
     connect();
-    harness.engine.thread().post([this] {
-        // The capturer's failure notification, as the engine delivers it.
-        static_cast<engine::DesktopCapturerObserver&>(harness.session()).onCaptureFailed();
-    });
+    harness.engine.failCapture();
     harness.engine.thread().drain();
     pumpFor(2);
     EXPECT_EQ(controlSent().back(), unavailable("capture_unavailable"));

@@ -1,9 +1,9 @@
 // A host session on a real X server that stops answering while the
 // controller holds keys and a button: the serve loop's passes stay short,
 // and once the server answers again input is revoked and released.
-#include "input/x11_sink.h"
 #include "platform/display_services.h"
 #include "platform/input_services.h"
+#include "platform/posix/x11_sink.h"
 #include "worker/session_harness.h"
 
 #include <gtest/gtest.h>

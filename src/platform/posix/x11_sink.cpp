@@ -1,10 +1,10 @@
-#include "input/x11_sink.h"
+#include "platform/posix/x11_sink.h"
 
-#include "input/scan_codes.h"
-#include "input/x11_keymap_record.h"
-#include "input/x11_spare_keys.h"
 #include "platform/posix/last_rites.h"
+#include "platform/posix/scan_codes.h"
 #include "platform/posix/x11_connection.h"
+#include "platform/posix/x11_keymap_record.h"
+#include "platform/posix/x11_spare_keys.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>

@@ -1,6 +1,6 @@
-#include "input/x11_spare_keys.h"
+#include "platform/posix/x11_spare_keys.h"
 
-#include "input/scan_codes.h"
+#include "platform/posix/scan_codes.h"
 
 #include <X11/Xutil.h>
 #include <X11/keysym.h>

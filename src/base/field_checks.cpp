@@ -1,7 +1,7 @@
-#include "worker/field_checks.h"
+#include "base/field_checks.h"
 
-#include "worker/error_codes.h"
-#include "worker/protocol_error.h"
+#include "base/error_codes.h"
+#include "base/protocol_error.h"
 
 #include <algorithm>
 #include <array>

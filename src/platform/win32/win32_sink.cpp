@@ -1,4 +1,4 @@
-#include "input/win32_sink.h"
+#include "platform/win32/win32_sink.h"
 
 #include <windows.h>
 

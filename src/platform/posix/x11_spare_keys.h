@@ -1,6 +1,6 @@
 #pragma once
 
-#include "input/x11_keymap_record.h"
+#include "platform/posix/x11_keymap_record.h"
 
 #include <X11/Xlib.h>
 

@@ -1,4 +1,4 @@
-#include "input/x11_keymap_record.h"
+#include "platform/posix/x11_keymap_record.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>

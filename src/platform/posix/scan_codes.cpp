@@ -1,4 +1,4 @@
-#include "input/scan_codes.h"
+#include "platform/posix/scan_codes.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "input/control_channel.h"
+#include "worker/control_channel.h"
 #include "input/control_messages.h"
 
 #include <gtest/gtest.h>
@@ -63,22 +63,26 @@ TEST_F(ControlChannel, AnnouncesTheDisplaysOnceKnown) {
     const nlohmann::json displays = nlohmann::json::parse(
         R"([{"id":"1","frameX":0,"frameY":0,"frameWidth":1920,"frameHeight":1080,"pixelWidth":1920,)"
         R"("pixelHeight":1080,"isMain":true}])");
-    sendDisplayList(peer, nlohmann::json::array(), "1");
-    sendDisplayList(peer, displays, "");
+    DisplayAnnouncement notYet;
+    notYet.sendOn(peer);
+    DisplayAnnouncement noDisplays;
+    noDisplays.prepare(nlohmann::json::array(), "1");
+    noDisplays.sendOn(peer);
+    DisplayAnnouncement noActive;
+    noActive.prepare(displays, "");
+    noActive.sendOn(peer);
+    DisplayAnnouncement notUtf8;
+    notUtf8.prepare(nlohmann::json::array({{{"id", "\xFF"}}}), "\xFF");
+    notUtf8.sendOn(peer);
     EXPECT_TRUE(control->sent.empty());
-    sendDisplayList(peer, displays, "1");
+    DisplayAnnouncement announcement;
+    announcement.prepare(displays, "1");
+    announcement.sendOn(peer);
     EXPECT_EQ(control->sent,
               std::vector<std::string>{
                   R"({"activeId":"1","displays":[{"frameHeight":1080,"frameWidth":1920,"frameX":0,"frameY":0,)"
                   R"("id":"1","isMain":true,"pixelHeight":1080,"pixelWidth":1920}],)"
                   R"("protocolVersion":{"major":1,"minor":0},"type":"displayList"})"});
-}
-
-TEST_F(ControlChannel, AnAnnouncementThatIsNotUtf8IsDropped) {
-    const auto control = attach("control");
-    control->open();
-    sendDisplayList(peer, nlohmann::json::array({{{"id", "\xFF"}}}), "\xFF");
-    EXPECT_TRUE(control->sent.empty());
 }
 
 TEST(ControlMessages, AreCompactWithMembersInKeyOrder) {

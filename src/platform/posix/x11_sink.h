@@ -1,7 +1,7 @@
 #pragma once
 
-#include "input/sink.h"
 #include "platform/input_services.h"
+#include "platform/input_sink.h"
 
 #include <memory>
 #include <thread>

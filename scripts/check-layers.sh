@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Fails when a source under src/ includes a folder that is not below its own.
+# Each folder may include itself and the folders listed for it: the engines
+# are chosen by the process alone, and nothing below the worker knows the
+# protocol's session.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/../src"
+
+declare -A below=(
+  [base]=""
+  [platform]="base"
+  [transport]="platform base"
+  [media]="platform base"
+  [engine]="media platform base"
+  [input]="media platform base"
+  [loopback]="media platform base"
+  [worker]="input media transport platform base"
+  [app]="worker loopback input engine media transport platform base"
+)
+
+wrong=0
+while IFS= read -r file; do
+  folder=${file%%/*}
+  if [[ ! -v below[$folder] ]]; then
+    echo "$file: the folder $folder has no place in the layers" >&2
+    wrong=1
+    continue
+  fi
+  while IFS= read -r included; do
+    target=${included%%/*}
+    [[ $included == */* && $target != "$folder" ]] || continue
+    if [[ " ${below[$folder]} " != *" $target "* ]]; then
+      echo "$file includes $included: $folder may include only ${below[$folder]:-itself}" >&2
+      wrong=1
+    fi
+  done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
+done < <(find . -name '*.cpp' -o -name '*.h' | sed 's#^\./##' | sort)
+
+if ((wrong)); then
+  exit 1
+fi
+echo "every include points to a folder below its own"
