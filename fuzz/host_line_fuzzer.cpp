@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kelvarn::input::RecordingSink sink;
     native_worker::testing::FakeClock clock;
     {
-        native_worker::Session session(writer, {engine, displays, input, sink, clock});
+        native_worker::Session session(writer, {engine, displays, input, sink}, clock);
         try {
             converse(session, engine, clock, std::string_view(reinterpret_cast<const char*>(data), size));
         } catch (const native_worker::ProtocolError& error) {

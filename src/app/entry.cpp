@@ -9,17 +9,17 @@
 
 namespace native_worker {
 
-int runWorker(int argc, const char* const* argv, WorkerDependencies dependencies) {
+int runWorker(int argc, const char* const* argv, WorkerServices services) {
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (const auto* refused = std::get_if<CommandLineRefused>(&commandLine)) {
         if (refused->printUsage) std::fputs(usageMessage, stderr);
         return 2;
     }
     if (std::holds_alternative<ServeMode>(commandLine))
-        return runServeLoop(dependencies);
+        return runServeLoop(services);
     const std::int32_t timeoutMs = std::get<LoopbackMode>(commandLine).timeoutMs;
     const LoopbackWatchdog watchdog(timeoutMs);
-    return runLoopback(dependencies.engine, timeoutMs);
+    return runLoopback(services.engine, timeoutMs);
 }
 
 }  // namespace native_worker

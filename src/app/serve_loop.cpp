@@ -38,7 +38,7 @@ void reportQuietly(Session& session, const char* code) {
 
 }  // namespace
 
-int runServeLoop(WorkerDependencies dependencies) {
+int runServeLoop(WorkerServices services) {
     platform::prepareStandardStreams();
     ServeWatchdog watchdog;
     const auto output = platform::openStandardOutput();
@@ -46,7 +46,7 @@ int runServeLoop(WorkerDependencies dependencies) {
     const SteadyClock clock;
     transport::HostWriter writer(*output);
     transport::HostReader reader(*input);
-    Session session(writer, {dependencies.engine, dependencies.displays, dependencies.input, dependencies.sink, clock});
+    Session session(writer, services, clock);
 
     int exitCode = 0;
     nlohmann::json closeRequestId;

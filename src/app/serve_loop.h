@@ -5,6 +5,6 @@
 namespace native_worker {
 
 // Serve mode over standard input and output; returns the process exit code.
-int runServeLoop(WorkerDependencies dependencies);
+int runServeLoop(WorkerServices services);
 
 }  // namespace native_worker

@@ -13,14 +13,10 @@ namespace {
 constexpr std::array<std::string_view, 6> envelopeFields{"accountId", "generation", "requestId",
                                                          "sessionId", "type",       "version"};
 
-[[noreturn]] void refuse() {
-    throw ProtocolError(codes::invalidMessage);
-}
-
 const nlohmann::json& member(const nlohmann::json& object, const char* key) {
-    if (!object.is_object()) refuse();
+    if (!object.is_object()) refuseInvalidMessage();
     const auto found = object.find(key);
-    if (found == object.end()) refuse();
+    if (found == object.end()) refuseInvalidMessage();
     return *found;
 }
 
@@ -30,11 +26,11 @@ std::int64_t integerValue(const nlohmann::json& value) {
     if (value.is_number_unsigned()) {
         const auto unsignedValue = value.get<std::uint64_t>();
         if (unsignedValue > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-            refuse();
+            refuseInvalidMessage();
         return static_cast<std::int64_t>(unsignedValue);
     }
     if (value.is_number_integer()) return value.get<std::int64_t>();
-    refuse();
+    refuseInvalidMessage();
 }
 
 bool isHexDigit(char c) {
@@ -43,21 +39,25 @@ bool isHexDigit(char c) {
 
 }  // namespace
 
+void refuseInvalidMessage() {
+    throw ProtocolError(codes::invalidMessage);
+}
+
 std::string requireString(const nlohmann::json& object, const char* key, std::size_t maximumBytes,
                           Empty empty) {
     const nlohmann::json& value = member(object, key);
-    if (!value.is_string()) refuse();
+    if (!value.is_string()) refuseInvalidMessage();
     const auto& text = value.get_ref<const std::string&>();
     if ((text.empty() && empty == Empty::refused) || text.size() > maximumBytes ||
         text.find('\0') != std::string::npos)
-        refuse();
+        refuseInvalidMessage();
     return text;
 }
 
 std::int32_t requireInteger(const nlohmann::json& object, const char* key, std::int32_t minimum,
                             std::int32_t maximum) {
     const std::int64_t value = integerValue(member(object, key));
-    if (value < minimum || value > maximum) refuse();
+    if (value < minimum || value > maximum) refuseInvalidMessage();
     return static_cast<std::int32_t>(value);
 }
 
@@ -69,12 +69,12 @@ std::uint64_t requireUnsigned(const nlohmann::json& object, const char* key, std
         result = value.get<std::uint64_t>();
     } else if (value.is_number_integer()) {
         const auto signedValue = value.get<std::int64_t>();
-        if (signedValue < 0) refuse();
+        if (signedValue < 0) refuseInvalidMessage();
         result = static_cast<std::uint64_t>(signedValue);
     } else {
-        refuse();
+        refuseInvalidMessage();
     }
-    if (result < minimum || result > maximum) refuse();
+    if (result < minimum || result > maximum) refuseInvalidMessage();
     return result;
 }
 
@@ -83,7 +83,7 @@ void requireOnlyFields(const nlohmann::json& message, std::initializer_list<std:
         const auto allowed = [&key = key](std::string_view name) { return name == key; };
         if (std::none_of(envelopeFields.begin(), envelopeFields.end(), allowed) &&
             std::none_of(extra.begin(), extra.end(), allowed))
-            refuse();
+            refuseInvalidMessage();
     }
 }
 
@@ -92,7 +92,7 @@ Identity parseIdentity(const nlohmann::json& message) {
     identity.accountId = requireString(message, "accountId", 128, Empty::refused);
     identity.sessionId = requireString(message, "sessionId", 36, Empty::refused);
     identity.generation = requireString(message, "generation", 64, Empty::refused);
-    if (!isUuidText(identity.sessionId)) refuse();
+    if (!isUuidText(identity.sessionId)) refuseInvalidMessage();
     return identity;
 }
 

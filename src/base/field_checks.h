@@ -21,6 +21,10 @@ struct Identity {
 
 enum class Empty { refused, allowed };
 
+// Throws ProtocolError "invalid_message": how every broken rule of a message
+// is refused.
+[[noreturn]] void refuseInvalidMessage();
+
 // Each check throws ProtocolError "invalid_message" when its rule is broken.
 std::string requireString(const nlohmann::json& object, const char* key, std::size_t maximumBytes,
                           Empty empty);

@@ -20,7 +20,7 @@ void HostReader::readAvailable() {
         if (peek.bytes == 0) return;
 
         char buffer[chunkSize];
-        const long got = input_.read(buffer, std::min(peek.bytes, chunkSize));
+        const std::ptrdiff_t got = input_.read(buffer, std::min(peek.bytes, chunkSize));
         if (got < 0) throw ProtocolError(codes::invalidMessage);
         take(buffer, static_cast<std::size_t>(got));
     }

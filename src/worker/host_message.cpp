@@ -1,6 +1,6 @@
 #include "worker/host_message.h"
 
-#include "base/error_codes.h"
+#include "base/field_checks.h"
 #include "base/protocol_error.h"
 
 #include <string>
@@ -10,10 +10,6 @@ namespace native_worker {
 namespace {
 
 using nlohmann::json;
-
-[[noreturn]] void refuse() {
-    throw ProtocolError(codes::invalidMessage);
-}
 
 // Builds the value itself from SAX events, so the depth and duplicate-key
 // rules cost nothing beyond the parse: the library's own callback parser
@@ -29,7 +25,7 @@ public:
     bool number_unsigned(json::number_unsigned_t value) { return place(json(value)); }
     bool number_float(json::number_float_t value, const std::string&) { return place(json(value)); }
     bool string(std::string& value) { return place(json(std::move(value))); }
-    bool binary(json::binary_t&) { refuse(); }
+    bool binary(json::binary_t&) { refuseInvalidMessage(); }
 
     bool start_object(std::size_t) { return open(json::object()); }
     bool end_object() { return close(); }
@@ -41,23 +37,23 @@ public:
     bool key(std::string& name) {
         json& object = *open_.back();
         const auto [slot, inserted] = object.get_ref<json::object_t&>().try_emplace(std::move(name));
-        if (!inserted) refuse();
+        if (!inserted) refuseInvalidMessage();
         pendingMember_ = &slot->second;
         return true;
     }
 
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { refuse(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { refuseInvalidMessage(); }
 
 private:
     // The depth of a value is the number of containers around it.
     bool place(json&& value) {
-        if (open_.size() > maximumNestingDepth) refuse();
+        if (open_.size() > maximumNestingDepth) refuseInvalidMessage();
         target() = std::move(value);
         return true;
     }
 
     bool open(json&& container) {
-        if (open_.size() > maximumNestingDepth) refuse();
+        if (open_.size() > maximumNestingDepth) refuseInvalidMessage();
         json& slot = target();
         slot = std::move(container);
         open_.push_back(&slot);
@@ -89,9 +85,9 @@ json parseHostMessage(std::string_view line) {
     } catch (const ProtocolError&) {
         throw;
     } catch (const std::exception&) {
-        refuse();
+        refuseInvalidMessage();
     }
-    if (!builder.result.is_object()) refuse();
+    if (!builder.result.is_object()) refuseInvalidMessage();
     return std::move(builder.result);
 }
 

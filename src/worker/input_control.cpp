@@ -1,32 +1,23 @@
 #include "worker/input_control.h"
 
-#include "base/error_codes.h"
-#include "base/protocol_error.h"
+#include "base/field_checks.h"
 #include "input/input_event.h"
 #include "input/input_gate.h"
 #include "worker/control_channel.h"
 #include "worker/input_gate_command.h"
 
 namespace native_worker {
-namespace {
-
-[[noreturn]] void refuse() {
-    throw ProtocolError(codes::invalidMessage);
-}
-
-}  // namespace
-
 InputControl::InputControl(Outbox& outbox, platform::DisplayServices& displays, platform::InputServices& input,
                            kelvarn::input::Sink& sink, EngineEvents& events)
     : outbox_(outbox), displayServices_(displays), inputServices_(input), sink_(sink), events_(events) {}
 
 void InputControl::configure(const nlohmann::json& input) {
-    if (!input.is_object()) refuse();
+    if (!input.is_object()) refuseInvalidMessage();
     for (const auto& [key, value] : input.items())
-        if (key != "inputEpoch" && key != "inputApproved") refuse();
+        if (key != "inputEpoch" && key != "inputApproved") refuseInvalidMessage();
     const std::uint64_t epoch = requireUnsigned(input, "inputEpoch", 1, largestInputEpoch);
     const auto approved = input.find("inputApproved");
-    if (approved == input.end() || !approved->is_boolean()) refuse();
+    if (approved == input.end() || !approved->is_boolean()) refuseInvalidMessage();
     epoch_ = epoch;
     approved_ = approved->get<bool>();
     configured_ = true;

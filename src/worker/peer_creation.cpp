@@ -1,6 +1,4 @@
-#include "base/error_codes.h"
 #include "base/field_checks.h"
-#include "base/protocol_error.h"
 #include "media/media_settings.h"
 #include "worker/ice_servers.h"
 #include "worker/session.h"
@@ -8,24 +6,20 @@
 namespace native_worker {
 namespace {
 
-[[noreturn]] void refuse() {
-    throw ProtocolError(codes::invalidMessage);
-}
-
 Role readRole(const nlohmann::json& message) {
     const std::string role = requireString(message, "role", 16, Empty::refused);
     if (role == "host") return Role::host;
     if (role == "controller") return Role::controller;
-    refuse();
+    refuseInvalidMessage();
 }
 
 std::int32_t readCaptureFps(const nlohmann::json& message, Role role) {
     const auto capture = message.find("capture");
     if (role != Role::host) {
-        if (capture != message.end()) refuse();
+        if (capture != message.end()) refuseInvalidMessage();
         return 0;
     }
-    if (capture == message.end() || !capture->is_object() || capture->size() != 1) refuse();
+    if (capture == message.end() || !capture->is_object() || capture->size() != 1) refuseInvalidMessage();
     return requireInteger(*capture, "fps", 1, 60);
 }
 

@@ -6,14 +6,14 @@
 
 namespace native_worker {
 
-Session::Session(transport::HostWriter& writer, SessionServices services)
+Session::Session(transport::HostWriter& writer, WorkerServices services, const Clock& clock)
     : outbox_(writer),
       displayServices_(services.displays),
-      clock_(services.clock),
+      clock_(clock),
       peer_(&decodedCounter_, ""),
-      negotiation_(outbox_, services.clock, services.engine, currentRequestId_),
+      negotiation_(outbox_, clock, services.engine, currentRequestId_),
       input_(outbox_, services.displays, services.input, services.sink, events_),
-      nextMediaTime_(services.clock.now()),
+      nextMediaTime_(clock.now()),
       engineSession_(services.engine) {}
 
 void Session::checkEnvelope(const nlohmann::json& message) {

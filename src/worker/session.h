@@ -27,14 +27,13 @@
 
 namespace native_worker {
 
-// What a session needs from outside: the engine, the platform's display and
-// input services, the injection sink and a clock. Tests pass scripted ones.
-struct SessionServices {
+// What the worker needs from outside: the engine, the platform's display and
+// input services and the injection sink. Tests pass scripted ones.
+struct WorkerServices {
     engine::Engine& engine;
     platform::DisplayServices& displays;
     platform::InputServices& input;
     kelvarn::input::Sink& sink;
-    const Clock& clock;
 };
 
 // The one serve-mode session of a worker process: the envelope and the
@@ -48,7 +47,7 @@ class Session final {
 public:
     static constexpr std::size_t requestIdBound = 4096;
 
-    Session(transport::HostWriter& writer, SessionServices services);
+    Session(transport::HostWriter& writer, WorkerServices services, const Clock& clock);
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 

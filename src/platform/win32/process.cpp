@@ -15,11 +15,19 @@ bool stopRequested() {
     return false;
 }
 
-// Thread names are ASCII literals: widening each byte is enough.
+// SetThreadDescription exists from Windows 10 1607 on and mingw-w64 does not
+// declare it: looked up at run time. Thread names are ASCII literals, so
+// widening each byte is enough.
 void nameCurrentThread(const char* name) {
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const FARPROC found = kernel ? GetProcAddress(kernel, "SetThreadDescription") : nullptr;
+    if (!found) return;
+    // Through void (*)(void), the function pointer type that converts to any other.
+    const auto setDescription = reinterpret_cast<SetDescription>(reinterpret_cast<void (*)()>(found));
     const std::string narrow(name);
     const std::wstring wide(narrow.begin(), narrow.end());
-    SetThreadDescription(GetCurrentThread(), wide.c_str());
+    setDescription(GetCurrentThread(), wide.c_str());
 }
 
 // The C runtime's _Exit: no atexit handlers, no destructors, no stream flushing.

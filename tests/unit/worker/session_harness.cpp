@@ -39,7 +39,7 @@ std::deque<std::string> LineOutput::rest() {
 SessionHarness::SessionHarness(scripted::Script script) : SessionHarness(std::move(script), {displays, input, sink}) {}
 
 SessionHarness::SessionHarness(scripted::Script script, SystemServices system)
-    : engine(std::move(script)), session_(writer_, {engine, system.displays, system.input, system.sink, clock}) {}
+    : engine(std::move(script)), session_(writer_, {engine, system.displays, system.input, system.sink}, clock) {}
 
 SessionHarness::~SessionHarness() {
     if (!closed_) close();
