@@ -2,8 +2,11 @@
 # Fails when a source under src/ includes a folder that is not below its own.
 # Each folder may include itself and the folders listed for it: the engines
 # are chosen by the process alone, and nothing below the worker knows the
-# protocol's session.
+# protocol's session. With --graph it also prints the folders' include graph
+# in Graphviz's dot language (dot -Tsvg draws it).
 set -euo pipefail
+graph=false
+[[ ${1:-} == --graph ]] && graph=true
 cd "$(dirname "${BASH_SOURCE[0]}")/../src"
 
 declare -A below=(
@@ -19,6 +22,7 @@ declare -A below=(
 )
 
 wrong=0
+declare -A edges=()
 while IFS= read -r file; do
   folder=${file%%/*}
   if [[ ! -v below[$folder] ]]; then
@@ -29,6 +33,7 @@ while IFS= read -r file; do
   while IFS= read -r included; do
     target=${included%%/*}
     [[ $included == */* && $target != "$folder" ]] || continue
+    edges["$folder -> $target"]=1
     if [[ " ${below[$folder]} " != *" $target "* ]]; then
       echo "$file includes $included: $folder may include only ${below[$folder]:-itself}" >&2
       wrong=1
@@ -36,7 +41,12 @@ while IFS= read -r file; do
   done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
 done < <(find . -name '*.cpp' -o -name '*.h' | sed 's#^\./##' | sort)
 
+if $graph; then
+  echo "digraph layers {"
+  printf '  "%s" -> "%s";\n' $(printf '%s\n' "${!edges[@]}" | sort | sed 's/ -> / /')
+  echo "}"
+fi
 if ((wrong)); then
   exit 1
 fi
-echo "every include points to a folder below its own"
+echo "every include points to a folder below its own" >&$($graph && echo 2 || echo 1)
