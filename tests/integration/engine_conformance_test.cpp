@@ -247,10 +247,16 @@ TEST_P(EngineConformance, AfterTheEngineSessionClosedNothingReachesTheDestroyedO
         session.startCapture(15);
         ASSERT_TRUE(bothConnected(*host, *controller));
 
-        host->connection()->createOffer([answers](std::string, std::string) { answers->run(); }, failure(answers),
-                                        nullptr);
-        host->connection()->getStats([answers](std::vector<engine::StatsReport>) { answers->run(); },
-                                     failure(answers));
+        // Each answer takes its time, so that one after the other is still due
+        // well after the connections closed.
+        const auto slowly = [answers] {
+            answers->run();
+            std::this_thread::sleep_for(50ms);
+        };
+        host->connection()->createOffer([slowly](std::string, std::string) { slowly(); },
+                                        [slowly](std::string) { slowly(); }, nullptr);
+        host->connection()->getStats([slowly](std::vector<engine::StatsReport>) { slowly(); },
+                                     [slowly](std::string) { slowly(); });
         session.close();
     }
     answers->markDetached();
