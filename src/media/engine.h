@@ -103,6 +103,12 @@ public:
 };
 
 // --- observers, called on engine threads ---
+//
+// Teardown destroys an observer or renderer right after detaching it, so
+// detaching is a barrier: unregisterObserver() and removeRenderer() return only
+// once a callback already running on it has returned, and none starts after
+// they return. They wait for that callback, so they must not be called from
+// inside it.
 
 class VideoRenderer {
 public:
@@ -130,6 +136,9 @@ public:
     virtual void onTrack(const std::shared_ptr<RtpTransceiver>& transceiver) = 0;
 };
 
+// Started and failed arrive on the capture's thread; stopped, and the failure
+// of a start() that could not begin, may arrive on the thread calling stop()
+// or start().
 class DesktopCapturerObserver {
 public:
     virtual ~DesktopCapturerObserver() = default;
@@ -217,8 +226,13 @@ using Success = std::function<void()>;
 using Failure = std::function<void(std::string error)>;
 using StatsSuccess = std::function<void(std::vector<StatsReport> reports)>;
 
-// Each asynchronous operation calls exactly one of its two callbacks, once, on
-// an engine thread.
+// Each asynchronous operation calls exactly one of its two callbacks, once:
+// one pending at close() fails then. It runs on an engine thread, except that
+// one started on a closed connection may fail on the calling thread before the
+// call returns. Unlike an observer's callbacks, an operation's may run after
+// close() and unregisterObserver() returned (an engine may be answering just
+// then), so they hold only state shared with the caller, never an observer;
+// after Engine::terminate() returned none runs.
 class PeerConnection {
 public:
     virtual ~PeerConnection() = default;
@@ -242,6 +256,8 @@ public:
     virtual void getStats(StatsSuccess onSuccess, Failure onFailure) = 0;
     virtual PeerConnectionState connectionState() = 0;
     virtual std::int32_t iceConnectionState() = 0;
+    // Ends the connection's media and channels; its observer may still hear
+    // from it until unregisterObserver() returns.
     virtual void close() = 0;
 };
 
@@ -268,6 +284,9 @@ class Engine {
 public:
     virtual ~Engine() = default;
     virtual bool initialize() = 0;
+    // Once it returns, every connection having been closed and the factory
+    // terminated, no engine thread calls the worker any more: no observer,
+    // renderer or operation callback.
     virtual void terminate() = 0;
     virtual std::shared_ptr<PeerConnectionFactory> createPeerConnectionFactory() = 0;
     virtual std::shared_ptr<MediaConstraints> createMediaConstraints() = 0;

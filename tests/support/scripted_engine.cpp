@@ -257,11 +257,6 @@ ScriptedEngine::ScriptedEngine(Script script) : script_(std::move(script)) {}
 
 ScriptedEngine::~ScriptedEngine() {
     thread_.drain();
-    // Unanswered callbacks hold their connection: drop them so nothing leaks.
-    for (const auto& connection : peerConnections()) {
-        std::lock_guard lock(connection->mutex_);
-        connection->unanswered_.clear();
-    }
 }
 
 bool ScriptedEngine::initialize() {
@@ -271,6 +266,8 @@ bool ScriptedEngine::initialize() {
 
 void ScriptedEngine::terminate() {
     record("terminate");
+    // The failures the closed connections posted reach the worker before the engine ends.
+    thread_.drain();
 }
 
 std::shared_ptr<engine::PeerConnectionFactory> ScriptedEngine::createPeerConnectionFactory() {
@@ -347,25 +344,40 @@ void ScriptedPeerConnection::unregisterObserver() {
     observer_ = nullptr;
 }
 
+// As with a real engine, an operation ends in one outcome: its answer, or
+// the failure close() gives it; an answer after that is dropped. One never
+// answered keeps its failure until then.
 void ScriptedPeerConnection::reply(Reply how, std::function<void()> success, std::function<void()> failure) {
+    std::uint64_t operation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        operation = nextOperation_++;
+        openOperations_.emplace(operation, failure);
+    }
     switch (how) {
     case Reply::succeed:
-        engine_.thread().post(std::move(success));
+        engine_.thread().post(settling(operation, std::move(success)));
         break;
     case Reply::fail:
-        engine_.thread().post(std::move(failure));
+        engine_.thread().post(settling(operation, std::move(failure)));
         break;
     case Reply::late:
-        engine_.thread().post(std::move(success), engine_.script().lateDelay);
+        engine_.thread().post(settling(operation, std::move(success)), engine_.script().lateDelay);
         break;
-    case Reply::never: {
-        // A real engine that never answers still holds its callbacks.
-        std::lock_guard lock(mutex_);
-        unanswered_.push_back(std::move(success));
-        unanswered_.push_back(std::move(failure));
+    case Reply::never:
         break;
     }
-    }
+}
+
+std::function<void()> ScriptedPeerConnection::settling(std::uint64_t operation, std::function<void()> outcome) {
+    return [self = shared_from_this(), operation, outcome = std::move(outcome)] {
+        bool open = false;
+        {
+            std::lock_guard lock(self->mutex_);
+            open = self->openOperations_.erase(operation) != 0;
+        }
+        if (open) outcome();
+    };
 }
 
 void ScriptedPeerConnection::createOffer(engine::DescriptionSuccess onSuccess, engine::Failure onFailure,
@@ -492,9 +504,14 @@ engine::PeerConnectionState ScriptedPeerConnection::connectionState() {
 
 void ScriptedPeerConnection::close() {
     engine_.record("close");
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    state_ = engine::stateClosed;
+    std::map<std::uint64_t, std::function<void()>> abandoned;
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        state_ = engine::stateClosed;
+        abandoned.swap(openOperations_);
+    }
+    for (auto& [operation, failure] : abandoned) engine_.thread().post(std::move(failure));
 }
 
 void ScriptedPeerConnection::emitCandidate(const std::string& candidate) {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -146,6 +147,8 @@ public:
 
 private:
     void reply(Reply how, std::function<void()> success, std::function<void()> failure);
+    // The outcome as a task that runs only while the operation is still open.
+    std::function<void()> settling(std::uint64_t operation, std::function<void()> outcome);
     void connected();
     void linkTo(int remoteNumber);
     void deliverRemoteMedia(const std::shared_ptr<ScriptedPeerConnection>& remote);
@@ -167,9 +170,9 @@ private:
     std::vector<engine::RtpCodecCapability> codecPreferences_;
     int candidatesEmitted_ = 0;
     int offersCreated_ = 0;
-    std::vector<std::function<void()>> unanswered_;
-
-    friend class ScriptedEngine;
+    // Operations not answered yet, with their failure: close() fails them.
+    std::map<std::uint64_t, std::function<void()>> openOperations_;
+    std::uint64_t nextOperation_ = 1;
 };
 
 class ScriptedDataChannel final : public engine::DataChannel {
