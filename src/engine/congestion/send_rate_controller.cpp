@@ -162,11 +162,13 @@ void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t now
     if (usage == BandwidthUsage::overusing || standingQueue) {
         if (!received || (lastDecreaseUs_ && nowUs - *lastDecreaseUs_ < decreaseSpacingUs)) return;
         const double measured = static_cast<double>(*received);
-        // A queue while climbing back or fast below the proven rate: the path lost capacity for good.
-        if (!outage_ &&
+        // A queue after climbing back, or fast below the proven rate, shows the
+        // path lost capacity for good; one that lasts from before the last cut does not.
+        if (!outage_ && climbedSinceDecrease_ &&
             (recovering_ || static_cast<double>(delayBasedBps_) < farBelowProven * static_cast<double>(provenBps_)))
             provenBps_ = *received;
         recovering_ = false;
+        climbedSinceDecrease_ = false;
         linkCapacityBps_ = linkCapacityBps_ ? 0.95 * *linkCapacityBps_ + 0.05 * measured : measured;
         double factor = decreaseFactor;
         if (standingQueue)
@@ -197,7 +199,10 @@ void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t now
     }
     if (received && !climbingBack) next = std::min(next, headroomOverReceived * static_cast<double>(*received) + headroomBps);
     // The cap on an idle sender holds the rate; it does not cut it.
-    if (next > static_cast<double>(delayBasedBps_)) delayBasedBps_ = bounded(next);
+    if (next > static_cast<double>(delayBasedBps_)) {
+        delayBasedBps_ = bounded(next);
+        climbedSinceDecrease_ = true;
+    }
 }
 
 void SendRateController::updateLossBased(double fractionLost, std::int64_t nowUs) {

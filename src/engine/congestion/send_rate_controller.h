@@ -70,6 +70,7 @@ private:
     std::int64_t lossBasedBeforeOutage_ = 0;
     // Since an outage, until a queue shows or the rate is back near the proven one.
     bool recovering_ = false;
+    bool climbedSinceDecrease_ = false;
 
     // Received bytes by arrival time, over the last half second.
     std::deque<std::pair<std::int64_t, std::uint32_t>> arrivals_;
