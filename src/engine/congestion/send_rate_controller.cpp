@@ -10,12 +10,16 @@ constexpr double decreaseFactor = 0.85;
 constexpr double increasePerSecond = 1.08;
 // Until the path first shows a queue, the rate climbs fast enough to fill a
 // fast LAN within seconds; a start high enough for that would flood slow links.
-// So it does far below a rate the path has carried: after an outage the rate
-// comes back within seconds, not minutes.
+// So it does far below a rate the path has carried.
 constexpr double startupIncreasePerSecond = 1.5;
 constexpr double farBelowProven = 0.5;
-// A report losing more than this is an outage, not a measure of capacity.
+// A report losing more than this starts an outage, not a measure of capacity.
 constexpr double outageLoss = 0.5;
+// Back from an outage the rate doubles about every third of a second, as
+// probing the path would, up to near the rate the path carried before: a
+// queue on the way stops it within a few reports.
+constexpr double recoveryIncreasePerSecond = 8;
+constexpr double recoveredShareOfProven = 0.85;
 // Near the capacity found at the last decrease, probe gently.
 constexpr double nearCapacity = 0.15;
 constexpr double additiveShare = 0.05;
@@ -92,15 +96,35 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
     }
     int lost = 0;
     for (const PacketFeedback& packet : packets) lost += !packet.arrivalTimeUs;
-    const bool outage = static_cast<double>(lost) > outageLoss * static_cast<double>(packets.size());
-    if (const auto received = receivedBps(); received && !outage) provenBps_ = std::max(provenBps_, *received);
-    if (outage) recovering_ = true;
-    updateDelayBased(detector_.usage(), nowUs, outage);
+    trackOutage(static_cast<double>(lost) / static_cast<double>(packets.size()), nowUs);
+    if (const auto received = receivedBps(); received && !outage_) provenBps_ = std::max(provenBps_, *received);
+    updateDelayBased(detector_.usage(), nowUs);
     if (nowUs - lossWindowStartUs_ >= lossWindowUs) {
         updateLossBased(static_cast<double>(lossWindowLost_) / lossWindowSent_, nowUs);
-        lossWindowStartUs_ = nowUs;
-        lossWindowSent_ = 0;
-        lossWindowLost_ = 0;
+        restartLossWindow(nowUs);
+    }
+}
+
+void SendRateController::restartLossWindow(std::int64_t nowUs) {
+    lossWindowStartUs_ = nowUs;
+    lossWindowSent_ = 0;
+    lossWindowLost_ = 0;
+}
+
+// Reports from within an outage (few packets, long queued) show the outage,
+// not the path: they neither prove nor disprove a rate. Once the link carries
+// again, the delay trend, the losses and the loss-based cuts of the outage are
+// left behind.
+void SendRateController::trackOutage(double fractionLost, std::int64_t nowUs) {
+    if (!outage_ && fractionLost > outageLoss) {
+        outage_ = true;
+        lossBasedBeforeOutage_ = lossBasedBps_;
+    } else if (outage_ && fractionLost < highLoss && queueDelayUs_ <= queueToDrainUs) {
+        outage_ = false;
+        recovering_ = true;
+        detector_ = TrendlineDetector{};
+        lossBasedBps_ = std::max(lossBasedBps_, lossBasedBeforeOutage_);
+        restartLossWindow(nowUs);
     }
 }
 
@@ -129,7 +153,7 @@ std::optional<std::int64_t> SendRateController::receivedBps() const {
     return static_cast<std::int64_t>(static_cast<double>(arrivedBytes_) * 8 / seconds(span));
 }
 
-void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t nowUs, bool outage) {
+void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t nowUs) {
     const std::int64_t elapsedUs =
         std::clamp<std::int64_t>(lastDelayUpdateUs_ ? nowUs - *lastDelayUpdateUs_ : 0, 0, longestIncreaseStepUs);
     lastDelayUpdateUs_ = nowUs;
@@ -138,10 +162,13 @@ void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t now
     if (usage == BandwidthUsage::overusing || standingQueue) {
         if (!received || (lastDecreaseUs_ && nowUs - *lastDecreaseUs_ < decreaseSpacingUs)) return;
         const double measured = static_cast<double>(*received);
-        // A queue while climbing fast below the proven rate: the path lost capacity for good.
-        if (!outage && static_cast<double>(delayBasedBps_) < farBelowProven * static_cast<double>(provenBps_))
+        // A queue after climbing back, or fast below the proven rate, shows the
+        // path lost capacity for good; one that lasts from before the last cut does not.
+        if (!outage_ && climbedSinceDecrease_ &&
+            (recovering_ || static_cast<double>(delayBasedBps_) < farBelowProven * static_cast<double>(provenBps_)))
             provenBps_ = *received;
-        if (!outage) recovering_ = false;
+        recovering_ = false;
+        climbedSinceDecrease_ = false;
         linkCapacityBps_ = linkCapacityBps_ ? 0.95 * *linkCapacityBps_ + 0.05 * measured : measured;
         double factor = decreaseFactor;
         if (standingQueue)
@@ -152,20 +179,30 @@ void SendRateController::updateDelayBased(BandwidthUsage usage, std::int64_t now
         lastDecreaseUs_ = nowUs;
         return;
     }
+    if (outage_) return;  // nothing gets through: nothing to climb on
     if (usage == BandwidthUsage::underusing || queueDelayUs_ > queueToHoldUs) return;  // the queue drains: hold
     double next = static_cast<double>(delayBasedBps_);
+    const double proven = static_cast<double>(provenBps_);
     const bool probingNearCapacity =
         linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_;
-    if (probingNearCapacity) next += std::max(additiveFloorBps, additiveShare * next) * seconds(elapsedUs);
+    // Back from an outage the sender has sent little of late: the received rate
+    // does not hold it, the rate the path carried before does.
+    const bool climbingBack = recovering_;
+    if (climbingBack) {
+        next = std::max(next, std::min(next * std::pow(recoveryIncreasePerSecond, seconds(elapsedUs)),
+                                       recoveredShareOfProven * proven));
+        recovering_ = next < recoveredShareOfProven * proven;
+    } else if (probingNearCapacity) next += std::max(additiveFloorBps, additiveShare * next) * seconds(elapsedUs);
     else {
-        const bool climbFast = !lastDecreaseUs_ || next < farBelowProven * static_cast<double>(provenBps_);
+        const bool climbFast = !lastDecreaseUs_ || next < farBelowProven * proven;
         next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, seconds(elapsedUs));
     }
-    // Back from an outage the sender has sent little of late; the path has proven more.
-    if (recovering_ && next >= farBelowProven * static_cast<double>(provenBps_)) recovering_ = false;
-    if (received && !recovering_) next = std::min(next, headroomOverReceived * static_cast<double>(*received) + headroomBps);
+    if (received && !climbingBack) next = std::min(next, headroomOverReceived * static_cast<double>(*received) + headroomBps);
     // The cap on an idle sender holds the rate; it does not cut it.
-    if (next > static_cast<double>(delayBasedBps_)) delayBasedBps_ = bounded(next);
+    if (next > static_cast<double>(delayBasedBps_)) {
+        delayBasedBps_ = bounded(next);
+        climbedSinceDecrease_ = true;
+    }
 }
 
 void SendRateController::updateLossBased(double fractionLost, std::int64_t nowUs) {

@@ -24,10 +24,13 @@ struct RateBounds {
 // rate stays where it started. The result always lies within the bounds,
 // whatever the feedback says.
 //
-// One addition to the published algorithm: the delay-based half cuts the
+// Two additions to the published algorithm. The delay-based half cuts the
 // rate by the standing queue it measures (one-way delay above its minimum of
 // the last seconds), so that a queue built before the first overuse was seen
 // drains within about a second instead of lingering while the rate holds.
+// And reports from within an outage are no measure of the path: back from
+// one the rate climbs about as fast as probing would to near the rate the
+// path carried before, unless a queue shows on the way.
 class SendRateController {
 public:
     explicit SendRateController(RateBounds bounds);
@@ -43,8 +46,10 @@ public:
     double frameRate(std::int64_t pixels, double captureFps) const;
 
 private:
-    void updateDelayBased(BandwidthUsage usage, std::int64_t nowUs, bool outage);
+    void trackOutage(double fractionLost, std::int64_t nowUs);
+    void updateDelayBased(BandwidthUsage usage, std::int64_t nowUs);
     void updateLossBased(double fractionLost, std::int64_t nowUs);
+    void restartLossWindow(std::int64_t nowUs);
     std::optional<std::int64_t> receivedBps() const;
     void trackOneWayDelay(std::int64_t oneWayUs, std::int64_t nowUs);
     std::int64_t bounded(double bps) const;
@@ -58,10 +63,14 @@ private:
     std::optional<std::int64_t> lastLossUpdateUs_;
     std::optional<double> linkCapacityBps_;
     // The highest rate the receiver got, outages aside; forgotten when a queue
-    // shows far below it.
+    // shows far below it or on the way back to it.
     std::int64_t provenBps_ = 0;
+    // From a report losing most packets until one that loses little and shows no queue.
+    bool outage_ = false;
+    std::int64_t lossBasedBeforeOutage_ = 0;
     // Since an outage, until a queue shows or the rate is back near the proven one.
     bool recovering_ = false;
+    bool climbedSinceDecrease_ = false;
 
     // Received bytes by arrival time, over the last half second.
     std::deque<std::pair<std::int64_t, std::uint32_t>> arrivals_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -14,16 +15,18 @@ constexpr RateBounds bounds{32'000, 1'800'000, 20'000'000};
 
 // A bottleneck with a FIFO buffer: frames of the controller's current size go
 // in 30 times a second, the receiver's feedback comes back 16 times a second.
+// Like a real receiver, it reports packets only up to the last one it got:
+// while nothing arrives, nothing is reported.
 class BottleneckLink {
 public:
     BottleneckLink(std::int64_t capacityBps, std::int64_t bufferUs) : capacityBps_(capacityBps), bufferUs_(bufferUs) {}
 
     void setCapacity(std::int64_t bps) { capacityBps_ = bps; }
+    void setBuffer(std::int64_t us) { bufferUs_ = us; }
 
     // Runs the link for `durationUs`; returns the queueing delay of each delivered packet.
     std::vector<std::int64_t> run(SendRateController& controller, std::int64_t durationUs) {
         std::vector<std::int64_t> delays;
-        std::vector<PacketFeedback> pending;
         for (const std::int64_t end = nowUs_ + durationUs; nowUs_ < end; nowUs_ += frameUs) {
             budgetBytes_ += controller.targetBps() / 8 / 30;
             for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes) {
@@ -31,14 +34,13 @@ public:
                 PacketFeedback packet{nowUs_, std::nullopt, packetBytes};
                 if (queuedUntil - nowUs_ <= bufferUs_) {
                     freeAtUs_ = queuedUntil + std::int64_t{packetBytes} * 8 * 1'000'000 / capacityBps_;
-                    packet.arrivalTimeUs = freeAtUs_ + remoteClockOffsetUs;
+                    packet.arrivalTimeUs = freeAtUs_;
                     delays.push_back(freeAtUs_ - nowUs_);
                 }
-                pending.push_back(packet);
+                inFlight_.push_back(packet);
             }
             if (nowUs_ - lastFeedbackUs_ >= feedbackUs) {
-                controller.onTransportFeedback(pending, nowUs_);
-                pending.clear();
+                report(controller);
                 lastFeedbackUs_ = nowUs_;
             }
         }
@@ -46,6 +48,19 @@ public:
     }
 
 private:
+    void report(SendRateController& controller) {
+        const auto arrived = [this](const PacketFeedback& packet) {
+            return packet.arrivalTimeUs && *packet.arrivalTimeUs <= nowUs_;
+        };
+        const auto last = std::find_if(inFlight_.rbegin(), inFlight_.rend(), arrived);
+        if (last == inFlight_.rend()) return;
+        std::vector<PacketFeedback> packets(inFlight_.begin(), last.base());
+        inFlight_.erase(inFlight_.begin(), last.base());
+        for (PacketFeedback& packet : packets)
+            if (packet.arrivalTimeUs) *packet.arrivalTimeUs += remoteClockOffsetUs;
+        controller.onTransportFeedback(packets, nowUs_);
+    }
+
     static constexpr std::int64_t frameUs = 33'333;
     static constexpr std::int64_t feedbackUs = 62'500;
     static constexpr std::uint32_t packetBytes = 1200;
@@ -57,6 +72,7 @@ private:
     std::int64_t freeAtUs_ = 0;
     std::int64_t lastFeedbackUs_ = 0;
     std::int64_t budgetBytes_ = 0;
+    std::deque<PacketFeedback> inFlight_;
 };
 
 std::int64_t percentile95(std::vector<std::int64_t> values) {
@@ -98,17 +114,31 @@ TEST(SendRateControl, FollowsACapacityStepDownAndClimbsBackWhenItReturns) {
 }
 
 // A link that carries next to nothing for seconds drives the rate to its
-// floor; when it comes back, so does the rate, within seconds.
+// floor; when it comes back, so does the rate, within seconds and without a
+// standing queue, to the capacity the link comes back with. The trickle the
+// outage lets through, long queued, is no measure of the restored link.
 TEST(SendRateControl, ComesBackWithinSecondsAfterAnOutage) {
     SendRateController controller(bounds);
     BottleneckLink link(4'000'000, 200'000);
+    const auto outage = [&](std::int64_t backBps) {
+        link.setCapacity(32'000);
+        link.setBuffer(1'000'000);
+        link.run(controller, 3'000'000);
+        EXPECT_LT(controller.targetBps(), 100'000);
+        link.setCapacity(backBps);
+        link.setBuffer(200'000);
+    };
     link.run(controller, 15'000'000);
-    link.setCapacity(8'000);
-    link.run(controller, 8'000'000);
-    EXPECT_LT(controller.targetBps(), 100'000);
-    link.setCapacity(4'000'000);
-    link.run(controller, 8'000'000);
-    EXPECT_GT(controller.targetBps(), 2'000'000);
+    outage(4'000'000);
+    link.run(controller, 4'000'000);
+    EXPECT_GT(controller.targetBps(), 2'500'000);
+    EXPECT_LT(percentile95(link.run(controller, 10'000'000)), 150'000);
+    // Back slower than before: the climb back stops at the new capacity,
+    // about which the rate then probes.
+    outage(1'000'000);
+    link.run(controller, 5'000'000);
+    EXPECT_LT(percentile95(link.run(controller, 10'000'000)), 150'000);
+    EXPECT_LT(controller.targetBps(), 1'200'000);
 }
 
 TEST(SendRateControl, LossLowersTheRateAndReceiverReportsAloneCanDriveIt) {
