@@ -1,6 +1,7 @@
 #include "engine/gstreamer/video_receiver.h"
 
 #include "engine/gstreamer/gst_handles.h"
+#include "engine/gstreamer/key_frame_watch.h"
 
 #include <gst/app/gstappsink.h>
 
@@ -89,6 +90,7 @@ std::shared_ptr<Track> receiveVideo(GstElement* pipeline, GstPad* pad) {
     }
     if (!linkToPad(pipeline, pad, {depayloader, make("h264parse"), h264Decoder(), make("videoconvert"), filter, sink}))
         return nullptr;
+    watchForMissingPictures(depayloader, sink);
     return track;
 }
 
