@@ -35,8 +35,16 @@ run_tests() {
     echo "== $name"
     # From the build directory, with a relative results path: to a Windows
     # program a path without a drive letter is relative.
-    (cd "$build" && timeout 900 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") ||
-      failed=1
+    # A suite that fails or hangs runs once more, as the native suite's tests
+    # do: under Wine the input suite sometimes hangs before its first test
+    # (seen at about one run in three, not yet explained). Each run takes a
+    # few seconds; five minutes is a hang. A fault fails both runs.
+    if ! (cd "$build" && timeout 300 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") ||
+      [[ ! -s $results/$name.xml ]]; then
+      echo "$name failed; running it once more"
+      (cd "$build" && timeout 300 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") ||
+        failed=1
+    fi
     local summary tests failures errors disabled skipped
     summary=$(grep -m1 -o '<testsuites [^>]*' "$results/$name.xml" 2>/dev/null || true)
     if [[ -z $summary ]]; then
