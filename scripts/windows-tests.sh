@@ -37,7 +37,7 @@ run_tests() {
     # program a path without a drive letter is relative.
     # A suite that fails or hangs runs once more, as the native suite's tests
     # do: under Wine the input suite sometimes hangs before its first test
-    # (seen at about one run in three, not yet explained). Each run takes a
+    # (two of the last three runs here, not yet explained). Each run takes a
     # few seconds; five minutes is a hang. A fault fails both runs.
     if ! (cd "$build" && timeout 300 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") ||
       [[ ! -s $results/$name.xml ]]; then
