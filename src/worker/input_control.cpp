@@ -57,14 +57,12 @@ void InputControl::evaluate(bool capturing, std::uint64_t capturedFrames, std::u
     const std::optional<platform::Rect> monitorRect = monitor ? std::optional(monitor->rect) : std::nullopt;
     if (geometryChanged(monitorRect, displayServices_.virtualScreen(), target.display, target.desktop))
         geometryChanged_ = true;
-    GateReadings readings;
-    readings.approved = approved_;
-    readings.captureHealthy = captureHealthy_;
-    readings.geometryChanged = geometryChanged_;
-    readings.capturing = capturing;
-    readings.capturedFrames = capturedFrames;
-    readings.inputDesktop = inputServices_.inputDesktopAvailable();
-    remoteControl_->updateGate(evaluateGate(readings));
+    remoteControl_->updateGate(evaluateGate({.approved = approved_,
+                                             .captureHealthy = captureHealthy_,
+                                             .geometryChanged = geometryChanged_,
+                                             .capturing = capturing,
+                                             .capturedFrames = capturedFrames,
+                                             .inputDesktop = inputServices_.inputDesktopAvailable()}));
     const bool ready = remoteControl_->isReady();
     if (ready == lastReportedReady_) return;
     lastReportedReady_ = ready;
