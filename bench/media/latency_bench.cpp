@@ -126,14 +126,16 @@ void report(const std::vector<std::optional<Clock::time_point>>& painted, const 
     const auto at = [&](double share) {
         return latencies[static_cast<std::size_t>(share * static_cast<double>(latencies.size() - 1) + 0.5)];
     };
-    const double goal = 2000.0 / fps;
+    // A change is grabbed as it comes, not at the next capture tick, so the
+    // path should take well under a frame interval.
+    const double medianGoal = 12.0, p90Goal = 20.0;
+    const bool met = at(0.5) <= medianGoal && at(0.9) <= p90Goal;
     std::printf("latency %dx%d@%u: %d frames decoded in %.1f s (%d unreadable); %zu numbers first decoded and matched "
                 "(%ld painted in the window); "
-                "paint to decode median %.1f ms, p90 %.1f ms, max %.1f ms, min %.1f ms; median %s the goal of "
-                "%.1f ms (2 frame intervals), paint to capture adds up to %.1f ms by design\n",
+                "paint to decode median %.1f ms, p90 %.1f ms, max %.1f ms, min %.1f ms; %s the goal of "
+                "median <= %.0f ms, p90 <= %.0f ms\n",
                 width, height, fps, decoded, window, unreadable, latencies.size(), static_cast<long>(paintedInside),
-                at(0.5), at(0.9), latencies.back(), latencies.front(), at(0.5) < goal ? "meets" : "misses", goal,
-                1000.0 / fps);
+                at(0.5), at(0.9), latencies.back(), latencies.front(), met ? "meets" : "misses", medianGoal, p90Goal);
 }
 
 }  // namespace

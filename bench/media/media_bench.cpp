@@ -149,9 +149,12 @@ void streamOne(const std::string& display, int width, int height, int fps, const
 }
 
 // A moving desktop at both sizes and rates; then, at 1080p30, a desktop where
-// nothing moves and one where only a small block blinks.
-void stream(double seconds) {
+// nothing moves and one where only a small block blinks. `only` keeps the
+// scenes of that name ("moving", "still", "blinking").
+void stream(double seconds, const std::string& only) {
+    const auto wanted = [&](const char* scene) { return only.empty() || only == scene; };
     for (const auto& [width, height] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
+        if (!wanted("moving")) break;
         const auto display = testing::VirtualDisplay::start(width, height);
         if (!display) return void(std::puts("stream: Xvfb did not start"));
         const MovingDesktop desktop(display->name());
@@ -159,6 +162,7 @@ void stream(double seconds) {
     }
     for (const auto& [detail, scene] : {std::pair{MovingDesktop::Detail::still, "still"},
                                         std::pair{MovingDesktop::Detail::blinking, "blinking"}}) {
+        if (!wanted(scene)) continue;
         const auto display = testing::VirtualDisplay::start(1920, 1080);
         if (!display) return void(std::puts("stream: Xvfb did not start"));
         const MovingDesktop desktop(display->name(), detail);
@@ -183,7 +187,7 @@ int main(int argc, char** argv) {
     if (parts.empty()) parts = {"loopback", "stream"};
     for (const auto& part : parts) {
         if (part == "loopback") native_worker::bench::loopback(runs);
-        else if (part == "stream") native_worker::bench::stream(seconds);
+        else if (part == "stream") native_worker::bench::stream(seconds, only);
         else if (part == "latency") native_worker::bench::latency(seconds);
         else if (part == "network") native_worker::bench::network(seconds, only);
         else {

@@ -5,6 +5,7 @@
 #include "display_variable.h"
 #include "engine/gstreamer/capture_schedule.h"
 #include "engine/gstreamer/screen_capturer.h"
+#include "media/media_settings.h"
 #include "peer_pair.h"
 // GoogleTest first: Xlib defines None and Bool as macros.
 #include <gtest/gtest.h>
@@ -142,6 +143,26 @@ TEST(DamageCapture, AQuietScreenGoesOutOnceASecondAndAChangeAtOnceWithWhatChange
     const auto shown = capture.watcher.brightAfter(painted, 1s);
     ASSERT_TRUE(shown) << "the change never showed";
     EXPECT_LT(*shown - painted, 400ms);
+}
+
+// Through a real receiver: neither its jitter buffer nor its watch for lost
+// pictures takes a quiet second for a loss, which would turn every refresh
+// into a key frame and two more.
+TEST(DamageCapture, AReceiverOfAQuietScreenAsksForNothing) {
+    const auto display = testing::VirtualDisplay::start(640, 480);
+    ASSERT_TRUE(display) << "Xvfb did not start";
+    const DisplayVariable variable(display->name());
+    StartedEngine started;
+    ASSERT_TRUE(started.factory) << "the engine did not start";
+    PeerPair pair(started);
+    ASSERT_TRUE(pair.connect(controlChannelOptions(), motionChannelOptions()));
+    for (const auto deadline = Clock::now() + 5s; pair.controllerObserver.decoded.frames() == 0 && Clock::now() < deadline;)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_GT(pair.controllerObserver.decoded.frames(), 0U);
+    std::this_thread::sleep_for(1s);
+    const auto before = pair.controllerObserver.decoded.frames();
+    std::this_thread::sleep_for(4s);
+    EXPECT_LE(pair.controllerObserver.decoded.frames() - before, 4U) << "a refresh a second";
 }
 
 TEST(DamageCapture, WithoutDamageReportsEveryFrameIsGrabbedAtTheCaptureRate) {

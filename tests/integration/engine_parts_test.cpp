@@ -5,6 +5,7 @@
 #include "engine/gstreamer/connection_monitor.h"
 #include "engine/gstreamer/ice_candidate.h"
 #include "engine/gstreamer/ice_configuration.h"
+#include "engine/gstreamer/key_frame_watch.h"
 #include "engine/gstreamer/operation_tracker.h"
 #include "engine/gstreamer/send_rate_adapter.h"
 #include "engine/gstreamer/statistics.h"
@@ -174,6 +175,26 @@ TEST(KeyFrameRequests, ReachTheSenderAsTheSpacingLetsThem) {
         EXPECT_EQ(heard.load(), 2);
     }
     gst_element_set_state(encoder.get(), GST_STATE_NULL);
+}
+
+// Microseconds. A still screen's frame a second after a quiet second is no
+// loss; packets that bring no picture for half a second are, until one comes.
+TEST(KeyFrameRequests, AReceiverAsksOnlyWhilePacketsBringNoPicture) {
+    constexpr std::int64_t patience = PictureWait::patience;
+    PictureWait wait;
+    std::int64_t now = 1'000'000;
+    for (int frame = 0; frame < 3; ++frame, now += 2 * patience + 1) {
+        EXPECT_FALSE(wait.packet(now));
+        EXPECT_FALSE(wait.packet(now + 1000));
+        wait.picture();
+    }
+    EXPECT_FALSE(wait.packet(now));
+    EXPECT_FALSE(wait.packet(now + patience - 1));
+    EXPECT_TRUE(wait.packet(now + patience));
+    EXPECT_FALSE(wait.packet(now + patience + 1));
+    EXPECT_TRUE(wait.packet(now + 2 * patience));
+    wait.picture();
+    EXPECT_FALSE(wait.packet(now + 3 * patience));
 }
 
 TEST(Statistics, SendingSideReportsItsEncoderAndCodec) {

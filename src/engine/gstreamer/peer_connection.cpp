@@ -25,8 +25,11 @@ constexpr guint64 transportFeedbackInterval = 50 * GST_MSECOND;
 // feedback, travel in early RTCP, which the session rations by its RTCP share
 // of the stream's rate: at the customary 5 % a lost packet's request often
 // waits for the next regular report, seconds away, and the frame is lost.
+// Only a gap is a loss: a still screen sends a frame a second, and a packet
+// expected at the stream's old pace would be asked for, then given up as lost,
+// and every quiet second would end in a request for a key frame.
 void requestRetransmissions(GstElement* rtpbin, GstElement* jitterBuffer, guint session, guint, gpointer) {
-    g_object_set(jitterBuffer, "do-retransmission", TRUE, nullptr);
+    g_object_set(jitterBuffer, "do-retransmission", TRUE, "rtx-next-seqnum", FALSE, nullptr);
     GObject* rtpSession = nullptr;
     g_signal_emit_by_name(rtpbin, "get-internal-session", session, &rtpSession);
     if (!rtpSession) return;
