@@ -36,9 +36,8 @@ run_tests() {
     # From the build directory, with a relative results path: to a Windows
     # program a path without a drive letter is relative.
     # A suite that fails or hangs runs once more, as the native suite's tests
-    # do: under Wine the input suite sometimes hangs before its first test
-    # (two of the last three runs here, not yet explained). Each run takes a
-    # few seconds; five minutes is a hang. A fault fails both runs.
+    # do; a fault fails both runs. Each run takes a few seconds; five minutes
+    # is a hang.
     if ! (cd "$build" && timeout 300 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") ||
       [[ ! -s $results/$name.xml ]]; then
       echo "$name failed; running it once more"

@@ -21,10 +21,16 @@ RemoteControl::RemoteControl(Identity identity, std::uint64_t inputEpoch, Displa
       virtualScreen_(virtualScreen),
       send_(std::move(send)),
       injector_(identity_, sink),
-      gateThread_([this](std::stop_token stop) { applyPostedGates(stop); }) {}
+      gateThread_([this] { applyPostedGates(); }) {}
 
 RemoteControl::~RemoteControl() {
     shutdown();
+    {
+        std::lock_guard lock(gateMutex_);
+        stopping_ = true;
+    }
+    gatePosted_.notify_all();
+    gateThread_.join();
 }
 
 void RemoteControl::onChannelState(std::string_view label, bool open) {
@@ -74,9 +80,11 @@ void RemoteControl::updateGate(const GateState& gate) {
     if (!earlierWaits) gateApplied_.wait_for(lock, gatePatience, [&] { return gatesApplied_ >= ticket; });
 }
 
-void RemoteControl::applyPostedGates(std::stop_token stop) {
+void RemoteControl::applyPostedGates() {
     std::unique_lock lock(gateMutex_);
-    while (gatePosted_.wait(lock, stop, [this] { return gatesApplied_ != gatesPosted_; })) {
+    for (;;) {
+        gatePosted_.wait(lock, [this] { return stopping_ || gatesApplied_ != gatesPosted_; });
+        if (stopping_) return;
         const std::optional<GateState> revocation = std::exchange(postedRevocation_, std::nullopt);
         const std::optional<GateState> gate = std::exchange(postedGate_, std::nullopt);
         const std::uint64_t taken = gatesPosted_;

@@ -55,7 +55,7 @@ public:
 
 private:
     void applyGate(const GateState& gate);
-    void applyPostedGates(std::stop_token stop);
+    void applyPostedGates();
     void tryReady();
     void reportUnavailable(const char* reason);
 
@@ -77,13 +77,16 @@ private:
     // Gates waiting for the control's thread, and how many were posted and
     // applied. The gate mutex is never held while the control's is waited for.
     std::mutex gateMutex_;
-    std::condition_variable_any gatePosted_;
+    // A plain condition variable and flag, not a stop token: mingw-w64's
+    // stop-token wait sometimes missed the stop under Wine, and the join hung.
+    std::condition_variable gatePosted_;
     std::condition_variable gateApplied_;
+    bool stopping_ = false;
     std::optional<GateState> postedRevocation_;
     std::optional<GateState> postedGate_;
     std::uint64_t gatesPosted_ = 0;
     std::uint64_t gatesApplied_ = 0;
-    std::jthread gateThread_;
+    std::thread gateThread_;
 };
 
 }  // namespace native_worker
