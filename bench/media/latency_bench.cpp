@@ -128,7 +128,7 @@ void report(const std::vector<std::optional<Clock::time_point>>& painted, const 
     };
     // A change is grabbed as it comes, not at the next capture tick, so the
     // path should take well under a frame interval.
-    const double medianGoal = 12.0, p90Goal = 20.0;
+    constexpr double medianGoal = 12.0, p90Goal = 20.0;
     const bool met = at(0.5) <= medianGoal && at(0.9) <= p90Goal;
     std::printf("latency %dx%d@%u: %d frames decoded in %.1f s (%d unreadable); %zu numbers first decoded and matched "
                 "(%ld painted in the window); "

@@ -154,7 +154,7 @@ void streamOne(const std::string& display, int width, int height, int fps, const
 void stream(double seconds, const std::string& only) {
     const auto wanted = [&](const char* scene) { return only.empty() || only == scene; };
     for (const auto& [width, height] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
-        if (!wanted("moving")) break;
+        if (!wanted("moving")) continue;
         const auto display = testing::VirtualDisplay::start(width, height);
         if (!display) return void(std::puts("stream: Xvfb did not start"));
         const MovingDesktop desktop(display->name());
