@@ -17,9 +17,17 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# pkg-config must not hand the host's libraries (GStreamer among them) to a Windows build.
+# pkg-config must not hand the host's libraries (GStreamer among them) to a
+# Windows build: it sees the mingw sysroot and the Windows media stack
+# (KELVARN_WINDOWS_STACK, the prefix scripts/windows-stack.sh prints). Set
+# here, since this file is read again for every check that compiles.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/${triple}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KELVARN_WINDOWS_STACK)
+if(KELVARN_WINDOWS_STACK)
+  set(ENV{PKG_CONFIG_LIBDIR} "${KELVARN_WINDOWS_STACK}/lib/pkgconfig:/usr/${triple}/lib/pkgconfig")
+  list(APPEND CMAKE_FIND_ROOT_PATH ${KELVARN_WINDOWS_STACK})
+endif()
 
 # Test executables run under Wine; WINEPREFIX and WINEDEBUG come from the caller.
 find_program(KELVARN_WINE wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)

@@ -23,3 +23,8 @@ endfunction()
 
 # Tests are listed when ctest runs, not at build time: listing them needs Wine.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
+# The media stack scripts/windows-stack.sh cross-builds (GStreamer, GLib and
+# the libraries under them, as DLLs); the toolchain file points pkg-config at
+# it. Without it the worker builds with no media engine.
+set(KELVARN_WINDOWS_STACK "" CACHE PATH "Prefix of the Windows media stack, as scripts/windows-stack.sh prints it")

@@ -9,7 +9,8 @@
 #   --tests    also the test suite, the browser tests' drivers included
 #   --fuzz     also the libFuzzer targets (clang and its sanitizer runtime)
 #   --bench    also the benchmarks (network namespaces, shaping, packet loss)
-#   --windows  only the cross toolchain and Wine of scripts/windows-tests.sh
+#   --windows  only the cross toolchain, the Windows media stack's build tools
+#              and Wine of scripts/windows-stack.sh and scripts/windows-tests.sh
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -34,7 +35,9 @@ webhost_packages=(nodejs xterm)
 fuzz_packages=(clang libclang-rt-14-dev)
 bench_packages=(libbenchmark-dev gstreamer1.0-tools iproute2 nftables iputils-ping chromium nodejs)
 windows_packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
-                  cmake ninja-build nlohmann-json3-dev python3 xvfb x11-utils)
+                  cmake ninja-build nlohmann-json3-dev python3 xvfb x11-utils
+                  # the media stack's build from Debian's source packages
+                  dpkg-dev meson nasm pkg-config bison flex perl libglib2.0-dev-bin debian-archive-keyring)
 
 install_missing_packages() {
   local wanted=("$@")

@@ -123,10 +123,28 @@ def stalled_reader():
           f"exit {exit_code} after {elapsed:.1f} s")
 
 
-for run in (file_redirect, end_of_input, usage, scripted_session, stalled_reader):
+def self_test():
+    began = time.monotonic()
+    worker = start(PRODUCT, "--loopback", "--timeout-ms", "20000", relay=False, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.PIPE)
+    out, err = worker.communicate(timeout=60)
+    elapsed = time.monotonic() - began
+    try:
+        result = json.loads(out)
+    except ValueError:
+        result = {}
+    ok = (worker.returncode == 0 and result.get("success") is True and result.get("decodedFrames", 0) > 0 and
+          result.get("codec") == "video/H264" and len(result.get("decodedCrc32", "")) == 8 and
+          out.endswith(b"\r\n"))
+    check(f"self-test: success with decoded frames and their CRC in {elapsed:.1f} s", ok,
+          f"{out!r} {err[-2000:]!r} exit {worker.returncode}")
+
+
+checks = (file_redirect, end_of_input, usage, scripted_session, stalled_reader, self_test)
+for run in checks:
     try:
         run()
     except Exception as error:  # a hung or missing worker is a failed check, not a crash
         check(run.__name__, False, repr(error))
-print(f"black-box checks: {5 - failures} of 5 passed")
+print(f"black-box checks: {len(checks) - failures} of {len(checks)} passed")
 sys.exit(1 if failures else 0)

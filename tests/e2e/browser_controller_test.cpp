@@ -3,6 +3,7 @@
 // the control handshake, and drives the X server through the worker.
 
 #include "browser_party.h"
+#include "controller_input.h"
 // GoogleTest first: Xlib defines None and Bool as macros.
 #include <gtest/gtest.h>
 
@@ -29,26 +30,6 @@ bool connected(const Party& party, std::string_view stateType) {
 bool channelOpen(const BrowserParty& browser, std::string_view label) {
     const auto channel = browser.last("channel", [&](const json& line) { return line["label"] == label; });
     return channel && (*channel)["open"] == true;
-}
-
-std::optional<json> controlMessage(const BrowserParty& browser, std::string_view type) {
-    const auto message = browser.last("message", [&](const json& line) {
-        const json body = json::parse(line.value("data", ""), nullptr, false);
-        return line["label"] == "control" && body.is_object() && body.value("type", "") == type;
-    });
-    if (!message) return std::nullopt;
-    return json::parse((*message)["data"].get<std::string>());
-}
-
-json inputEvent(std::string_view kind, std::uint64_t sequence, json members) {
-    json event = {{"kind", kind},
-                  {"sequence", sequence},
-                  {"inputEpoch", inputEpoch},
-                  {"modifiers", {{"rawValue", 0}}},
-                  {"pressedKeys", json::array()},
-                  {"pressedButtons", json::array()}};
-    event.update(members);
-    return event;
 }
 
 // The pointer as the X server has it, on a connection of the test's own.
@@ -78,20 +59,6 @@ protected:
     }
 
     void TearDown() override { unsetenv("DISPLAY"); }
-
-    void sendInput(BrowserParty& browser, WorkerParty& host, std::string_view label, const json& event) {
-        browser.write({{"type", "send"}, {"label", label}, {"data", event.dump()}});
-        const std::size_t sent = sentCount(browser) + 1;
-        ASSERT_TRUE(relayUntil(host, browser, [&] { return sentCount(browser) >= sent || browser.last("error"); }, 5s));
-        ASSERT_FALSE(browser.last("error")) << describe(browser);
-    }
-
-    static std::size_t sentCount(const BrowserParty& browser) {
-        return static_cast<std::size_t>(std::count_if(browser.received().begin(), browser.received().end(),
-                                                      [](const json& line) {
-                                                          return line.is_object() && line.value("type", "") == "sent";
-                                                      }));
-    }
 
     std::unique_ptr<testing::VirtualDisplay> display_;
 };
@@ -151,8 +118,10 @@ TEST_F(BrowserController, DecodesTheDesktopAndItsInputReachesTheXServer) {
     const int expectedX = active["frameX"].get<int>() + active["frameWidth"].get<int>() * 3 / 4;
     const int expectedY = active["frameY"].get<int>() + active["frameHeight"].get<int>() / 2;
     ASSERT_NE(pointerPosition(), std::make_pair(expectedX, expectedY)) << "the pointer is already there";
-    sendInput(browser, host, "motion",
-              inputEvent("pointer.absolute", 1, {{"displayId", activeId}, {"positionX", positionX}, {"positionY", positionY}}));
+    ASSERT_TRUE(sendInput(browser, host, "motion",
+                          inputEvent("pointer.absolute", 1,
+                                     {{"displayId", activeId}, {"positionX", positionX}, {"positionY", positionY}})))
+        << trace();
     const auto moving = Clock::now();
     while (pointerPosition() != std::make_pair(expectedX, expectedY) && Clock::now() - moving < 5s)
         std::this_thread::sleep_for(20ms);
@@ -160,9 +129,9 @@ TEST_F(BrowserController, DecodesTheDesktopAndItsInputReachesTheXServer) {
 
     // "A" down and up, then text that no key of the map types.
     const std::string text = "é€ü";
-    sendInput(browser, host, "control", inputEvent("keyboard.key", 1, {{"keyCode", 0}, {"isDown", true}}));
-    sendInput(browser, host, "control", inputEvent("keyboard.key", 2, {{"keyCode", 0}, {"isDown", false}}));
-    sendInput(browser, host, "control", inputEvent("keyboard.text", 3, {{"text", text}}));
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 1, {{"keyCode", 0}, {"isDown", true}}))) << trace();
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 2, {{"keyCode", 0}, {"isDown", false}}))) << trace();
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.text", 3, {{"text", text}}))) << trace();
     EXPECT_EQ(window.typed(4, 10s), "a" + text);
     const auto keys = window.keys(2);
     ASSERT_GE(keys.size(), 2U);

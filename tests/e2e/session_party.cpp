@@ -41,11 +41,12 @@ std::optional<json> Party::ask(const std::string& type, Party& other, std::chron
 
 namespace {
 
-harness::LaunchOptions serve(std::string_view display, const std::vector<std::string>& launcher) {
+harness::LaunchOptions serve(std::string_view display, const std::vector<std::string>& launcher,
+                             const std::string& program) {
     harness::LaunchOptions options;
     if (!launcher.empty()) {
         options.arguments.assign(launcher.begin() + 1, launcher.end());
-        options.arguments.push_back(KELVARN_PRODUCT_WORKER);
+        options.arguments.push_back(program);
     }
     options.arguments.push_back("--serve");
     options.environment = {{"DISPLAY", std::string(display)}};
@@ -61,8 +62,9 @@ std::string freshSessionId() {
 
 }  // namespace
 
-WorkerParty::WorkerParty(std::string name, std::string_view display, const std::vector<std::string>& launcher)
-    : Party(launcher.empty() ? KELVARN_PRODUCT_WORKER : launcher.front(), serve(display, launcher)),
+WorkerParty::WorkerParty(std::string name, std::string_view display, const std::vector<std::string>& launcher,
+                         const std::string& program)
+    : Party(launcher.empty() ? program : launcher.front(), serve(display, launcher, program)),
       name_(std::move(name)) {
     sessionId_ = freshSessionId();
 }

@@ -20,6 +20,11 @@ namespace native_worker::e2e {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
+// The worker this build made.
+inline std::string productWorker() {
+    return KELVARN_PRODUCT_WORKER;
+}
+
 class Party {
 public:
     Party(const std::string& program, harness::LaunchOptions options);
@@ -53,10 +58,12 @@ private:
 };
 
 // kelvarn-remote-native --serve with its own session identity; `launcher`
-// (a command and its arguments, e.g. "ip netns exec NS") runs it elsewhere.
+// (a command and its arguments, e.g. "ip netns exec NS", or Wine and the
+// stdio relay for a Windows `program`) runs it elsewhere.
 class WorkerParty final : public Party {
 public:
-    WorkerParty(std::string name, std::string_view display, const std::vector<std::string>& launcher = {});
+    WorkerParty(std::string name, std::string_view display, const std::vector<std::string>& launcher = {},
+                const std::string& program = productWorker());
 
     // A command with the full envelope and a request id never used before; returns the id.
     std::string command(std::string_view type, json fields = json::object());

@@ -3,8 +3,8 @@
 // report them it grabs at the capture rate, as it always did.
 
 #include "display_variable.h"
-#include "engine/gstreamer/capture_schedule.h"
-#include "engine/gstreamer/screen_capturer.h"
+#include "engine/gstreamer/capture/capture_schedule.h"
+#include "engine/gstreamer/capture/screen_capturer.h"
 #include "media/media_settings.h"
 #include "peer_pair.h"
 // GoogleTest first: Xlib defines None and Bool as macros.

@@ -1,14 +1,17 @@
 // The screen capture's own rules, without a display: when it grabs and
 // resends, what it grabs, and how the kept picture takes in the parts.
 
-#include "engine/gstreamer/capture_schedule.h"
-#include "engine/gstreamer/changed_parts.h"
-#include "engine/gstreamer/kept_frame.h"
+#include "engine/gstreamer/capture/capture_schedule.h"
+#include "engine/gstreamer/capture/changed_blocks.h"
+#include "engine/gstreamer/capture/changed_parts.h"
+#include "engine/gstreamer/capture/kept_frame.h"
 
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -120,6 +123,54 @@ struct Picture {
 };
 
 constexpr Rect whole{0, 0, Picture::width, Picture::height};
+
+bool inside(const std::vector<Rect>& rects, int x, int y) {
+    return std::any_of(rects.begin(), rects.end(), [&](const Rect& rect) {
+        return x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
+    });
+}
+
+TEST(ChangedBlocks, CoverEveryChangedPixelWithWholeBlocksAndJoinWhatTouches) {
+    std::mt19937 random(11);
+    Picture before;
+    before.scramble(whole, random);
+    Picture now = before;
+    EXPECT_TRUE(changedBlocks(before.pixels.data(), now.pixels.data(), Picture::width, Picture::height,
+                              Picture::stride).empty());
+    // One pixel in the last, partial column of blocks; a square of 3 x 3 blocks.
+    now.pixels[40 * Picture::stride + 4 * (Picture::width - 1)] ^= 1;
+    now.scramble({40, 70, 80, 100}, random);
+    EXPECT_EQ(changedBlocks(before.pixels.data(), now.pixels.data(), Picture::width, Picture::height,
+                            Picture::stride),
+              (std::vector<Rect>{{304, 32, 320, 48}, {32, 64, 80, 112}}));
+
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        before = now;
+        for (int i = 0; i < 4; ++i) {
+            const int left = static_cast<int>(random() % Picture::width);
+            const int top = static_cast<int>(random() % Picture::height);
+            now.scramble({left, top, std::min(whole.right, left + 1 + static_cast<int>(random() % 50)),
+                          std::min(whole.bottom, top + 1 + static_cast<int>(random() % 50))},
+                         random);
+        }
+        const auto changed = changedBlocks(before.pixels.data(), now.pixels.data(), Picture::width,
+                                           Picture::height, Picture::stride);
+        for (int y = 0; y < Picture::height; ++y) {
+            for (int x = 0; x < Picture::width; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y * Picture::stride + x * 4);
+                if (std::memcmp(&before.pixels[at], &now.pixels[at], 4) != 0) {
+                    ASSERT_TRUE(inside(changed, x, y)) << x << "," << y;
+                }
+            }
+        }
+        for (const Rect& rect : changed) {
+            EXPECT_EQ(rect.left % 16, 0);
+            EXPECT_EQ(rect.top % 16, 0);
+            EXPECT_TRUE(rect.right % 16 == 0 || rect.right == Picture::width);
+        }
+    }
+}
 
 void keep(KeptFrame& frame, const Picture& picture, const Rect& part) {
     const Rect grabbed = frame.grabFor(part);

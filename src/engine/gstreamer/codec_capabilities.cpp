@@ -1,5 +1,7 @@
 #include "engine/gstreamer/codec_capabilities.h"
 
+#include "engine/gstreamer/h264_encoder.h"
+
 #include <array>
 #include <cstdio>
 #include <string>
@@ -33,14 +35,6 @@ constexpr std::array<Level, 10> levels{{{0x1e, 1620, 40500},
                                         {0x3c, 139264, 4177920},
                                         {0x3e, 139264, 16711680}}};
 
-// The encoder the sending branch uses.
-bool hasEncoder() {
-    GstElementFactory* factory = gst_element_factory_find("x264enc");
-    if (!factory) return false;
-    gst_object_unref(factory);
-    return true;
-}
-
 // "a=b;c=d" into caps fields, as strings, the way webrtcbin reads them back.
 void addFmtpFields(GstStructure* structure, std::string_view fmtp) {
     while (!fmtp.empty()) {
@@ -60,7 +54,7 @@ void addFmtpFields(GstStructure* structure, std::string_view fmtp) {
 }  // namespace
 
 std::vector<RtpCodecCapability> senderCodecs(MediaKind kind) {
-    if (kind != MediaKind::video || !hasEncoder()) return {};
+    if (kind != MediaKind::video || !hasH264Encoder()) return {};
     return {{h264MimeType, h264ClockRate, "level-asymmetry-allowed=1;packetization-mode=1;profile-level-id=42c01f"}};
 }
 

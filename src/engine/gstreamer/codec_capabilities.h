@@ -16,8 +16,8 @@ inline constexpr const char* transportWideCcUri =
     "http://www.ietf.org/id/draft-holmer-rmcat-transport-wide-cc-extensions-01";
 inline constexpr unsigned transportWideCcId = 1;
 
-// What this machine can send: H264 constrained baseline when x264 is
-// installed; no audio.
+// What this machine can send: H264 constrained baseline when it has an H264
+// encoder; no audio.
 std::vector<RtpCodecCapability> senderCodecs(MediaKind kind);
 
 // H264 constrained baseline with the lowest level that holds frames of this

@@ -1,6 +1,6 @@
 #include "engine/gstreamer/desktop_device.h"
 
-#include "engine/gstreamer/screen_capturer.h"
+#include "engine/gstreamer/capture/screen_capturer.h"
 
 namespace native_worker::engine::gstreamer {
 

@@ -20,6 +20,9 @@ public:
     explicit GStreamerEngine(platform::DisplayServices& displays) : displays_(displays) {}
 
     bool initialize() override {
+#ifdef KELVARN_SCAN_PLUGINS_IN_PROCESS
+        gst_registry_fork_set_enabled(FALSE);
+#endif
         GError* error = nullptr;
         if (!gst_init_check(nullptr, nullptr, &error)) {
             if (error) g_error_free(error);

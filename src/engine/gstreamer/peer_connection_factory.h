@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/gstreamer/peer_connection.h"
-#include "engine/gstreamer/screen_capturer.h"
+#include "engine/gstreamer/capture/screen_capturer.h"
 #include "media/engine.h"
 #include "platform/display_services.h"
 

@@ -1,6 +1,7 @@
 #include "engine/gstreamer/send_rate_adapter.h"
 
 #include "engine/gstreamer/codec_capabilities.h"
+#include "engine/gstreamer/h264_encoder.h"
 
 #include <gst/rtp/gstrtphdrext.h>
 #include <gst/video/video.h>
@@ -75,7 +76,7 @@ struct SendRateAdapter::State {
         const double kbps = std::max(1.0, std::round(encoderBps / 1000.0));
         if (std::abs(kbps - appliedKbps) < rateChangeWorthApplying * appliedKbps) return;
         appliedKbps = kbps;
-        g_object_set(encoder, "bitrate", static_cast<guint>(kbps), nullptr);
+        setEncoderBitrate(encoder, static_cast<std::uint32_t>(kbps));
     }
 
     GstElement* const encoder;

@@ -1,5 +1,7 @@
 #include "engine/gstreamer/video_sender.h"
 
+#include "engine/gstreamer/h264_encoder.h"
+
 #include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>
 
@@ -43,7 +45,7 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
                                                  std::int32_t minimumBitrateKbps) {
     GstElement* source = make("appsrc");
     GstElement* queue = make("queue");
-    GstElement* encoder = make("x264enc");
+    GstElement* encoder = makeH264Encoder(keyFrameInterval, frameSizeBoundMs);
     GstElement* filter = make("capsfilter");
     GstElement* payloader = make("rtph264pay");
     if (!source || !queue || !encoder || !filter || !payloader) {
@@ -61,9 +63,6 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
     g_object_set(source, "is-live", TRUE, "format", GST_FORMAT_TIME, "do-timestamp", TRUE, nullptr);
     g_object_set(queue, "leaky", 2 /* downstream: drop the older frame */, "max-size-buffers", 1U, "max-size-bytes", 0U,
                  "max-size-time", G_GUINT64_CONSTANT(0), nullptr);
-    gst_util_set_object_arg(G_OBJECT(encoder), "tune", "zerolatency");
-    gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", "ultrafast");
-    g_object_set(encoder, "key-int-max", keyFrameInterval, "vbv-buf-capacity", frameSizeBoundMs, nullptr);
     const CapsRef h264(gst_caps_from_string("video/x-h264,profile=constrained-baseline"));
     g_object_set(filter, "caps", h264.get(), nullptr);
     gst_util_set_object_arg(G_OBJECT(payloader), "aggregate-mode", "zero-latency");

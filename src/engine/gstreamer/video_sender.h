@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/gstreamer/gst_handles.h"
-#include "engine/gstreamer/screen_capturer.h"
+#include "engine/gstreamer/capture/screen_capturer.h"
 #include "engine/gstreamer/send_rate_adapter.h"
 
 #include <gst/gst.h>
@@ -14,7 +14,7 @@
 namespace native_worker::engine::gstreamer {
 
 // The sending half of a connection's video: captured frames enter an appsrc,
-// a leaky queue of one keeps only the newest, x264 encodes it as constrained
+// a leaky queue of one keeps only the newest, the H264 encoder makes it constrained
 // baseline at the rate congestion control sets, and rtph264pay hands it to a
 // sink pad of webrtcbin.
 class VideoSender {

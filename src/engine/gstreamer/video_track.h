@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/gstreamer/renderer_set.h"
-#include "engine/gstreamer/screen_capturer.h"
+#include "engine/gstreamer/capture/screen_capturer.h"
 #include "media/engine.h"
 
 #include <memory>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/gstreamer/capture/wake_signal.h"
 #include "media/engine.h"
 #include "platform/display_services.h"
 
@@ -15,19 +16,16 @@
 
 namespace native_worker::engine::gstreamer {
 
-class CaptureSchedule;
 class KeptFrame;
-class X11DamageWatch;
-class X11FrameGrabber;
 
-// Captures one monitor's rectangle of the X display on a thread of its own
-// and hands the picture, as an I420 sample, to its subscribers: the tracks
-// built on it and the encoders of the connections that send it. It grabs
-// what the X server reports changed, at most at the requested rate (every
-// frame at that rate when the server cannot report changes), and hands the
-// kept picture on again as CaptureSchedule says. Its X connection survives
-// the server: a lost server is a failed capture, reported once, not the end
-// of the process. The pointer is never drawn into the picture.
+// Captures one monitor's rectangle of the desktop on a thread of its own and
+// hands the picture, as an I420 sample, to its subscribers: the tracks built
+// on it and the encoders of the connections that send it. It grabs what the
+// platform's ScreenGrabber finds changed, at most at the requested rate, and
+// hands the kept picture on again as CaptureSchedule says. A desktop that
+// can no longer be read (a lost X server) is a failed capture, reported
+// once, not the end of the process. The pointer is never drawn into the
+// picture.
 class ScreenCapturer final : public DesktopCapturer {
 public:
     using FrameSink = std::function<void(GstSample*)>;
@@ -64,7 +62,6 @@ private:
     void deliver(const KeptFrame& frame);
     void fail();
     void notify(void (DesktopCapturerObserver::*notification)());
-    void wake();
     void teardown();
 
     const std::int32_t left_;
@@ -74,7 +71,7 @@ private:
 
     std::mutex controlMutex_;  // start and stop
     std::thread captureThread_;
-    int wakeFd_ = -1;  // an eventfd: stop and resendNow wake the capture thread
+    WakeSignal wake_;  // stop and resendNow wake the capture thread
     std::atomic<bool> running_{false};
     std::atomic<bool> resendWanted_{false};
     std::atomic<bool> frameSeen_{false};

@@ -1,4 +1,4 @@
-#include "engine/gstreamer/x11_damage_watch.h"
+#include "engine/gstreamer/capture/linux/x11_damage_watch.h"
 
 #include <X11/extensions/Xfixes.h>
 

@@ -1,4 +1,4 @@
-#include "engine/gstreamer/x11_frame_grabber.h"
+#include "engine/gstreamer/capture/linux/x11_frame_grabber.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>

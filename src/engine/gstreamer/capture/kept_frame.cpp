@@ -1,4 +1,4 @@
-#include "engine/gstreamer/kept_frame.h"
+#include "engine/gstreamer/capture/kept_frame.h"
 
 #include <algorithm>
 

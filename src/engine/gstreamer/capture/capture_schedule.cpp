@@ -1,4 +1,4 @@
-#include "engine/gstreamer/capture_schedule.h"
+#include "engine/gstreamer/capture/capture_schedule.h"
 
 #include <algorithm>
 

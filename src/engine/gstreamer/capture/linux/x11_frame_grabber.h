@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/gstreamer/capture/screen_grabber.h"
 #include "platform/display_services.h"
 #include "platform/posix/x11_connection.h"
 
@@ -31,10 +32,7 @@ public:
     GstVideoFormat format() const { return format_; }
     const platform::X11Connection& connection() const { return *connection_; }
 
-    struct Pixels {
-        const std::uint8_t* data = nullptr;
-        std::int32_t stride = 0;  // bytes from one row to the next
-    };
+    using Pixels = ScreenGrabber::Pixels;
     // The pixels of `part` (relative to the area, inside it) now, valid until
     // the next grab; empty when the server refused them or went away.
     std::optional<Pixels> grab(const platform::Rect& part);

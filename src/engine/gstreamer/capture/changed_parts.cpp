@@ -1,4 +1,4 @@
-#include "engine/gstreamer/changed_parts.h"
+#include "engine/gstreamer/capture/changed_parts.h"
 
 #include <algorithm>
 

@@ -1,14 +1,8 @@
-#include "engine/gstreamer/screen_capturer.h"
+#include "engine/gstreamer/capture/screen_capturer.h"
 
-#include "engine/gstreamer/capture_schedule.h"
-#include "engine/gstreamer/changed_parts.h"
-#include "engine/gstreamer/kept_frame.h"
-#include "engine/gstreamer/x11_damage_watch.h"
-#include "engine/gstreamer/x11_frame_grabber.h"
-
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include "engine/gstreamer/capture/capture_schedule.h"
+#include "engine/gstreamer/capture/kept_frame.h"
+#include "engine/gstreamer/capture/screen_grabber.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -28,16 +22,13 @@ std::int32_t even(std::int32_t length) {
 
 // What one capture run owns; its thread alone touches it.
 struct ScreenCapturer::Run {
-    Run(std::unique_ptr<X11FrameGrabber> frameGrabber, std::int32_t frameWidth, std::int32_t frameHeight,
+    Run(std::unique_ptr<ScreenGrabber> screenGrabber, std::int32_t frameWidth, std::int32_t frameHeight,
         std::uint32_t rate)
-        : grabber(std::move(frameGrabber)),
-          damage(X11DamageWatch::create(grabber->connection())),
+        : grabber(std::move(screenGrabber)),
           frame(grabber->format(), frameWidth, frameHeight, rate),
           schedule(std::chrono::nanoseconds(std::chrono::seconds(1)) / rate) {}
 
-    const std::unique_ptr<X11FrameGrabber> grabber;
-    // Null without DAMAGE: then every capture interval counts as a change.
-    const std::unique_ptr<X11DamageWatch> damage;
+    const std::unique_ptr<ScreenGrabber> grabber;
     KeptFrame frame;
     CaptureSchedule schedule;
     // The first grab takes everything; later ones what changed since.
@@ -48,15 +39,11 @@ ScreenCapturer::ScreenCapturer(const platform::Rect& area)
     : left_(area.left),
       top_(area.top),
       width_(even(area.right - area.left)),
-      height_(even(area.bottom - area.top)),
-      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+      height_(even(area.bottom - area.top)) {}
 
 ScreenCapturer::~ScreenCapturer() {
-    {
-        std::lock_guard lock(controlMutex_);
-        teardown();
-    }
-    if (wakeFd_ >= 0) close(wakeFd_);
+    std::lock_guard lock(controlMutex_);
+    teardown();
 }
 
 void ScreenCapturer::registerObserver(DesktopCapturerObserver* observer) {
@@ -84,18 +71,16 @@ DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond
     if (running_.load()) return StartResult::running;
     // What a failed run left behind: its finished thread.
     teardown();
-    if (width_ <= 0 || height_ <= 0 || left_ < 0 || top_ < 0) return StartResult::failed;
+    if (width_ <= 0 || height_ <= 0) return StartResult::failed;
     const std::uint32_t rate = std::clamp(framesPerSecond, 1U, highestFrameRate);
-    auto grabber = X11FrameGrabber::open({left_, top_, left_ + width_, top_ + height_});
-    if (!grabber || wakeFd_ < 0) {
+    auto grabber = openScreenGrabber({left_, top_, left_ + width_, top_ + height_});
+    if (!grabber || !wake_.valid()) {
         notify(&DesktopCapturerObserver::onCaptureFailed);
         return StartResult::failed;
     }
     auto run = std::make_unique<Run>(std::move(grabber), width_, height_, rate);
     // Wake-ups meant for an earlier run.
-    std::uint64_t ignored = 0;
-    while (read(wakeFd_, &ignored, sizeof ignored) > 0) {
-    }
+    wake_.drain();
     resendWanted_.store(false);
     frameSeen_.store(false);
     running_.store(true);
@@ -106,8 +91,8 @@ DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond
 void ScreenCapturer::capture(std::unique_ptr<Run> run) {
     while (running_.load()) {
         if (resendWanted_.exchange(false)) run->schedule.resendNow();
-        if (!run->damage || run->damage->changed()) run->schedule.changed();
-        if (run->grabber->connection().lost()) return fail();
+        if (run->grabber->mayHaveChanged()) run->schedule.changed();
+        if (run->grabber->lost()) return fail();
         const auto now = Clock::now();
         switch (run->schedule.step(now)) {
             case CaptureSchedule::Step::grab:
@@ -126,17 +111,13 @@ void ScreenCapturer::capture(std::unique_ptr<Run> run) {
 
 bool ScreenCapturer::grabChanges(Run& run) {
     const auto now = Clock::now();
-    const platform::Rect whole{0, 0, width_, height_};
-    std::vector<platform::Rect> parts{whole};
-    if (run.damage) {
-        // Taken even for the first grab: from here on it holds what changed after this one.
-        const auto changes = run.damage->take();
-        if (!run.grabWhole) parts = changedParts(changes, {left_, top_, left_ + width_, top_ + height_});
-    }
+    const auto changes = run.grabber->changes(run.grabWhole);
+    if (!changes) return false;
+    const std::vector<platform::Rect>& parts = *changes;
     run.grabWhole = false;
     for (const auto& part : parts) {
         const platform::Rect grabbed = run.frame.grabFor(part);
-        const auto pixels = run.grabber->grab(grabbed);
+        const auto pixels = run.grabber->pixels(grabbed);
         if (!pixels) return false;
         run.frame.keep(part, grabbed, pixels->data, pixels->stride);
     }
@@ -148,14 +129,7 @@ bool ScreenCapturer::grabChanges(Run& run) {
 void ScreenCapturer::wait(Run& run) {
     const auto left = std::clamp<Clock::duration>(run.schedule.due() - Clock::now(), Clock::duration::zero(),
                                                   CaptureSchedule::refreshInterval);
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-    const timespec timeout{static_cast<time_t>(seconds.count()),
-                           static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
-    // The server's reports wake the thread as well as stop and resendNow.
-    pollfd ready[2] = {{wakeFd_, POLLIN, 0}, {ConnectionNumber(run.grabber->connection().display()), POLLIN, 0}};
-    if (ppoll(ready, run.damage ? 2 : 1, &timeout, nullptr) <= 0 || !(ready[0].revents & POLLIN)) return;
-    std::uint64_t wakeUps = 0;
-    [[maybe_unused]] const ssize_t drained = read(wakeFd_, &wakeUps, sizeof wakeUps);
+    run.grabber->wait(left, wake_);
 }
 
 void ScreenCapturer::deliver(const KeptFrame& frame) {
@@ -184,17 +158,12 @@ void ScreenCapturer::stop() {
 
 void ScreenCapturer::resendNow() {
     resendWanted_.store(true);
-    wake();
-}
-
-void ScreenCapturer::wake() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+    wake_.wake();
 }
 
 void ScreenCapturer::teardown() {
     running_.store(false);
-    wake();
+    wake_.wake();
     if (captureThread_.joinable()) captureThread_.join();
 }
 

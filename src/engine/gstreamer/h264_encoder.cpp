@@ -1,0 +1,61 @@
+#include "engine/gstreamer/h264_encoder.h"
+
+#include "engine/gstreamer/gst_handles.h"
+
+#include <cstring>
+
+namespace native_worker::engine::gstreamer {
+namespace {
+
+constexpr const char* x264 = "x264enc";
+constexpr const char* openH264 = "openh264enc";
+
+GstRef<GstElementFactory> chosenFactory() {
+    GstRef<GstElementFactory> chosen;
+    for (const char* name : {x264, openH264}) {
+        GstRef<GstElementFactory> factory(gst_element_factory_find(name));
+        if (factory && (!chosen || gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(factory.get())) >
+                                       gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(chosen.get()))))
+            chosen = std::move(factory);
+    }
+    return chosen;
+}
+
+bool isX264(GstElement* encoder) {
+    GstElementFactory* factory = gst_element_get_factory(encoder);
+    return factory && std::strcmp(GST_OBJECT_NAME(factory), x264) == 0;
+}
+
+}  // namespace
+
+GstElement* makeH264Encoder(std::uint32_t keyFrameInterval, std::uint32_t frameSizeBoundMs) {
+    const auto factory = chosenFactory();
+    if (!factory) return nullptr;
+    GstElement* encoder = gst_element_factory_create(factory.get(), nullptr);
+    if (!encoder) return nullptr;
+    if (isX264(encoder)) {
+        gst_util_set_object_arg(G_OBJECT(encoder), "tune", "zerolatency");
+        gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", "ultrafast");
+        g_object_set(encoder, "key-int-max", keyFrameInterval, "vbv-buf-capacity", frameSizeBoundMs, nullptr);
+    } else {
+        // OpenH264 has no frame-size bound of its own: its bit-rate mode
+        // spreads the rate evenly and skips nothing, which keeps frames near
+        // their share.
+        gst_util_set_object_arg(G_OBJECT(encoder), "usage-type", "screen");
+        gst_util_set_object_arg(G_OBJECT(encoder), "rate-control", "bitrate");
+        gst_util_set_object_arg(G_OBJECT(encoder), "complexity", "low");
+        g_object_set(encoder, "gop-size", keyFrameInterval, nullptr);
+    }
+    return encoder;
+}
+
+bool hasH264Encoder() {
+    return static_cast<bool>(chosenFactory());
+}
+
+void setEncoderBitrate(GstElement* encoder, std::uint32_t kbps) {
+    // x264 counts in kbit/s, OpenH264 in bit/s.
+    g_object_set(encoder, "bitrate", isX264(encoder) ? kbps : kbps * 1000U, nullptr);
+}
+
+}  // namespace native_worker::engine::gstreamer

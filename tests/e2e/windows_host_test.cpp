@@ -1,0 +1,189 @@
+// The Windows worker as a host under Wine, driven from Linux through the
+// stdio relay as a host application drives it: a Linux controller worker
+// and headless Chromium decode its desktop, and Chromium's input reaches a
+// Windows window through SendInput. Runs when KELVARN_WINDOWS_BUILD names a
+// Windows build (scripts/windows-tests.sh sets it, with Wine's environment).
+
+#include "browser_party.h"
+#include "controller_input.h"
+#include "session_party.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace native_worker::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* windowsBuild() {
+    return std::getenv("KELVARN_WINDOWS_BUILD");
+}
+
+std::vector<std::string> underWine() {
+    const char* wine = std::getenv("KELVARN_WINE");
+    return {wine ? wine : "/usr/lib/wine/wine64", std::string(windowsBuild()) + "/kelvarn-stdio-relay.exe"};
+}
+
+std::string windowsWorker() {
+    return std::string(windowsBuild()) + "/kelvarn-remote-native.exe";
+}
+
+std::string display() {
+    const char* name = std::getenv("DISPLAY");
+    return name ? name : "";
+}
+
+json hostCreate() {
+    return {{"role", "host"},
+            {"iceServers", json::array()},
+            {"capture", {{"fps", 15}}},
+            {"input", {{"inputEpoch", 1}, {"inputApproved", true}}}};
+}
+
+// The Windows window that reports the input it receives, one JSON line each.
+class InputProbe {
+public:
+    InputProbe() : process_(underWine().front(), options()) {}
+
+    bool ready() { return next("ready", 30s).has_value(); }
+
+    // The next report of `event` that `matches`, skipping others.
+    std::optional<json> next(std::string_view event, std::chrono::milliseconds limit,
+                             const std::function<bool(const json&)>& matches = {}) {
+        const auto deadline = Clock::now() + limit;
+        while (Clock::now() < deadline) {
+            const auto line = process_.readLine(std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::max(Clock::duration::zero(), deadline - Clock::now())));
+            if (!line) break;
+            const json report = json::parse(*line, nullptr, false);
+            seen_ += *line;
+            if (report.is_object() && report.value("event", "") == event && (!matches || matches(report)))
+                return report;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<json> key(std::string_view event, unsigned scan, std::chrono::milliseconds limit = 10s) {
+        return next(event, limit, [&](const json& report) { return report["scan"] == scan; });
+    }
+
+    const std::string& seen() const { return seen_; }
+
+private:
+    static harness::LaunchOptions options() {
+        harness::LaunchOptions launch;
+        launch.arguments = {std::string(windowsBuild()) + "/kelvarn-input-probe.exe"};
+        return launch;
+    }
+
+    harness::WorkerProcess process_;
+    std::string seen_;
+};
+
+class WindowsHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!windowsBuild()) GTEST_SKIP() << "KELVARN_WINDOWS_BUILD is not set";
+        ASSERT_FALSE(display().empty()) << "Wine needs DISPLAY";
+    }
+};
+
+TEST_F(WindowsHost, StreamsToALinuxControllerAndClosesCleanly) {
+    WorkerParty host("host", display(), underWine(), windowsWorker());
+    WorkerParty controller("controller", display());
+    const auto trace = [&] { return "host:\n" + describe(host) + "controller:\n" + describe(controller); };
+    ASSERT_TRUE(connectWorkers(host, controller, hostCreate(), {{"role", "controller"}, {"iceServers", json::array()}},
+                               60s))
+        << trace();
+    ASSERT_TRUE(relayUntil(host, controller,
+                           [&] {
+                               const auto sent = host.lastMedia();
+                               return sent && (*sent)["encodedFrames"].get<std::uint64_t>() > 0;
+                           },
+                           15s))
+        << trace();
+    EXPECT_EQ((*host.lastMedia())["codec"], "video/H264");
+
+    const std::string close = host.command("peer.close");
+    ASSERT_TRUE(relayUntil(host, controller, [&] { return host.answerTo(close, "peer.closed").has_value(); }, 10s))
+        << trace();
+    EXPECT_EQ(host.process().waitForExit(10s), 0);
+    EXPECT_FALSE(host.last("peer.error")) << trace();
+}
+
+TEST_F(WindowsHost, ChromiumDecodesItAndItsInputReachesAWindowThroughSendInput) {
+    ASSERT_TRUE(browserDriverInstalled()) << "run `npm ci` in tests/e2e/browser";
+    InputProbe probe;
+    ASSERT_TRUE(probe.ready()) << probe.seen();
+    WorkerParty host("host", display(), underWine(), windowsWorker());
+    BrowserParty browser;
+    const auto trace = [&] { return "host:\n" + describe(host) + "browser:\n" + describe(browser); };
+    ASSERT_TRUE(connectBrowser(host, browser, hostCreate(), 60s)) << trace();
+    ASSERT_TRUE(relayUntil(host, browser, [&] { return controlMessage(browser, "controlReady").has_value(); }, 15s))
+        << trace();
+    const std::string displayId = (*controlMessage(browser, "displayList"))["activeId"];
+
+    // A click at a picture position lands there in the window.
+    ASSERT_TRUE(sendInput(browser, host, "control",
+                          inputEvent("pointer.button", 1,
+                                     {{"displayId", displayId},
+                                      {"button", "left"},
+                                      {"isDown", true},
+                                      {"positionX", 200},
+                                      {"positionY", 100}})))
+        << trace();
+    ASSERT_TRUE(sendInput(browser, host, "control",
+                          inputEvent("pointer.button", 2, {{"button", "left"}, {"isDown", false}})))
+        << trace();
+    const auto pressed = probe.next("button", 10s);
+    ASSERT_TRUE(pressed) << probe.seen();
+    EXPECT_EQ((*pressed)["button"], "left");
+    EXPECT_EQ((*pressed)["down"], true);
+    EXPECT_EQ((*pressed)["x"], 200);
+    EXPECT_EQ((*pressed)["y"], 100);
+    EXPECT_TRUE(probe.next("button", 5s, [](const json& report) { return report["down"] == false; }))
+        << probe.seen();
+
+    // "A" by its scan code; Right arrow with the extended flag; text as characters.
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 3, {{"keyCode", 0}, {"isDown", true}})));
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 4, {{"keyCode", 0}, {"isDown", false}})));
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 5, {{"keyCode", 124}, {"isDown", true}})));
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 6, {{"keyCode", 124}, {"isDown", false}})));
+    const auto a = probe.key("keydown", 0x1E);
+    ASSERT_TRUE(a) << probe.seen();
+    EXPECT_EQ((*a)["vk"], 0x41);
+    EXPECT_EQ((*a)["extended"], false);
+    EXPECT_TRUE(probe.next("char", 5s, [](const json& report) { return report["unit"] == 'a'; })) << probe.seen();
+    EXPECT_TRUE(probe.key("keyup", 0x1E)) << probe.seen();
+    const auto right = probe.key("keydown", 0x4D);
+    ASSERT_TRUE(right) << probe.seen();
+    EXPECT_EQ((*right)["vk"], 0x27);
+    EXPECT_EQ((*right)["extended"], true);
+
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.text", 7, {{"text", "é€"}})));
+    EXPECT_TRUE(probe.next("char", 10s, [](const json& report) { return report["unit"] == 0xE9; })) << probe.seen();
+    EXPECT_TRUE(probe.next("char", 10s, [](const json& report) { return report["unit"] == 0x20AC; })) << probe.seen();
+
+    ASSERT_TRUE(sendInput(browser, host, "motion", inputEvent("pointer.scroll", 8, {{"deltaX", 0}, {"deltaY", -20}})));
+    const auto wheel = probe.next("wheel", 10s);
+    ASSERT_TRUE(wheel) << probe.seen();
+    EXPECT_EQ((*wheel)["horizontal"], false);
+
+    // A key held when the controller goes away is released by the host.
+    ASSERT_TRUE(sendInput(browser, host, "control",
+                          inputEvent("keyboard.key", 9, {{"keyCode", 56}, {"isDown", true}, {"pressedKeys", {"Shift"}}})));
+    ASSERT_TRUE(probe.key("keydown", 0x2A)) << probe.seen();
+    browser.write({{"type", "close"}});
+    EXPECT_TRUE(probe.key("keyup", 0x2A, 20s)) << probe.seen() << trace();
+
+    const std::string close = host.command("peer.close");
+    ASSERT_TRUE(relayUntil(host, browser, [&] { return host.answerTo(close, "peer.closed").has_value(); }, 10s))
+        << trace();
+    EXPECT_EQ(host.process().waitForExit(10s), 0);
+}
+
+}  // namespace
+}  // namespace native_worker::e2e
