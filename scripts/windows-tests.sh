@@ -21,8 +21,38 @@ export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all WINEARCH=win64
 # One attribute of gtest's <testsuites> summary line.
 attribute() { sed -n "s/.* $1=\"\([0-9]*\)\".*/\1/p" <<<"$2"; }
 
+# Runs one GoogleTest executable (the command given) and adds its results to
+# the totals. A suite that fails or hangs runs once more, as the native
+# suite's tests do; a fault fails both runs. Each run takes seconds; five
+# minutes is a hang.
+run_suite() {
+  local name=$1
+  shift
+  echo "== $name"
+  if ! (cd "$build" && timeout 300 "$@" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") ||
+    [[ ! -s $results/$name.xml ]]; then
+    echo "$name failed; running it once more"
+    (cd "$build" && timeout 300 "$@" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") || failed=1
+  fi
+  local summary tests failures errors disabled skipped
+  summary=$(grep -m1 -o '<testsuites [^>]*' "$results/$name.xml" 2>/dev/null || true)
+  if [[ -z $summary ]]; then
+    echo "$name: no results" >&2
+    failed=1
+    return
+  fi
+  tests=$(attribute tests "$summary") failures=$(attribute failures "$summary")
+  errors=$(attribute errors "$summary") disabled=$(attribute disabled "$summary")
+  skipped=$(grep -c 'result="skipped"' "$results/$name.xml" || true)
+  local run=$((tests - disabled)) passed=$((tests - disabled - failures - errors - skipped))
+  echo "$name: $run run, $passed passed, $skipped skipped"
+  total_run=$((total_run + run))
+  total_passed=$((total_passed + passed))
+  ((failures + errors == 0)) || failed=1
+}
+
 run_tests() {
-  local results=$build/windows-results total_run=0 total_passed=0 failed=0
+  results=$build/windows-results total_run=0 total_passed=0 failed=0
   rm -rf "$results"
   mkdir -p "$results"
   # One wineserver for every test process, ended with them. Its helper
@@ -33,43 +63,19 @@ run_tests() {
   trap 'wineserver -k 2>/dev/null || true' EXIT
   "$wine" wineboot </dev/null >/dev/null 2>&1
 
+  # Each suite runs from the build directory, with a relative results path:
+  # to a Windows program a path without a drive letter is relative.
   for suite in unit_tests:tests/unit/unit_tests.exe input_tests:tests/unit/input/input_tests.exe \
                process_tests:tests/process/process_tests.exe; do
-    local name=${suite%%:*} exe=$build/${suite#*:}
-    echo "== $name"
-    # From the build directory, with a relative results path: to a Windows
-    # program a path without a drive letter is relative.
-    # A suite that fails or hangs runs once more, as the native suite's tests
-    # do; a fault fails both runs. Each run takes a few seconds; five minutes
-    # is a hang.
-    if ! (cd "$build" && timeout 300 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") ||
-      [[ ! -s $results/$name.xml ]]; then
-      echo "$name failed; running it once more"
-      (cd "$build" && timeout 300 "$wine" "$exe" --gtest_brief=1 --gtest_output="xml:windows-results/$name.xml") ||
-        failed=1
-    fi
-    local summary tests failures errors disabled skipped
-    summary=$(grep -m1 -o '<testsuites [^>]*' "$results/$name.xml" 2>/dev/null || true)
-    if [[ -z $summary ]]; then
-      echo "$name: no results" >&2
-      failed=1
-      continue
-    fi
-    tests=$(attribute tests "$summary") failures=$(attribute failures "$summary")
-    errors=$(attribute errors "$summary") disabled=$(attribute disabled "$summary")
-    skipped=$(grep -c 'result="skipped"' "$results/$name.xml" || true)
-    local run=$((tests - disabled)) passed=$((tests - disabled - failures - errors - skipped))
-    echo "$name: $run run, $passed passed, $skipped skipped"
-    total_run=$((total_run + run))
-    total_passed=$((total_passed + passed))
-    ((failures + errors == 0)) || failed=1
+    local name=${suite%%:*}
+    run_suite "$name" "$wine" "$build/${suite#*:}"
   done
 
   echo "== black-box checks through the stdio relay"
   python3 "$root/scripts/windows-blackbox.py" "$build" || failed=1
 
-  echo "== a Windows host against a Linux controller and headless Chromium"
-  KELVARN_WINDOWS_BUILD=$build "$native_build/tests/e2e/windows_host_tests" --gtest_brief=1 || failed=1
+  # A Linux test that drives the Windows host under Wine.
+  KELVARN_WINDOWS_BUILD=$build run_suite windows_host_tests "$native_build/tests/e2e/windows_host_tests"
 
   echo "Windows tests: $total_run run, $total_passed passed"
   return $failed
