@@ -75,7 +75,7 @@ result=$(cd "$unpacked" && env -u WINEPATH -u GST_PLUGIN_PATH -u GST_PLUGIN_SYST
   bash "$root/scripts/with-display.sh" "$wine" "$name/bin/$name.exe" --loopback --timeout-ms 20000 \
   2>"$stage/loaded" </dev/null || true)
 echo "$result"
-loaded=$(grep -o 'Loaded L"[^"]*' "$stage/loaded" | sed 's/.*\\//' | tr 'A-Z' 'a-z' | sort -u |
+loaded=$(grep -o 'Loaded L"[^"]*\.dll' "$stage/loaded" | sed 's/.*\\//' | tr 'A-Z' 'a-z' | sort -u |
   while read -r dll; do [[ -f $folder/bin/$dll || -f $folder/lib/gstreamer-1.0/$dll ]] && echo "$dll"; done || true)
 shipped=$(cd "$folder" && find bin lib -name '*.dll' -printf '%f\n' | tr 'A-Z' 'a-z' | sort -u)
 if [[ $result != *'"success":true'* ]]; then
