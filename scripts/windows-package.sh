@@ -68,10 +68,12 @@ rm -f "$zip"
 (cd "$stage" && python3 -m zipfile -c "$zip" "$name")
 
 # The proof: the unpacked zip alone, under Wine, with no path to the stack.
-export WINEPREFIX=$build/wine-prefix WINEARCH=win64
+source "$root/scripts/windows-env.sh"
+windows_env "$build" "$stack"
+unset WINEPATH
 unpacked=$stage/unpacked
 python3 -m zipfile -e "$zip" "$unpacked"
-result=$(cd "$unpacked" && env -u WINEPATH -u GST_PLUGIN_PATH -u GST_PLUGIN_SYSTEM_PATH WINEDEBUG=+loaddll \
+result=$(cd "$unpacked" && WINEDEBUG=+loaddll \
   bash "$root/scripts/with-display.sh" "$wine" "$name/bin/$name.exe" --loopback --timeout-ms 20000 \
   2>"$stage/loaded" </dev/null || true)
 echo "$result"

@@ -16,7 +16,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KELVARN_WINDOWS_BUILD:-$root/build-windows}
 wine=/usr/lib/wine/wine64
 native_build=${KELVARN_BUILD_DIR:-$root/build}
-export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all WINEARCH=win64
+source "$root/scripts/windows-env.sh"
 
 # One attribute of gtest's <testsuites> summary line.
 attribute() { sed -n "s/.* $1=\"\([0-9]*\)\".*/\1/p" <<<"$2"; }
@@ -93,14 +93,5 @@ bash "$root/scripts/install-deps.sh" --tests
 cmake -S "$root" -B "$native_build" -G Ninja -DKELVARN_WERROR=ON -DKELVARN_TESTS=ON >/dev/null
 cmake --build "$native_build" -j2 --target windows_host_tests kelvarn-remote-native >/dev/null
 
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  echo "windows-tests: creating the Wine prefix"
-  "$wine" wineboot -i >/dev/null 2>&1
-  wineserver -w
-fi
-
-# The stack's DLLs are found on Wine's PATH, its plugins beside them; the
-# Linux GStreamer's settings must not reach the Windows one.
-for variable in $(compgen -e | grep '^GST_' || true); do unset "$variable"; done
-export WINEPATH="Z:${stack//\//\\}\\bin"
+windows_env "$build" "$stack"
 "$root/scripts/with-display.sh" "$0" --run-tests

@@ -7,7 +7,11 @@
 //   latency   paint-to-decode time of a frame number on the screen, through an
 //             in-process host and controller on the real engine
 //   network   a host and a controller worker over a shaped, lossy path (root)
-// usage: media_bench [loopback|stream|latency|network]... [--runs N] [--seconds S] [--only SCENARIO]
+//   windows   the Windows worker under Wine (KELVARN_WINDOWS_BUILD, Wine's
+//             environment set; scripts/windows-bench.sh does both) against
+//             this build's worker on the same display: self-test time, and
+//             host CPU streaming a still and a moving desktop
+// usage: media_bench [loopback|stream|latency|network|windows]... [--runs N] [--seconds S] [--only SCENARIO]
 
 #include "latency_bench.h"
 #include "moving_desktop.h"
@@ -20,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,28 +41,43 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void loopback(int runs) {
-    std::vector<double> times;
+struct SelfTestTimes {
+    std::vector<double> seconds;  // sorted
     int succeeded = 0;
+
+    double median() const { return seconds[seconds.size() / 2]; }
+};
+
+// The self-test of `program` (after `launcher`, if any) on `display`, `runs` times.
+SelfTestTimes selfTests(int runs, const std::string& display, const std::vector<std::string>& launcher,
+                        const std::string& program) {
+    SelfTestTimes times;
+    for (int run = 0; run < runs; ++run) {
+        harness::LaunchOptions options;
+        if (!launcher.empty()) options.arguments.assign(launcher.begin() + 1, launcher.end());
+        if (!launcher.empty()) options.arguments.push_back(program);
+        options.arguments.insert(options.arguments.end(), {"--loopback", "--timeout-ms", "10000"});
+        options.environment = {{"DISPLAY", display}};
+        options.input = harness::InputSource::devNull;
+        const auto start = Clock::now();
+        harness::WorkerProcess worker(launcher.empty() ? program : launcher.front(), options);
+        const std::string output = worker.readRemainingOutput(40s);
+        const auto code = worker.waitForExit(5s);
+        times.seconds.push_back(secondsSince(start));
+        const json result = json::parse(output, nullptr, false);
+        times.succeeded += code == 0 && !result.is_discarded() && result.value("success", false);
+    }
+    std::sort(times.seconds.begin(), times.seconds.end());
+    return times;
+}
+
+void loopback(int runs) {
     const auto display = testing::VirtualDisplay::start(1280, 720);
     if (!display) return void(std::puts("loopback: Xvfb did not start"));
     MovingDesktop desktop(display->name());
-    for (int run = 0; run < runs; ++run) {
-        harness::LaunchOptions options;
-        options.arguments = {"--loopback", "--timeout-ms", "10000"};
-        options.environment = {{"DISPLAY", display->name()}};
-        options.input = harness::InputSource::devNull;
-        const auto start = Clock::now();
-        harness::WorkerProcess worker(KELVARN_PRODUCT_WORKER, options);
-        const std::string output = worker.readRemainingOutput(40s);
-        const auto code = worker.waitForExit(5s);
-        times.push_back(secondsSince(start));
-        const json result = json::parse(output, nullptr, false);
-        succeeded += code == 0 && !result.is_discarded() && result.value("success", false);
-    }
-    std::sort(times.begin(), times.end());
+    const auto times = selfTests(runs, display->name(), {}, KELVARN_PRODUCT_WORKER);
     std::printf("loopback 1280x720: %d/%d succeeded; time to success median %.3f s, min %.3f s, max %.3f s\n",
-                succeeded, runs, times[times.size() / 2], times.front(), times.back());
+                times.succeeded, runs, times.median(), times.seconds.front(), times.seconds.back());
 }
 
 // Processor time per second of wall time over `seconds`, and memory at the end.
@@ -86,17 +106,23 @@ struct WorkerFigures {
     double encodedFps = 0;
 };
 
-std::optional<WorkerFigures> streamWorker(const std::string& display, int fps, double seconds) {
-    WorkerParty host("host", display);
-    const auto hostPid = newestChild("kelvarn-remote-native");
+std::optional<WorkerFigures> streamWorker(const std::string& display, int fps, double seconds,
+                                          const std::vector<std::string>& launcher = {},
+                                          const std::string& program = KELVARN_PRODUCT_WORKER) {
+    WorkerParty host("host", display, launcher, program);
+    // A Windows host is known by its executable's name once Wine has started it.
+    const std::string hostProgram = launcher.empty() ? program : std::filesystem::path(program).filename().string();
+    auto hostPid = launcher.empty() ? newestProcess(hostProgram) : std::nullopt;
     WorkerParty controller("controller", display);
     const auto relay = [&](const std::function<bool()>& done, std::chrono::milliseconds limit) {
         return e2e::relayUntil(host, controller, done, limit);
     };
-    if (!hostPid || !e2e::connectWorkers(host, controller,
-                                         {{"role", "host"}, {"iceServers", json::array()}, {"capture", {{"fps", fps}}}},
-                                         {{"role", "controller"}, {"iceServers", json::array()}}))
+    if (!e2e::connectWorkers(host, controller,
+                             {{"role", "host"}, {"iceServers", json::array()}, {"capture", {{"fps", fps}}}},
+                             {{"role", "controller"}, {"iceServers", json::array()}}))
         return std::nullopt;
+    if (!hostPid) hostPid = newestProcess(hostProgram, false);
+    if (!hostPid) return std::nullopt;
     // Past start-up and the first key frames.
     relay([] { return false; }, 2s);
     const std::uint64_t framesBefore = encodedFrames(host);
@@ -126,7 +152,7 @@ std::optional<Sample> streamFloor(const std::string& display, int width, int hei
                          "video/x-h264,profile=constrained-baseline", "!", "fakesink", "sync=false"};
     harness::WorkerProcess pipeline("/usr/bin/gst-launch-1.0", options);
     std::this_thread::sleep_for(2s);
-    const auto pid = newestChild("gst-launch-1.0");
+    const auto pid = newestProcess("gst-launch-1.0");
     if (!pid) return std::nullopt;
     return sample(*pid, seconds, [] { std::this_thread::sleep_for(50ms); });
 }
@@ -170,6 +196,50 @@ void stream(double seconds, const std::string& only) {
     }
 }
 
+// The Windows worker under Wine against this build's worker, each figure a
+// ratio measured in one run on one display (DISPLAY). The host's figure is
+// its own process: what wineserver does for it is not counted, and what Wine
+// costs inside the process real Windows would not.
+void windows(int runs, double seconds) {
+    const char* build = std::getenv("KELVARN_WINDOWS_BUILD");
+    const char* display = std::getenv("DISPLAY");
+    if (!build || !display) return void(std::puts("windows: set KELVARN_WINDOWS_BUILD and DISPLAY"));
+    const std::vector<std::string> wine = {"/usr/lib/wine/wine64"};
+    const std::vector<std::string> relayed = {wine.front(), std::string(build) + "/kelvarn-stdio-relay.exe"};
+    const std::string program = std::string(build) + "/kelvarn-remote-native.exe";
+    {
+        MovingDesktop desktop(display);
+        const auto linux = selfTests(runs, display, {}, KELVARN_PRODUCT_WORKER);
+        const auto windows = selfTests(runs, display, wine, program);
+        std::printf("windows self-test: Wine %d/%d succeeded, median %.3f s; Linux %d/%d, median %.3f s; "
+                    "Wine/Linux %.2f\n",
+                    windows.succeeded, runs, windows.median(), linux.succeeded, runs, linux.median(),
+                    windows.median() / linux.median());
+    }
+    for (const auto& [detail, scene] : {std::pair{MovingDesktop::Detail::still, "still"},
+                                        std::pair{MovingDesktop::Detail::plain, "moving"}}) {
+        const MovingDesktop desktop(display, detail);
+        const auto linux = streamWorker(display, 30, seconds);
+        // The same encoder as the Windows package's, to tell Wine's share from OpenH264's.
+        setenv("GST_PLUGIN_FEATURE_RANK", "openh264enc:MAX", 1);
+        const auto linuxOpenH264 = streamWorker(display, 30, seconds);
+        unsetenv("GST_PLUGIN_FEATURE_RANK");
+        const auto windows = streamWorker(display, 30, seconds, relayed, program);
+        if (!linux || !linuxOpenH264 || !windows) {
+            std::printf("windows stream %s: could not measure (Linux %s, Linux with OpenH264 %s, Wine %s)\n", scene,
+                        linux ? "ok" : "failed", linuxOpenH264 ? "ok" : "failed", windows ? "ok" : "failed");
+            continue;
+        }
+        std::printf("windows stream %s at 30 fps: host under Wine %.3f cores (%.1f frames/s encoded); Linux host "
+                    "%.3f cores (%.1f frames/s), with OpenH264 %.3f cores (%.1f frames/s); Wine/Linux %.2f, "
+                    "Wine/Linux with OpenH264 %.2f\n",
+                    scene, windows->host.cores, windows->encodedFps, linux->host.cores, linux->encodedFps,
+                    linuxOpenH264->host.cores, linuxOpenH264->encodedFps, windows->host.cores / linux->host.cores,
+                    windows->host.cores / linuxOpenH264->host.cores);
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 }  // namespace native_worker::bench
 
@@ -190,8 +260,9 @@ int main(int argc, char** argv) {
         else if (part == "stream") native_worker::bench::stream(seconds, only);
         else if (part == "latency") native_worker::bench::latency(seconds);
         else if (part == "network") native_worker::bench::network(seconds, only);
+        else if (part == "windows") native_worker::bench::windows(runs, seconds);
         else {
-            std::fprintf(stderr, "usage: media_bench [loopback|stream|latency|network]... [--runs N] [--seconds S] [--only SCENARIO]\n");
+            std::fprintf(stderr, "usage: media_bench [loopback|stream|latency|network|windows]... [--runs N] [--seconds S] [--only SCENARIO]\n");
             return 2;
         }
     }

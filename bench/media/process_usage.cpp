@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace native_worker::bench {
@@ -46,8 +47,12 @@ std::optional<ProcessUsage> usageOf(pid_t pid) {
     return usage;
 }
 
-std::optional<pid_t> newestChild(const std::string& name) {
-    std::optional<pid_t> newest;
+std::optional<pid_t> newestProcess(const std::string& program, bool descendantsOnly) {
+    struct Entry {
+        pid_t parent;
+        std::string program;
+    };
+    std::map<pid_t, Entry> processes;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string file = entry.path().filename();
         if (file.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -58,10 +63,21 @@ std::optional<pid_t> newestChild(const std::string& name) {
         std::string state;
         pid_t parent = 0;
         fields >> state >> parent;
-        const std::string comm = stat.substr(stat.find('(') + 1, nameEnd - stat.find('(') - 1);
-        const pid_t pid = std::stoi(file);
-        if (parent == getpid() && comm.rfind(name.substr(0, 15), 0) == 0 && (!newest || pid > *newest)) newest = pid;
+        const std::string commandLine = readFile(entry.path() / "cmdline");
+        processes[std::stoi(file)] = {parent, commandLine.substr(0, commandLine.find('\0'))};
     }
+    const auto descends = [&](pid_t pid) {
+        for (int depth = 0; depth < 16 && processes.count(pid); ++depth) {
+            pid = processes[pid].parent;
+            if (pid == getpid()) return true;
+        }
+        return false;
+    };
+    std::optional<pid_t> newest;
+    for (const auto& [pid, entry] : processes)
+        if (entry.program.find(program) != std::string::npos && (!descendantsOnly || descends(pid)) &&
+            (!newest || pid > *newest))
+            newest = pid;
     return newest;
 }
 

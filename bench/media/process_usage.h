@@ -15,8 +15,9 @@ struct ProcessUsage {
 };
 
 std::optional<ProcessUsage> usageOf(pid_t pid);
-// The newest child of this process whose name (as /proc/<pid>/comm has it,
-// at most 15 characters) starts with `name`.
-std::optional<pid_t> newestChild(const std::string& name);
+// The newest process whose program path (its argv[0]; a Windows path under
+// Wine) contains `program`; with `descendantsOnly`, started by this one,
+// directly or through others. (Wine's processes are children of init.)
+std::optional<pid_t> newestProcess(const std::string& program, bool descendantsOnly = true);
 
 }  // namespace native_worker::bench

@@ -36,6 +36,10 @@ std::string display() {
     return name ? name : "";
 }
 
+json shiftDown(std::uint64_t sequence) {
+    return inputEvent("keyboard.key", sequence, {{"keyCode", 56}, {"isDown", true}, {"pressedKeys", {"Shift"}}});
+}
+
 json hostCreate() {
     return {{"role", "host"},
             {"iceServers", json::array()},
@@ -91,6 +95,34 @@ protected:
     }
 };
 
+// A Windows host with headless Chromium as its controller.
+struct ChromiumSession {
+    WorkerParty host{"host", display(), underWine(), windowsWorker()};
+    BrowserParty browser;
+
+    std::string trace() const { return "host:\n" + describe(host) + "browser:\n" + describe(browser); }
+    // Connected, the picture presented and the host ready for input.
+    bool connect() {
+        return connectBrowser(host, browser, hostCreate(), 60s) &&
+               relayUntil(host, browser, [&] { return controlMessage(browser, "controlReady").has_value(); }, 15s);
+    }
+    bool send(std::string_view label, const json& event) { return sendInput(browser, host, label, event); }
+};
+
+// With the window that reports what reached it.
+class WindowsHostAndProbe : public WindowsHost {
+protected:
+    void SetUp() override {
+        WindowsHost::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_TRUE(browserDriverInstalled()) << "run `npm ci` in tests/e2e/browser";
+        probe_ = std::make_unique<InputProbe>();
+        ASSERT_TRUE(probe_->ready()) << probe_->seen();
+    }
+
+    std::unique_ptr<InputProbe> probe_;
+};
+
 TEST_F(WindowsHost, StreamsToALinuxControllerAndClosesCleanly) {
     WorkerParty host("host", display(), underWine(), windowsWorker());
     WorkerParty controller("controller", display());
@@ -114,30 +146,21 @@ TEST_F(WindowsHost, StreamsToALinuxControllerAndClosesCleanly) {
     EXPECT_FALSE(host.last("peer.error")) << trace();
 }
 
-TEST_F(WindowsHost, ChromiumDecodesItAndItsInputReachesAWindowThroughSendInput) {
-    ASSERT_TRUE(browserDriverInstalled()) << "run `npm ci` in tests/e2e/browser";
-    InputProbe probe;
-    ASSERT_TRUE(probe.ready()) << probe.seen();
-    WorkerParty host("host", display(), underWine(), windowsWorker());
-    BrowserParty browser;
-    const auto trace = [&] { return "host:\n" + describe(host) + "browser:\n" + describe(browser); };
-    ASSERT_TRUE(connectBrowser(host, browser, hostCreate(), 60s)) << trace();
-    ASSERT_TRUE(relayUntil(host, browser, [&] { return controlMessage(browser, "controlReady").has_value(); }, 15s))
-        << trace();
-    const std::string displayId = (*controlMessage(browser, "displayList"))["activeId"];
+TEST_F(WindowsHostAndProbe, ChromiumDecodesItAndItsInputReachesAWindowThroughSendInput) {
+    InputProbe& probe = *probe_;
+    ChromiumSession session;
+    ASSERT_TRUE(session.connect()) << session.trace();
+    const std::string displayId = (*controlMessage(session.browser, "displayList"))["activeId"];
 
     // A click at a picture position lands there in the window.
-    ASSERT_TRUE(sendInput(browser, host, "control",
-                          inputEvent("pointer.button", 1,
-                                     {{"displayId", displayId},
-                                      {"button", "left"},
-                                      {"isDown", true},
-                                      {"positionX", 200},
-                                      {"positionY", 100}})))
-        << trace();
-    ASSERT_TRUE(sendInput(browser, host, "control",
-                          inputEvent("pointer.button", 2, {{"button", "left"}, {"isDown", false}})))
-        << trace();
+    ASSERT_TRUE(session.send("control", inputEvent("pointer.button", 1,
+                                                   {{"displayId", displayId},
+                                                    {"button", "left"},
+                                                    {"isDown", true},
+                                                    {"positionX", 200},
+                                                    {"positionY", 100}})))
+        << session.trace();
+    ASSERT_TRUE(session.send("control", inputEvent("pointer.button", 2, {{"button", "left"}, {"isDown", false}})));
     const auto pressed = probe.next("button", 10s);
     ASSERT_TRUE(pressed) << probe.seen();
     EXPECT_EQ((*pressed)["button"], "left");
@@ -150,10 +173,9 @@ TEST_F(WindowsHost, ChromiumDecodesItAndItsInputReachesAWindowThroughSendInput) 
     // "A" by its scan code; Right arrow with the extended flag. (Windows
     // derives the virtual key from the scan code; Wine 8 leaves it 0.)
     for (const auto& [keyCode, sequence] : {std::pair{0, 3}, std::pair{124, 5}}) {
-        ASSERT_TRUE(sendInput(browser, host, "control",
-                              inputEvent("keyboard.key", sequence, {{"keyCode", keyCode}, {"isDown", true}})));
-        ASSERT_TRUE(sendInput(browser, host, "control",
-                              inputEvent("keyboard.key", sequence + 1, {{"keyCode", keyCode}, {"isDown", false}})));
+        ASSERT_TRUE(session.send("control", inputEvent("keyboard.key", sequence, {{"keyCode", keyCode}, {"isDown", true}})));
+        ASSERT_TRUE(
+            session.send("control", inputEvent("keyboard.key", sequence + 1, {{"keyCode", keyCode}, {"isDown", false}})));
     }
     const auto a = probe.key("keydown", 0x1E);
     ASSERT_TRUE(a) << probe.seen();
@@ -164,49 +186,41 @@ TEST_F(WindowsHost, ChromiumDecodesItAndItsInputReachesAWindowThroughSendInput) 
     EXPECT_EQ((*right)["extended"], true);
     EXPECT_TRUE(probe.key("keyup", 0x4D)) << probe.seen();
 
-    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.text", 7, {{"text", "é€"}})));
+    ASSERT_TRUE(session.send("control", inputEvent("keyboard.text", 7, {{"text", "é€"}})));
     EXPECT_TRUE(probe.next("char", 10s, [](const json& report) { return report["unit"] == 0xE9; })) << probe.seen();
     EXPECT_TRUE(probe.next("char", 10s, [](const json& report) { return report["unit"] == 0x20AC; })) << probe.seen();
 
-    ASSERT_TRUE(sendInput(browser, host, "motion", inputEvent("pointer.scroll", 8, {{"deltaX", 0}, {"deltaY", -20}})));
+    ASSERT_TRUE(session.send("motion", inputEvent("pointer.scroll", 8, {{"deltaX", 0}, {"deltaY", -20}})));
     const auto wheel = probe.next("wheel", 10s);
     ASSERT_TRUE(wheel) << probe.seen();
     EXPECT_EQ((*wheel)["horizontal"], false);
 
     // A key held when the controller goes away is released by the host.
-    ASSERT_TRUE(sendInput(browser, host, "control",
-                          inputEvent("keyboard.key", 9, {{"keyCode", 56}, {"isDown", true}, {"pressedKeys", {"Shift"}}})));
+    ASSERT_TRUE(session.send("control", shiftDown(9)));
     ASSERT_TRUE(probe.key("keydown", 0x2A)) << probe.seen();
-    browser.write({{"type", "close"}});
-    EXPECT_TRUE(probe.key("keyup", 0x2A, 20s)) << probe.seen() << trace();
+    session.browser.write({{"type", "close"}});
+    EXPECT_TRUE(probe.key("keyup", 0x2A, 20s)) << probe.seen() << session.trace();
 
-    const std::string close = host.command("peer.close");
-    ASSERT_TRUE(relayUntil(host, browser, [&] { return host.answerTo(close, "peer.closed").has_value(); }, 10s))
-        << trace();
-    EXPECT_EQ(host.process().waitForExit(10s), 0);
+    const std::string close = session.host.command("peer.close");
+    ASSERT_TRUE(relayUntil(session.host, session.browser,
+                           [&] { return session.host.answerTo(close, "peer.closed").has_value(); }, 10s))
+        << session.trace();
+    EXPECT_EQ(session.host.process().waitForExit(10s), 0);
 }
 
-TEST_F(WindowsHost, AHeldKeyIsReleasedWhenTheHostApplicationClosesOrEndsItsInput) {
-    ASSERT_TRUE(browserDriverInstalled()) << "run `npm ci` in tests/e2e/browser";
-    InputProbe probe;
-    ASSERT_TRUE(probe.ready()) << probe.seen();
+TEST_F(WindowsHostAndProbe, AHeldKeyIsReleasedWhenTheHostApplicationClosesOrEndsItsInput) {
     for (const bool byClose : {true, false}) {
         SCOPED_TRACE(byClose ? "peer.close" : "end of input");
-        WorkerParty host("host", display(), underWine(), windowsWorker());
-        BrowserParty browser;
-        const auto trace = [&] { return "host:\n" + describe(host) + "browser:\n" + describe(browser); };
-        ASSERT_TRUE(connectBrowser(host, browser, hostCreate(), 60s)) << trace();
-        ASSERT_TRUE(relayUntil(host, browser, [&] { return controlMessage(browser, "controlReady").has_value(); }, 15s))
-            << trace();
-        ASSERT_TRUE(sendInput(browser, host, "control",
-                              inputEvent("keyboard.key", 1, {{"keyCode", 56}, {"isDown", true}, {"pressedKeys", {"Shift"}}})));
-        ASSERT_TRUE(probe.key("keydown", 0x2A)) << probe.seen();
+        ChromiumSession session;
+        ASSERT_TRUE(session.connect()) << session.trace();
+        ASSERT_TRUE(session.send("control", shiftDown(1)));
+        ASSERT_TRUE(probe_->key("keydown", 0x2A)) << probe_->seen();
         if (byClose)
-            host.command("peer.close");
+            session.host.command("peer.close");
         else
-            host.process().closeInput();
-        EXPECT_TRUE(probe.key("keyup", 0x2A)) << probe.seen() << trace();
-        EXPECT_EQ(host.process().waitForExit(10s), 0) << trace();
+            session.host.process().closeInput();
+        EXPECT_TRUE(probe_->key("keyup", 0x2A)) << probe_->seen() << session.trace();
+        EXPECT_EQ(session.host.process().waitForExit(10s), 0) << session.trace();
     }
 }
 
