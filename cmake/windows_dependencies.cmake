@@ -28,3 +28,14 @@ set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 # the libraries under them, as DLLs); the toolchain file points pkg-config at
 # it. Without it the worker builds with no media engine.
 set(KELVARN_WINDOWS_STACK "" CACHE PATH "Prefix of the Windows media stack, as scripts/windows-stack.sh prints it")
+# Another stack (a new cache key) makes pkg-config, and the library search
+# behind its imported target, look again.
+if(NOT KELVARN_WINDOWS_STACK STREQUAL "${kelvarn_windows_stack_found}")
+  unset(KELVARN_GST_FOUND CACHE)
+  get_property(cached DIRECTORY PROPERTY CACHE_VARIABLES)
+  list(FILTER cached INCLUDE REGEX "^pkgcfg_lib_KELVARN_GST_")
+  foreach(library IN LISTS cached)
+    unset(${library} CACHE)
+  endforeach()
+  set(kelvarn_windows_stack_found "${KELVARN_WINDOWS_STACK}" CACHE INTERNAL "the stack pkg-config last looked in")
+endif()

@@ -9,8 +9,9 @@
 #   --tests    also the test suite, the browser tests' drivers included
 #   --fuzz     also the libFuzzer targets (clang and its sanitizer runtime)
 #   --bench    also the benchmarks (network namespaces, shaping, packet loss)
-#   --windows  only the cross toolchain, the Windows media stack's build tools
-#              and Wine of scripts/windows-stack.sh and scripts/windows-tests.sh
+#   --windows  only the cross toolchain, Wine and the Windows media stack
+#              (built by scripts/windows-stack.sh from Debian's sources when
+#              its cache lacks it)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -90,7 +91,10 @@ for option in "$@"; do
     --tests) want_tests=true; packages+=("${test_packages[@]}") ;;
     --fuzz) packages+=("${fuzz_packages[@]}") ;;
     --bench) want_bench=true; packages+=("${bench_packages[@]}") ;;
-    --windows) install_missing_packages "${windows_packages[@]}"; exit ;;
+    --windows)
+      install_missing_packages "${windows_packages[@]}"
+      bash scripts/windows-stack.sh >/dev/null
+      exit ;;
     *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
   esac
 done

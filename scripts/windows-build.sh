@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the worker and its tests for 64-bit Windows with mingw-w64,
-# against the media stack of scripts/windows-stack.sh (built first when the
-# cache lacks it). Prints the stack's prefix as its last line.
+# against the media stack of scripts/windows-stack.sh (which install-deps.sh
+# --windows builds when the cache lacks it). Prints the stack's prefix as its
+# last line.
 #
 #   scripts/windows-build.sh [build-dir]     default build-windows
 set -euo pipefail

@@ -3,6 +3,7 @@
 # libnice and the GStreamer elements the engine uses) from Debian 12's source
 # packages with mingw-w64, into a prefix cached outside the clone. Prints the
 # prefix's path as its last line; quick when the cache already holds it.
+# Its tools come with `scripts/install-deps.sh --windows`, which runs it.
 #
 #   scripts/windows-stack.sh              build when needed, print the prefix
 #   KELVARN_WINDOWS_STACK_CACHE=dir ...   another cache folder
@@ -35,7 +36,9 @@ stack_key() {
   } | sed "s|$root/||" | sha256sum | cut -c1-16
 }
 
-bash "$root/scripts/install-deps.sh" --windows
+for tool in "$triple-gcc-posix" meson nasm dpkg-source glib-mkenums; do
+  command -v "$tool" >/dev/null || { log "$tool is missing: run scripts/install-deps.sh --windows"; exit 1; }
+done
 key=$(stack_key)
 final=$cache/$key
 if [[ -f $final/.complete ]]; then
