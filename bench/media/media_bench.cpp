@@ -96,14 +96,15 @@ std::optional<Sample> sample(pid_t pid, double seconds, KeepAlive keepAlive) {
     return Sample{(last->cpuSeconds - first->cpuSeconds) / secondsSince(start), *last};
 }
 
-std::uint64_t encodedFrames(const WorkerParty& host) {
+std::uint64_t frameCount(const WorkerParty& host, const char* member) {
     const auto media = host.lastMedia();
-    return media ? (*media)["encodedFrames"].get<std::uint64_t>() : 0;
+    return media ? (*media)[member].get<std::uint64_t>() : 0;
 }
 
 struct WorkerFigures {
     Sample host;
     double encodedFps = 0;
+    double capturedFps = 0;
 };
 
 std::optional<WorkerFigures> streamWorker(const std::string& display, int fps, double seconds,
@@ -125,15 +126,18 @@ std::optional<WorkerFigures> streamWorker(const std::string& display, int fps, d
     if (!hostPid) return std::nullopt;
     // Past start-up and the first key frames.
     relay([] { return false; }, 2s);
-    const std::uint64_t framesBefore = encodedFrames(host);
+    const std::uint64_t framesBefore = frameCount(host, "encodedFrames");
+    const std::uint64_t capturedBefore = frameCount(host, "capturedFrames");
     const auto start = Clock::now();
     const auto figures = sample(*hostPid, seconds, [&] { relay([] { return false; }, 50ms); });
     const double window = secondsSince(start);
     if (!figures) return std::nullopt;
-    const std::uint64_t framesAfter = encodedFrames(host);
+    const std::uint64_t framesAfter = frameCount(host, "encodedFrames");
+    const std::uint64_t capturedAfter = frameCount(host, "capturedFrames");
     host.command("peer.close");
     host.process().waitForExit(5s);
-    return WorkerFigures{*figures, static_cast<double>(framesAfter - framesBefore) / window};
+    return WorkerFigures{*figures, static_cast<double>(framesAfter - framesBefore) / window,
+                         static_cast<double>(capturedAfter - capturedBefore) / window};
 }
 
 std::optional<Sample> streamFloor(const std::string& display, int width, int height, int fps, double seconds) {
@@ -230,10 +234,11 @@ void windows(int runs, double seconds) {
                         linux ? "ok" : "failed", linuxOpenH264 ? "ok" : "failed", windows ? "ok" : "failed");
             continue;
         }
-        std::printf("windows stream %s at 30 fps: host under Wine %.3f cores (%.1f frames/s encoded); Linux host "
-                    "%.3f cores (%.1f frames/s), with OpenH264 %.3f cores (%.1f frames/s); Wine/Linux %.2f, "
+        std::printf("windows stream %s at 30 fps: host under Wine %.3f cores (%.1f frames/s captured, %.1f encoded); "
+                    "Linux host %.3f cores (%.1f frames/s), with OpenH264 %.3f cores (%.1f frames/s); Wine/Linux %.2f, "
                     "Wine/Linux with OpenH264 %.2f\n",
-                    scene, windows->host.cores, windows->encodedFps, linux->host.cores, linux->encodedFps,
+                    scene, windows->host.cores, windows->capturedFps, windows->encodedFps, linux->host.cores,
+                    linux->encodedFps,
                     linuxOpenH264->host.cores, linuxOpenH264->encodedFps, windows->host.cores / linux->host.cores,
                     windows->host.cores / linuxOpenH264->host.cores);
         std::fflush(stdout);
