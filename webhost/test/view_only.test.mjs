@@ -2,7 +2,9 @@
 // that dies under its viewer.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFile } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
+import { promisify } from 'node:util';
 import { launchBrowser, pictureBox, waitForFrames } from './support/browser.mjs';
 import { startHost } from './support/host_server.mjs';
 import { startXProbe } from './support/x_probe.mjs';
@@ -57,6 +59,14 @@ test('view only: clicks, keys and even a forged input event change nothing', asy
   await sleep(1500);
   assert.deepEqual(await x.pointer(), pointer);
   assert.equal(await x.typed(), '');
+});
+
+test('on loopback the worker listens on loopback only, over UDP and TCP', async () => {
+  const [worker] = host.workers();
+  const { stdout } = await promisify(execFile)('ss', ['-Htulnp']);
+  const sockets = stdout.split('\n').filter((line) => line.includes(`pid=${worker},`)).map((line) => line.split(/\s+/));
+  assert.deepEqual([...new Set(sockets.map(([protocol]) => protocol))].sort(), ['tcp', 'udp'], stdout);
+  for (const [, , , , local] of sockets) assert.match(local, /^127\.0\.0\.1:\d+$/);
 });
 
 test('a second viewer is refused while the first one watches', async () => {
