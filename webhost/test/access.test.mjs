@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { once } from 'node:events';
 import { request } from 'node:http';
 import WebSocket from 'ws';
-import { launchBrowser } from './support/browser.mjs';
+import { launchBrowser, waitForFrames } from './support/browser.mjs';
 import { startHost } from './support/host_server.mjs';
 
 let host;
@@ -72,6 +72,27 @@ test('a socket from a page of another origin is refused at the handshake', async
 test('a message beyond the size bound closes the socket', async () => {
   const { code } = await converse([JSON.stringify({ type: 'hello', token: 'x'.repeat(70000) })]);
   assert.equal(code, 1009);
+});
+
+test('silent sockets cannot keep the viewer out: the ones that waited longest make room', async () => {
+  const browser = await launchBrowser();
+  try {
+    const silent = await Promise.all(Array.from({ length: 10 }, async () => {
+      const socket = new WebSocket(`${host.origin.replace('http', 'ws')}/session`, { origin: host.origin });
+      const closed = once(socket, 'close').then(([code]) => code);
+      await once(socket, 'open');
+      return { closed };
+    }));
+    const page = browser.context.pages()[0];
+    await page.goto(host.url);
+    assert.ok((await waitForFrames(page)) > 0);
+    // Four wait at most per source: six made room for the next ones, one for
+    // the viewer, and three waited until their time for the token was up.
+    const codes = await Promise.all(silent.map(({ closed }) => closed));
+    assert.deepEqual(codes.sort(), [...Array(7).fill(1006), 4401, 4401, 4401]);
+  } finally {
+    await browser.close();
+  }
 });
 
 test('a page without the token says so and opens no socket', async () => {
