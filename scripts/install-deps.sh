@@ -27,7 +27,7 @@ run_packages=(
 test_packages=(
   libgtest-dev libgmock-dev
   # tools the tests use to shape and look at the display, and to isolate the network
-  x11-xserver-utils xdotool iproute2 util-linux iputils-ping
+  x11-xserver-utils xdotool iproute2 util-linux iputils-ping nftables
   # the browser that plays the remote controller, and its driver's runtime
   chromium nodejs
 )

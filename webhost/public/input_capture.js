@@ -11,20 +11,21 @@ const buttonNames = ['left', 'middle', 'right'];
 const wheelUnitsPer = [20 / 100, 20 / 3, 200]; // by WheelEvent.deltaMode: pixels, lines, pages
 
 // video: the desktop's video element; keyboard: a hidden textarea that holds
-// the focus while the user works on the desktop; link: control_link.js.
+// the focus while the user works on the desktop; link(): the control link of
+// control_link.js that input goes to now, null while there is none.
 export function attachInputCapture({ video, keyboard, link }) {
   const pointAt = (event, clamp = false) =>
-    picturePoint(pictureBox(video), link.activeDisplay(), event.clientX, event.clientY, clamp);
+    picturePoint(pictureBox(video), link()?.activeDisplay(), event.clientX, event.clientY, clamp);
 
   // Motion goes out at most once a frame, the newest position only.
   let pendingMove = null;
   const sendMove = () => {
     const point = pointAt(pendingMove);
-    if (point) link.pointerTo(point, modifierBits(pendingMove));
+    if (point) link()?.pointerTo(point, modifierBits(pendingMove));
     pendingMove = null;
   };
   video.addEventListener('pointermove', (event) => {
-    if (!link.isReady()) return;
+    if (!link()?.isReady()) return;
     if (!pendingMove) requestAnimationFrame(sendMove);
     pendingMove = event;
   });
@@ -34,11 +35,11 @@ export function attachInputCapture({ video, keyboard, link }) {
     const button = buttonNames[event.button];
     if (!point || !button) return;
     video.setPointerCapture(event.pointerId);
-    link.button(button, true, point, modifierBits(event));
+    link()?.button(button, true, point, modifierBits(event));
   });
   video.addEventListener('pointerup', (event) => {
     const button = buttonNames[event.button];
-    if (button) link.button(button, false, pointAt(event, true), modifierBits(event));
+    if (button) link()?.button(button, false, pointAt(event, true), modifierBits(event));
   });
   // Keeps the focus on the keyboard textarea and the page free of selections.
   video.addEventListener('mousedown', (event) => event.preventDefault());
@@ -46,14 +47,14 @@ export function attachInputCapture({ video, keyboard, link }) {
   video.addEventListener('wheel', (event) => {
     event.preventDefault();
     const scale = wheelUnitsPer[event.deltaMode] ?? wheelUnitsPer[0];
-    link.scroll(-event.deltaX * scale, -event.deltaY * scale, modifierBits(event));
+    link()?.scroll(-event.deltaX * scale, -event.deltaY * scale, modifierBits(event));
   }, { passive: false });
 
   let composing = false;
   const sendTyped = () => {
     const text = keyboard.value;
     keyboard.value = '';
-    if (text) link.text(text);
+    if (text) link()?.text(text);
   };
   const isPasteShortcut = (event) => event.code === 'KeyV' && (event.ctrlKey || event.metaKey) && !event.altKey;
   keyboard.addEventListener('keydown', (event) => {
@@ -62,13 +63,13 @@ export function attachInputCapture({ video, keyboard, link }) {
     // the paste shortcut pastes this computer's clipboard.
     if (composing || event.isComposing || keyCode === undefined || isPasteShortcut(event)) return;
     event.preventDefault();
-    if (!event.repeat) link.key(event.code, keyCode, true, modifierBits(event));
+    if (!event.repeat) link()?.key(event.code, keyCode, true, modifierBits(event));
   });
   keyboard.addEventListener('keyup', (event) => {
     const keyCode = keyCodeOf(event.code);
     if (keyCode === undefined) return;
     event.preventDefault();
-    link.key(event.code, keyCode, false, modifierBits(event));
+    link()?.key(event.code, keyCode, false, modifierBits(event));
   });
   keyboard.addEventListener('compositionstart', () => {
     composing = true;
@@ -84,11 +85,11 @@ export function attachInputCapture({ video, keyboard, link }) {
     event.preventDefault();
     // The shortcut's own modifier is still down on the desktop: let go first,
     // or the text would arrive as shortcuts.
-    link.release();
-    link.text(event.clipboardData?.getData('text/plain') ?? '');
+    link()?.release();
+    link()?.text(event.clipboardData?.getData('text/plain') ?? '');
   });
 
-  const release = () => link.release();
+  const release = () => link()?.release();
   keyboard.addEventListener('blur', release);
   window.addEventListener('blur', release);
   window.addEventListener('pagehide', release);

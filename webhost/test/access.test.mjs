@@ -45,6 +45,7 @@ test('the page comes with a strict policy, and nothing else is served', async ()
   assert.equal(page.statusCode, 200);
   assert.match(page.headers['content-security-policy'], /default-src 'none'; script-src 'self';/);
   assert.equal(page.headers['referrer-policy'], 'no-referrer');
+  assert.equal((await get('/favicon.ico')).headers['content-type'], 'image/svg+xml');
   for (const path of ['/main.mjs', '/lib/server.mjs', '/%2e%2e/main.mjs', '/session', '/package.json'])
     assert.equal((await get(path)).statusCode, 404, path);
   assert.equal((await get('/', { host: 'rebound.example:80' })).statusCode, 421);
@@ -104,6 +105,7 @@ test('a page without the token says so and opens no socket', async () => {
     await page.goto(`${host.origin}/`);
     await page.waitForSelector('#message:not([hidden])');
     assert.match(await page.textContent('#message'), /no access token/);
+    assert.equal(await page.textContent('#connection-state'), 'Ended');
     assert.deepEqual(sockets, []);
   } finally {
     await browser.close();

@@ -39,6 +39,17 @@ test('the page shows the desktop: decoded frames, in the colour painted on it', 
   colour.forEach((value, channel) => assert.ok(Math.abs(value - painted[channel]) < 24, `seen ${colour}, painted ${painted}`));
 });
 
+test('the figures include the delay, and the display list opens without moving the picture', async () => {
+  const delay = await page.waitForFunction(() => document.getElementById('delay').textContent.match(/^[0-9.]+ ms$/)?.[0]);
+  assert.ok(parseFloat(await delay.jsonValue()) < 1000);
+  const where = () => page.$eval('#desktop', (video) => JSON.stringify(video.getBoundingClientRect()));
+  const before = await where();
+  await page.click('#displays summary');
+  assert.match(await page.textContent('#display-list'), /1280×720 at 0, 0 \(shown\)/);
+  assert.equal(await where(), before);
+  await page.click('#displays summary');
+});
+
 test('a click puts the X pointer on the desktop pixel under it', async () => {
   const box = await pictureBox(page);
   const at = { x: box.left + box.width * 0.3, y: box.top + box.height * 0.6 };
