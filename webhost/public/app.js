@@ -1,19 +1,22 @@
 // The controller page: connects to the desktop, and connects again when the
 // network, the worker or the server was lost, until the server refuses it.
 import { connectToDesktop } from './desktop_connection.js';
-import { attachInputCapture } from './input_capture.js';
+import { attachKeyboardCapture } from './keyboard_capture.js';
+import { attachPointerCapture } from './pointer_capture.js';
 import { retryDelay } from './reconnect_policy.js';
 import { createStatusView } from './status_view.js';
 
 const view = createStatusView(document);
 const video = document.getElementById('desktop');
 const keyboard = document.getElementById('keyboard');
+const typingMode = document.getElementById('typing-mode');
 
 function run(token) {
   let link = null;
   let wasAdmitted = false;
   let failures = 0;
-  attachInputCapture({ video, keyboard, link: () => link });
+  attachPointerCapture({ video, keyboard, link: () => link });
+  attachKeyboardCapture({ keyboard, link: () => link, mode: () => typingMode.value });
 
   const attempt = () => {
     view.connection('Connecting to the server');

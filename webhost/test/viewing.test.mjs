@@ -65,10 +65,35 @@ test('a click puts the X pointer on the desktop pixel under it', async () => {
 
 test('typed and composed text, non-ASCII included, reaches an X client', async () => {
   await page.focus('#keyboard');
-  await page.keyboard.type('hello ');
+  // Symbols typed without Shift held, as synthetic keys come.
+  await page.keyboard.type('hello $((6*7)) ');
   // Text no key of the keyboard types arrives as composed text.
   await page.keyboard.insertText('é€ü');
-  assert.equal(await until(() => x.typed(), (text) => text === 'hello é€ü', 10000), 'hello é€ü');
+  const expected = 'hello $((6*7)) é€ü';
+  assert.equal(await until(() => x.typed(), (text) => text === expected, 10000), expected);
+});
+
+test("a German keyboard types its characters; typing by key places, the desktop's layout decides", async () => {
+  await page.focus('#keyboard');
+  const cdp = await browser.context.newCDPSession(page);
+  const key = (type, code, key, text) => cdp.send('Input.dispatchKeyEvent', { type, code, key, text, unmodifiedText: text });
+  const press = async (code, character) => {
+    await key('keyDown', code, character, character);
+    await key('keyUp', code, character);
+  };
+  const before = await x.typed();
+  await press('KeyY', 'z');
+  await press('BracketLeft', 'ü');
+  await key('rawKeyDown', 'AltRight', 'AltGraph');
+  await press('KeyQ', '@');
+  await key('keyUp', 'AltRight', 'AltGraph');
+  await page.selectOption('#typing-mode', 'places');
+  await page.focus('#keyboard');
+  await press('KeyY', 'z');
+  await page.selectOption('#typing-mode', 'characters');
+  const expected = `${before}zü@y`;
+  assert.equal(await until(() => x.typed(), (text) => text === expected, 10000), expected);
+  assert.deepEqual(await until(() => x.heldKeys(), (keys) => keys.length === 0), []);
 });
 
 test('holding Shift and closing the tab leaves no key held', async () => {
