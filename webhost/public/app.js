@@ -2,6 +2,7 @@
 // network, the worker or the server was lost, until the server refuses it.
 import { connectToDesktop } from './desktop_connection.js';
 import { attachKeyboardCapture } from './keyboard_capture.js';
+import { attachPictureScaling } from './picture_scaling.js';
 import { attachPointerCapture } from './pointer_capture.js';
 import { retryDelay } from './reconnect_policy.js';
 import { createStatusView } from './status_view.js';
@@ -10,6 +11,8 @@ const view = createStatusView(document);
 const video = document.getElementById('desktop');
 const keyboard = document.getElementById('keyboard');
 const typingMode = document.getElementById('typing-mode');
+const scale = document.getElementById('scale');
+scale.addEventListener('change', attachPictureScaling({ stage: document.getElementById('stage'), video, scale: () => scale.value }));
 
 function run(token) {
   let link = null;

@@ -63,6 +63,24 @@ test('a click puts the X pointer on the desktop pixel under it', async () => {
   assert.ok(near(pointer), `pointer at ${pointer.x},${pointer.y}, expected ${expected.x},${expected.y}`);
 });
 
+test('at 1:1, scrolled, and at 200%, a click lands on the exact desktop pixel', async () => {
+  for (const [scale, pixel] of [['1', { x: 1203, y: 677 }], ['2', { x: 333, y: 222 }]]) {
+    await page.selectOption('#scale', scale);
+    const factor = Number(scale);
+    const scrolled = await page.$eval('#viewport', (viewport, to) => {
+      viewport.scrollTo(to.x - viewport.clientWidth / 2, to.y - viewport.clientHeight / 2);
+      return viewport.scrollLeft > 0 && viewport.scrollTop > 0;
+    }, { x: pixel.x * factor, y: pixel.y * factor });
+    assert.ok(scrolled, `nothing to scroll at ${scale}`);
+    const box = await pictureBox(page);
+    assert.deepEqual([box.width, box.height], [1280 * factor, 720 * factor]);
+    await page.mouse.click(box.left + (pixel.x + 0.5) * factor, box.top + (pixel.y + 0.5) * factor);
+    const at = (pointer) => pointer.x === pixel.x && pointer.y === pixel.y;
+    assert.deepEqual(await until(() => x.pointer(), at), pixel, `at ${scale}`);
+  }
+  await page.selectOption('#scale', 'fit');
+});
+
 test('typed and composed text, non-ASCII included, reaches an X client', async () => {
   await page.focus('#keyboard');
   // Symbols typed without Shift held, as synthetic keys come.
