@@ -4,6 +4,7 @@
 //   pointer         {"x":X,"y":Y}
 //   held            {"keys":[keycodes down now]}
 //   typed           {"text":"what the window got so far"}
+//   keys            {"keys":["+Control_L","+w","-w",...]}, every press (+) and release (-) so far
 //   paint RRGGBB    {"painted":true}, the root window filled with that colour
 #include "x11_test_display.h"
 
@@ -38,6 +39,15 @@ json held(Display* display) {
     return {{"keys", down}};
 }
 
+json keys(native_worker::testing::ClientWindow& window) {
+    json seen = json::array();
+    for (const auto& key : window.keys(0, std::chrono::milliseconds(0))) {
+        const char* name = XKeysymToString(key.keysym);
+        seen.push_back(std::string(key.press ? "+" : "-") + (name ? name : "NoSymbol"));
+    }
+    return {{"keys", seen}};
+}
+
 json paint(Display* display, const std::string& colour) {
     const Window root = DefaultRootWindow(display);
     XSetWindowBackground(display, root, std::stoul(colour, nullptr, 16));
@@ -64,6 +74,8 @@ int main() {
             answer = held(display);
         else if (line == "typed")
             answer = {{"text", window.typed(0, std::chrono::milliseconds(0))}};
+        else if (line == "keys")
+            answer = keys(window);
         else if (line.starts_with("paint ") && line.size() == 12)
             answer = paint(display, line.substr(6));
         else

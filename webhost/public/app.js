@@ -1,6 +1,8 @@
 // The controller page: connects to the desktop, and connects again when the
 // network, the worker or the server was lost, until the server refuses it.
 import { connectToDesktop } from './desktop_connection.js';
+import { attachFullscreen } from './fullscreen.js';
+import { attachKeyMenu } from './key_menu.js';
 import { attachKeyboardCapture } from './keyboard_capture.js';
 import { attachPictureScaling } from './picture_scaling.js';
 import { attachPointerCapture } from './pointer_capture.js';
@@ -11,8 +13,9 @@ const view = createStatusView(document);
 const video = document.getElementById('desktop');
 const keyboard = document.getElementById('keyboard');
 const typingMode = document.getElementById('typing-mode');
+const stage = document.getElementById('stage');
 const scale = document.getElementById('scale');
-scale.addEventListener('change', attachPictureScaling({ stage: document.getElementById('stage'), video, scale: () => scale.value }));
+scale.addEventListener('change', attachPictureScaling({ stage, video, scale: () => scale.value }));
 
 function run(token) {
   let link = null;
@@ -20,6 +23,8 @@ function run(token) {
   let failures = 0;
   attachPointerCapture({ video, keyboard, link: () => link });
   attachKeyboardCapture({ keyboard, link: () => link, mode: () => typingMode.value });
+  attachKeyMenu({ menu: document.getElementById('send-keys'), keyboard, link: () => link });
+  attachFullscreen({ stage, button: document.getElementById('fullscreen'), keyboard, release: () => link?.release() });
 
   const attempt = () => {
     view.connection('Connecting to the server');

@@ -114,6 +114,39 @@ test("a German keyboard types its characters; typing by key places, the desktop'
   assert.deepEqual(await until(() => x.heldKeys(), (keys) => keys.length === 0), []);
 });
 
+test('fullscreen locks the keyboard, so Ctrl+W reaches the desktop; outside, the menu sends Alt+Tab', async () => {
+  const keysAfter = async (count, expected) => {
+    const keys = await until(async () => (await x.keys()).slice(count), (seen) => seen.length >= expected.length);
+    assert.deepEqual(keys, expected);
+  };
+  await page.evaluate(() => {
+    const lock = navigator.keyboard.lock.bind(navigator.keyboard);
+    navigator.keyboard.lock = (...keys) => {
+      window.lockedKeys = keys;
+      return lock(...keys);
+    };
+  });
+  let count = (await x.keys()).length;
+  await page.click('#fullscreen');
+  await page.waitForFunction(() => document.fullscreenElement?.id === 'stage' && document.activeElement.id === 'keyboard');
+  assert.deepEqual(await page.evaluate(() => window.lockedKeys), [], 'every key locked');
+  // The picture has the whole screen, the header none of it.
+  const box = await pictureBox(page);
+  assert.deepEqual([box.left, box.width], [0, 1000]);
+  // Right of the probe's window, which sits in the desktop's corner.
+  const top = await meanColour(browser.context, await page.screenshot({ clip: { x: 300, y: box.top, width: 700, height: 40 } }));
+  top.forEach((value, channel) => assert.ok(Math.abs(value - painted[channel]) < 24, `seen ${top}`));
+  await page.keyboard.press('Control+KeyW');
+  await keysAfter(count, ['+Control_L', '+w', '-w', '-Control_L']);
+
+  await page.keyboard.press('Control+Alt+Enter');
+  await page.waitForFunction(() => document.fullscreenElement === null);
+  assert.deepEqual(await until(() => x.heldKeys(), (keys) => keys.length === 0), []);
+  count = (await x.keys()).length;
+  await page.selectOption('#send-keys', 'Alt+Tab');
+  await keysAfter(count, ['+Alt_L', '+Tab', '-Tab', '-Alt_L']);
+});
+
 test('holding Shift and closing the tab leaves no key held', async () => {
   await page.focus('#keyboard');
   await page.keyboard.down('Shift');

@@ -1,5 +1,5 @@
 // The X server as the tests see it, through the x_probe helper (built with
-// the tests): pointer, keys held, text typed into a focused client window.
+// the tests): pointer, keys held, keys and text typed into a focused client window.
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
 import { createInterface } from 'node:readline';
@@ -17,6 +17,7 @@ export async function startXProbe() {
     pointer: () => ask('pointer'),
     heldKeys: async () => (await ask('held')).keys,
     typed: async () => (await ask('typed')).text,
+    keys: async () => (await ask('keys')).keys,
     paint: (rgb) => ask(`paint ${rgb}`),
     async stop() {
       child.stdin.end();
