@@ -16,7 +16,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 run_packages=(
   build-essential cmake ninja-build g++ pkg-config
-  nlohmann-json3-dev zlib1g-dev libx11-dev libxext-dev libxrandr-dev libxtst-dev libxdamage-dev libxfixes-dev
+  nlohmann-json3-dev zlib1g-dev libx11-dev libxext-dev libxrandr-dev libxtst-dev libxdamage-dev libxfixes-dev libxi-dev
   # the media engine
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad

@@ -6,12 +6,15 @@
 //   typed           {"text":"what the window got so far"}
 //   keys            {"keys":["+Control_L","+w","-w",...]}, every press (+) and release (-) so far
 //   paint RRGGBB    {"painted":true}, the root window filled with that colour
+//   move X Y        {"moved":true}, the pointer moved there as a mouse would move it
 #include "x11_test_display.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <nlohmann/json.hpp>
 
 #include <iostream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -56,6 +59,16 @@ json paint(Display* display, const std::string& colour) {
     return {{"painted", true}};
 }
 
+json move(Display* display, const std::string& where) {
+    std::istringstream coordinates(where);
+    int x = 0;
+    int y = 0;
+    if (!(coordinates >> x >> y)) return {{"error", "move X Y"}};
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XSync(display, False);
+    return {{"moved", true}};
+}
+
 }  // namespace
 
 int main() {
@@ -76,6 +89,8 @@ int main() {
             answer = {{"text", window.typed(0, std::chrono::milliseconds(0))}};
         else if (line == "keys")
             answer = keys(window);
+        else if (line.starts_with("move "))
+            answer = move(display, line.substr(5));
         else if (line.starts_with("paint ") && line.size() == 12)
             answer = paint(display, line.substr(6));
         else

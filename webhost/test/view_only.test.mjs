@@ -5,9 +5,9 @@ import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { promisify } from 'node:util';
-import { launchBrowser, pictureBox, waitForFrames } from './support/browser.mjs';
+import { launchBrowser, meanColour, pictureBox, waitForFrames } from './support/browser.mjs';
 import { startHost } from './support/host_server.mjs';
-import { startXProbe } from './support/x_probe.mjs';
+import { startXProbe, until } from './support/x_probe.mjs';
 
 let x;
 let host;
@@ -59,6 +59,21 @@ test('view only: clicks, keys and even a forged input event change nothing', asy
   await sleep(1500);
   assert.deepEqual(await x.pointer(), pointer);
   assert.equal(await x.typed(), '');
+});
+
+test("the picture shows the desktop's pointer where it moved, on a still screen", async () => {
+  await x.paint('2060a0');
+  const box = await pictureBox(viewer);
+  const scale = box.width / box.videoWidth;
+  // The page's pixels around the desktop's point (900, 500), where the pointer's hot spot goes.
+  const around = { x: box.left + 890 * scale, y: box.top + 490 * scale, width: 20 * scale, height: 20 * scale };
+  const background = [0x20, 0x60, 0xa0];
+  const differs = (colour) => colour.some((value, channel) => Math.abs(value - background[channel]) > 24);
+  const seen = async () => meanColour(browser.context, await viewer.screenshot({ clip: around }));
+  assert.ok(!differs(await until(seen, (colour) => !differs(colour))), 'no plain background there at first');
+  await x.move(900, 500);
+  const colour = await until(seen, differs);
+  assert.ok(differs(colour), `only the background, ${colour}, where the pointer is`);
 });
 
 test('on loopback the worker listens on loopback only, over UDP and TCP', async () => {
