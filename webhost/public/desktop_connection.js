@@ -73,6 +73,7 @@ export function connectToDesktop({ token, video, keyboard, view, onLink, onAdmit
       },
     });
     if (viewOnly) view.input('View only');
+    view.inputControls(!viewOnly);
     onLink(viewOnly ? null : link);
     stopFigures = startLiveFigures(peer.connection, (figures) => view.figures(figures));
     view.connection('Waiting for the desktop');

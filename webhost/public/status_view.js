@@ -31,6 +31,10 @@ export function createStatusView(document) {
     input(text) {
       show('input-state', text);
     },
+    // The controls that only send input do nothing for a viewer who may only watch.
+    inputControls(enabled) {
+      for (const id of ['typing-mode', 'send-keys']) element(id).disabled = !enabled;
+    },
     control({ ready, reason, displays, activeId }) {
       this.input(ready ? 'Input: yours (click the picture to type)' : inputReasons[reason] ?? `Input: unavailable (${reason})`);
       element('display-list').replaceChildren(...displays.map((display) => {

@@ -44,6 +44,7 @@ after(async () => {
 
 test('view only: clicks, keys and even a forged input event change nothing', async () => {
   assert.equal(await viewer.textContent('#input-state'), 'View only');
+  assert.ok(await viewer.isDisabled('#send-keys'));
   const pointer = await x.pointer();
   const box = await pictureBox(viewer);
   await viewer.mouse.click(box.left + box.width * 0.3, box.top + box.height * 0.6);
