@@ -17,7 +17,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 run_packages=(
   build-essential cmake ninja-build g++ pkg-config
-  nlohmann-json3-dev zlib1g-dev libx11-dev libxext-dev libxrandr-dev libxtst-dev libxdamage-dev libxfixes-dev
+  nlohmann-json3-dev zlib1g-dev libx11-dev libxext-dev libxrandr-dev libxtst-dev libxdamage-dev libxfixes-dev libxi-dev
   # the media engine
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
@@ -28,7 +28,7 @@ run_packages=(
 test_packages=(
   libgtest-dev libgmock-dev
   # tools the tests use to shape and look at the display, and to isolate the network
-  x11-xserver-utils xdotool iproute2 util-linux iputils-ping
+  x11-xserver-utils xdotool iproute2 util-linux iputils-ping nftables
   # the browser that plays the remote controller, and its driver's runtime
   chromium nodejs
 )

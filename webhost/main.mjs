@@ -36,7 +36,7 @@ try {
 if (server.exposed && !options.tls)
   log(`WARNING: listening on ${options.listen} without TLS: anyone on the network path can read the access token and the signalling. Give --tls-cert and --tls-key.`);
 if (server.exposed && options.iceServers.length === 0)
-  log('a viewer on another machine needs --stun-server: without an ICE server the worker offers only its loopback address');
+  log('a viewer behind a NAT needs --stun-server: without an ICE server the worker offers only the addresses it has');
 log(options.allowInput ? 'input allowed: the viewer drives this desktop' : 'view only: start with --allow-input to let the viewer drive');
 process.stdout.write(`Open ${server.url}\n`);
 

@@ -1,18 +1,22 @@
 // The screen capture's own rules, without a display: when it grabs and
-// resends, what it grabs, and how the kept picture takes in the parts.
+// resends, what it grabs, how the kept picture takes in the parts, and how
+// the pointer is drawn into them.
 
 #include "engine/gstreamer/capture/capture_schedule.h"
 #include "engine/gstreamer/capture/changed_blocks.h"
 #include "engine/gstreamer/capture/changed_parts.h"
 #include "engine/gstreamer/capture/kept_frame.h"
+#include "engine/gstreamer/capture/pointer_sprite.h"
 
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace native_worker::engine::gstreamer {
@@ -219,6 +223,28 @@ TEST(KeptFrame, TakingInTheChangedPartsEqualsConvertingTheWholeScreenAndHeldFram
         for (const Rect& part : changedParts(changes, whole)) keep(frame, picture, part);
         EXPECT_TRUE(bytesOf(frame.sample()) == wholeConversion(picture));
         EXPECT_TRUE(bytesOf(held) == before);
+    }
+}
+
+TEST(PointerSprite, IsBlendedOverWhatOfItFallsInsideThePartInThePixelsByteOrder) {
+    // Opaque red, then white at half coverage (premultiplied), at (9, 5) and (10, 5).
+    const PointerSprite sprite{{9, 5, 11, 6}, {0xffff0000, 0x80808080}};
+    const std::uint8_t grey = 0x40;
+    const std::uint8_t halfOver = 0x80 + 0x20;
+    for (const auto& [format, red] : {std::pair{GST_VIDEO_FORMAT_BGRx, std::array<std::uint8_t, 4>{0, 0, 255, grey}},
+                                      std::pair{GST_VIDEO_FORMAT_xRGB, std::array<std::uint8_t, 4>{grey, 255, 0, 0}}}) {
+        SCOPED_TRACE(gst_video_format_to_string(format));
+        // Two rows of two pixels from (10, 5): only the second pixel of the sprite is inside.
+        std::vector<std::uint8_t> pixels(2 * 2 * 4, grey);
+        drawPointer(sprite, pixels.data(), 8, {10, 5, 12, 7}, format);
+        std::vector<std::uint8_t> expected(pixels.size(), grey);
+        std::fill_n(expected.begin(), 4, halfOver);
+        expected[format == GST_VIDEO_FORMAT_BGRx ? 3 : 0] = grey;  // the unused byte stays
+        EXPECT_EQ(pixels, expected);
+
+        std::vector<std::uint8_t> atRed(4, grey);
+        drawPointer(sprite, atRed.data(), 4, {9, 5, 10, 6}, format);
+        EXPECT_EQ(atRed, std::vector<std::uint8_t>(red.begin(), red.end()));
     }
 }
 

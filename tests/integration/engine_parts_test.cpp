@@ -81,21 +81,27 @@ TEST(IceServers, BecomeTheUrisWebrtcbinTakes) {
     EXPECT_FALSE(turnServerUri({"stun:turn.example.org", "user", "secret"}));
 }
 
-TEST(IceServers, OnlyTheSelfTestsConfigurationStaysOnLoopback) {
+TEST(IceServers, TheSelfTestAndTheHostApplicationsAddressesKeepCandidatesOnThem) {
     PeerConnectionConfiguration configuration;
-    EXPECT_FALSE(iceSettings(configuration).loopbackOnly);
-    EXPECT_TRUE(iceSettings(configuration).tcpCandidates);
+    EXPECT_TRUE(iceSettings(configuration, nullptr)->localAddresses.empty());
+    EXPECT_TRUE(iceSettings(configuration, "")->localAddresses.empty());
+    EXPECT_TRUE(iceSettings(configuration, nullptr)->tcpCandidates);
+    EXPECT_EQ(iceSettings(configuration, "127.0.0.1,::1")->localAddresses,
+              (std::vector<std::string>{"127.0.0.1", "::1"}));
+    for (const char* malformed : {",", "127.0.0.1,", " 127.0.0.1", "localhost", "127.0.0.1/8", "0:0:0:0:0:0:0:0:0"})
+        EXPECT_FALSE(iceSettings(configuration, malformed)) << malformed;
 
     configuration.tcpCandidatePolicy = TcpCandidatePolicy::disabled;
-    const IceSettings selfTest = iceSettings(configuration);
-    EXPECT_TRUE(selfTest.loopbackOnly);
+    const IceSettings selfTest = *iceSettings(configuration, nullptr);
+    EXPECT_EQ(selfTest.localAddresses, std::vector<std::string>{"127.0.0.1"});
     EXPECT_FALSE(selfTest.tcpCandidates);
+    EXPECT_EQ(iceSettings(configuration, "::1")->localAddresses, std::vector<std::string>{"::1"});
 
     configuration.iceServers[0] = {"stun:stun.example.org", "", ""};
     configuration.iceServers[1] = {"stun:second.example.org", "", ""};
     configuration.iceServers[2] = {"turn:turn.example.org", "u", "p"};
-    const IceSettings withServers = iceSettings(configuration);
-    EXPECT_FALSE(withServers.loopbackOnly);
+    const IceSettings withServers = *iceSettings(configuration, nullptr);
+    EXPECT_TRUE(withServers.localAddresses.empty());
     EXPECT_EQ(withServers.stunServer, "stun://stun.example.org");
     EXPECT_EQ(withServers.turnServers, std::vector<std::string>{"turn://u:p@turn.example.org"});
 }

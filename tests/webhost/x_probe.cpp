@@ -4,13 +4,17 @@
 //   pointer         {"x":X,"y":Y}
 //   held            {"keys":[keycodes down now]}
 //   typed           {"text":"what the window got so far"}
+//   keys            {"keys":["+Control_L","+w","-w",...]}, every press (+) and release (-) so far
 //   paint RRGGBB    {"painted":true}, the root window filled with that colour
+//   move X Y        {"moved":true}, the pointer moved there as a mouse would move it
 #include "x11_test_display.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <nlohmann/json.hpp>
 
 #include <iostream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -38,12 +42,31 @@ json held(Display* display) {
     return {{"keys", down}};
 }
 
+json keys(native_worker::testing::ClientWindow& window) {
+    json seen = json::array();
+    for (const auto& key : window.keys(0, std::chrono::milliseconds(0))) {
+        const char* name = XKeysymToString(key.keysym);
+        seen.push_back(std::string(key.press ? "+" : "-") + (name ? name : "NoSymbol"));
+    }
+    return {{"keys", seen}};
+}
+
 json paint(Display* display, const std::string& colour) {
     const Window root = DefaultRootWindow(display);
     XSetWindowBackground(display, root, std::stoul(colour, nullptr, 16));
     XClearWindow(display, root);
     XSync(display, False);
     return {{"painted", true}};
+}
+
+json move(Display* display, const std::string& where) {
+    std::istringstream coordinates(where);
+    int x = 0;
+    int y = 0;
+    if (!(coordinates >> x >> y)) return {{"error", "move X Y"}};
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XSync(display, False);
+    return {{"moved", true}};
 }
 
 }  // namespace
@@ -64,6 +87,10 @@ int main() {
             answer = held(display);
         else if (line == "typed")
             answer = {{"text", window.typed(0, std::chrono::milliseconds(0))}};
+        else if (line == "keys")
+            answer = keys(window);
+        else if (line.starts_with("move "))
+            answer = move(display, line.substr(5));
         else if (line.starts_with("paint ") && line.size() == 12)
             answer = paint(display, line.substr(6));
         else

@@ -12,7 +12,7 @@ export const usage = `usage: node webhost/main.mjs [options]
   --tls-cert FILE      serve HTTPS and WSS with this certificate (PEM) ...
   --tls-key FILE       ... and this private key (PEM)
   --stun-server URL    a STUN server (stun:HOST:PORT) for the viewer and the worker, up to 8;
-                       a viewer on another machine needs one, see README
+                       a viewer behind a NAT needs one, see README
   --fps N              capture rate, 1 to 60 (default 15)
   --worker FILE        the worker executable (default build/kelvarn-remote-native)
   --help               this text`;

@@ -8,6 +8,7 @@ const contentTypes = {
   '.html': 'text/html; charset=utf-8',
   '.js': 'text/javascript; charset=utf-8',
   '.css': 'text/css; charset=utf-8',
+  '.svg': 'image/svg+xml',
 };
 
 export const securityHeaders = {
@@ -30,6 +31,8 @@ export function loadPageFiles(directory) {
     if (type) files.set(`/${name}`, { body: readFileSync(join(directory, name)), type });
   }
   files.set('/', files.get('/index.html'));
+  // Where browsers and tools look for the icon without reading the page.
+  files.set('/favicon.ico', files.get('/favicon.svg'));
   return files;
 }
 

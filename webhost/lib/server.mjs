@@ -25,8 +25,10 @@ function listen(server, port, address) {
   });
 }
 
+const isUnspecified = (address) => address === '0.0.0.0' || address === '::';
+
 function urlHost(address) {
-  if (address === '0.0.0.0' || address === '::') return hostname();
+  if (isUnspecified(address)) return hostname();
   return address.includes(':') ? `[${address}]` : address;
 }
 
@@ -37,12 +39,18 @@ export async function startServer(options, log = () => {}) {
     ? createHttpsServer({ cert: readFileSync(options.tls.cert), key: readFileSync(options.tls.key) })
     : createHttpServer();
   const port = await listen(server, options.port, options.listen);
+  // The worker listens where the server does: on loopback, on the one other
+  // address the server is bound to, or on every interface when it is bound
+  // to all. Loopback means 127.0.0.1 even for ::1, which a browser without
+  // IPv6 could not reach.
+  const bound = server.address().address;
+  const iceAddresses = isLoopback(bound) ? ['127.0.0.1'] : isUnspecified(bound) ? null : [bound];
   const checks = makeRequestChecks({ listen: options.listen, port, tls: Boolean(options.tls) });
   const workers = new Set();
   let nextInputEpoch = 1;
 
   const startSession = (viewer) => {
-    const worker = new WorkerProcess(options.worker, { log });
+    const worker = new WorkerProcess(options.worker, { iceAddresses, log });
     workers.add(worker);
     worker.on('exit', () => workers.delete(worker));
     log(`viewer admitted; ${worker.label}`);

@@ -4,6 +4,7 @@
 import { WebSocketServer, WebSocket } from 'ws';
 import { tokenMatches } from './access_token.mjs';
 import { limits, makeRateLimit, readViewerMessage } from './viewer_messages.mjs';
+import { makeWaitingRoom } from './waiting_room.mjs';
 
 export const closeCodes = {
   tokenRefused: 4401,
@@ -11,48 +12,65 @@ export const closeCodes = {
   policy: 1008,
 };
 
+// A socket that ends its session is let go after this long even when the
+// other side never answers the closing handshake (a lost network), so that
+// the next viewer need not wait for it.
+const closingGraceMs = 2000;
+
 function refuseUpgrade(socket, status, text) {
   socket.end(`HTTP/1.1 ${status} ${text}\r\nConnection: close\r\nContent-Length: 0\r\n\r\n`);
+}
+
+function closeWithin(ws, code, reason) {
+  ws.close(code, reason);
+  setTimeout(() => ws.terminate(), closingGraceMs).unref();
 }
 
 // startSession(viewer) returns the session object of desktop_session.mjs.
 export function makeViewerGate({ token, checks, startSession }) {
   const sockets = new WebSocketServer({ noServer: true, maxPayload: limits.maximumMessageBytes });
-  let pending = 0;
+  const room = makeWaitingRoom({
+    perSource: limits.waitingPerSource,
+    total: limits.waitingConnections,
+    turnOut: (ws) => ws.terminate(),
+  });
   let active = null;
 
-  const admit = (ws) => {
-    pending += 1;
+  const admit = (ws, request) => {
+    room.enter(request.socket.remoteAddress, ws);
     let waiting = true;
     let session = null;
     const withinRate = makeRateLimit();
-    const timer = setTimeout(() => ws.close(closeCodes.tokenRefused, 'access token required'), limits.secondsToAuthenticate * 1000);
     const stopWaiting = () => {
       if (!waiting) return;
       waiting = false;
-      pending -= 1;
+      room.leave(ws);
       clearTimeout(timer);
     };
+    const timer = setTimeout(() => {
+      stopWaiting();
+      closeWithin(ws, closeCodes.tokenRefused, 'access token required');
+    }, limits.secondsToAuthenticate * 1000);
     const viewer = {
       send: (message) => ws.readyState === WebSocket.OPEN && ws.send(JSON.stringify(message)),
-      close: (code, reason) => ws.close(code, reason),
+      close: (code, reason) => closeWithin(ws, code, reason),
     };
 
-    ws.on('error', () => {}); // a broken frame closes the socket; nothing more to do
+    ws.on('error', stopWaiting); // a broken frame closes the socket, which waits no more
     ws.on('message', (data, isBinary) => {
       if (ws.readyState !== WebSocket.OPEN) return;
-      if (!withinRate()) return ws.close(closeCodes.policy, 'too many messages');
+      if (!withinRate()) return closeWithin(ws, closeCodes.policy, 'too many messages');
       const message = isBinary ? null : readViewerMessage(data.toString('utf8'));
       if (waiting) {
         stopWaiting();
         if (message?.type !== 'hello' || !tokenMatches(token, message.token))
-          return ws.close(closeCodes.tokenRefused, 'access token refused');
-        if (active) return ws.close(closeCodes.anotherViewer, 'another viewer is watching; only one at a time');
+          return closeWithin(ws, closeCodes.tokenRefused, 'access token refused');
+        if (active) return closeWithin(ws, closeCodes.anotherViewer, 'another viewer is watching; only one at a time');
         active = ws;
         session = startSession(viewer);
         return undefined;
       }
-      if (!message || !session.fromViewer(message)) ws.close(closeCodes.policy, 'unexpected message');
+      if (!message || !session.fromViewer(message)) closeWithin(ws, closeCodes.policy, 'unexpected message');
       return undefined;
     });
     ws.on('close', () => {
@@ -67,7 +85,6 @@ export function makeViewerGate({ token, checks, startSession }) {
     onUpgrade(request, socket, head) {
       socket.on('error', () => {});
       if (request.url !== '/session' || !checks.originAllowed(request)) return refuseUpgrade(socket, 403, 'Forbidden');
-      if (pending >= limits.pendingConnections) return refuseUpgrade(socket, 503, 'Busy');
       return sockets.handleUpgrade(request, socket, head, admit);
     },
     closeAll(code, reason) {

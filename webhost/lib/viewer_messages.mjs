@@ -6,7 +6,9 @@ export const limits = {
   messagesPerSecond: 20,
   messageBurst: 60,
   secondsToAuthenticate: 5,
-  pendingConnections: 8,
+  // Sockets waiting for their token, from one address and in all.
+  waitingPerSource: 4,
+  waitingConnections: 32,
 };
 
 // A token bucket: bursts of messageBurst, then messagesPerSecond.

@@ -15,13 +15,15 @@ export class WorkerProcess extends EventEmitter {
   #stopGraceMs;
   #log;
 
-  constructor(executable, { stopGraceMs = 5000, log = () => {} } = {}) {
+  // iceAddresses: the only local addresses it may gather candidates on, null for all.
+  constructor(executable, { iceAddresses = null, stopGraceMs = 5000, log = () => {} } = {}) {
     super();
     this.#stopGraceMs = stopGraceMs;
     this.#log = log;
     // Fixed for the worker's life; every command repeats it.
     this.identity = { accountId: 'webhost', sessionId: randomUUID(), generation: `g${randomBytes(8).toString('hex')}` };
-    this.#child = spawn(executable, ['--serve'], { stdio: ['pipe', 'pipe', 'pipe'] });
+    const env = iceAddresses ? { ...process.env, KELVARN_ICE_ADDRESSES: iceAddresses.join(',') } : process.env;
+    this.#child = spawn(executable, ['--serve'], { stdio: ['pipe', 'pipe', 'pipe'], env });
     this.pid = this.#child.pid;
     this.#child.on('error', (error) => this.#end({ error }));
     this.#child.on('close', (code, signal) => this.#end({ code, signal }));

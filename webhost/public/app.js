@@ -1,83 +1,61 @@
-// The controller page: joins the pieces once the server admits us.
-import { attachInputCapture } from './input_capture.js';
-import { createControlLink } from './control_link.js';
-import { startLiveFigures } from './live_figures.js';
-import { openSignalling } from './signalling.js';
+// The controller page: connects to the desktop, and connects again when the
+// network, the worker or the server was lost, until the server refuses it.
+import { connectToDesktop } from './desktop_connection.js';
+import { attachFullscreen } from './fullscreen.js';
+import { attachKeyMenu } from './key_menu.js';
+import { attachKeyboardCapture } from './keyboard_capture.js';
+import { attachPictureScaling } from './picture_scaling.js';
+import { attachPointerCapture } from './pointer_capture.js';
+import { retryDelay } from './reconnect_policy.js';
 import { createStatusView } from './status_view.js';
-import { createViewerPeer } from './viewer_peer.js';
 
 const view = createStatusView(document);
 const video = document.getElementById('desktop');
 const keyboard = document.getElementById('keyboard');
+const typingMode = document.getElementById('typing-mode');
+const stage = document.getElementById('stage');
+const scale = document.getElementById('scale');
+scale.addEventListener('change', attachPictureScaling({ stage, video, scale: () => scale.value }));
 
-function start(token) {
-  let peer = null;
+function run(token) {
   let link = null;
-  let stopFigures = () => {};
-  // Messages are handled one after another: a candidate only after the offer.
-  let queue = Promise.resolve();
+  let wasAdmitted = false;
+  let failures = 0;
+  attachPointerCapture({ video, keyboard, link: () => link });
+  attachKeyboardCapture({ keyboard, link: () => link, mode: () => typingMode.value });
+  attachKeyMenu({ menu: document.getElementById('send-keys'), keyboard, link: () => link });
+  attachFullscreen({ stage, button: document.getElementById('fullscreen'), keyboard, release: () => link?.release() });
 
-  const end = () => {
-    stopFigures();
-    link?.release();
-    peer?.close();
-    view.connection('Ended');
-  };
-
-  const admitted = ({ viewOnly, generation, iceServers }) => {
-    peer = createViewerPeer({
-      iceServers: Array.isArray(iceServers) ? iceServers : [],
+  const attempt = () => {
+    view.connection('Connecting to the server');
+    connectToDesktop({
+      token,
       video,
-      onCandidate: (candidate) => signalling.send({ type: 'candidate', ...candidate }),
-      onChannel: (channel) => link.attach(channel),
-      onState: (state) => {
-        view.connection(state === 'connected' ? 'Connected' : `Connection: ${state}`);
-        if (state === 'failed') view.message('The connection to the desktop failed.');
+      keyboard,
+      view,
+      onLink: (current) => {
+        link = current;
+      },
+      onAdmitted: () => {
+        wasAdmitted = true;
+      },
+      onConnected: () => {
+        failures = 0;
+        view.message(null);
+      },
+      onEnd: ({ code, reason }) => {
+        view.figures(null);
+        const delay = retryDelay(code, { wasAdmitted, failures });
+        if (delay === null) return view.ended(reason);
+        failures += 1;
+        view.reconnecting(delay, reason);
+        return setTimeout(attempt, delay);
       },
     });
-    link = createControlLink({
-      generation,
-      onChange: (state) => {
-        view.control(state);
-        if (viewOnly) view.input('View only');
-        else if (state.ready) keyboard.focus({ preventScroll: true });
-      },
-    });
-    if (viewOnly) view.input('View only');
-    else attachInputCapture({ video, keyboard, link });
-    stopFigures = startLiveFigures(peer.connection, (figures) => view.figures(figures));
-    view.connection('Waiting for the desktop');
   };
-
-  const handle = async (message) => {
-    switch (message.type) {
-      case 'welcome':
-        return admitted(message);
-      case 'offer':
-        view.connection('Connecting');
-        return signalling.send({ type: 'answer', sdp: await peer.answer(message.sdp) });
-      case 'candidate':
-        return peer.addCandidate({ candidate: message.candidate, sdpMid: message.sdpMid, sdpMLineIndex: message.sdpMLineIndex });
-      case 'error':
-        view.message(message.message);
-        return end();
-      default:
-        return undefined;
-    }
-  };
-
-  const signalling = openSignalling({
-    token,
-    onMessage: (message) => {
-      queue = queue.then(() => handle(message)).catch((error) => view.message(`The page failed: ${error.message}`));
-    },
-    onClose: (code, reason) => {
-      view.message(reason ? `Disconnected: ${reason}.` : 'The connection to the server closed.');
-      end();
-    },
-  });
+  attempt();
 }
 
 const token = new URLSearchParams(location.hash.slice(1)).get('token');
-if (token) start(token);
-else view.message('This address has no access token: open the address the server printed, with its "#token=" part.');
+if (token) run(token);
+else view.ended('This address has no access token: open the address the server printed, with its "#token=" part.');

@@ -17,5 +17,6 @@ export function openSignalling({ token, onMessage, onClose }) {
     send(message) {
       if (socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify(message));
     },
+    close: () => socket.close(),
   };
 }

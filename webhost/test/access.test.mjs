@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { once } from 'node:events';
 import { request } from 'node:http';
 import WebSocket from 'ws';
-import { launchBrowser } from './support/browser.mjs';
+import { launchBrowser, waitForFrames } from './support/browser.mjs';
 import { startHost } from './support/host_server.mjs';
 
 let host;
@@ -45,6 +45,7 @@ test('the page comes with a strict policy, and nothing else is served', async ()
   assert.equal(page.statusCode, 200);
   assert.match(page.headers['content-security-policy'], /default-src 'none'; script-src 'self';/);
   assert.equal(page.headers['referrer-policy'], 'no-referrer');
+  assert.equal((await get('/favicon.ico')).headers['content-type'], 'image/svg+xml');
   for (const path of ['/main.mjs', '/lib/server.mjs', '/%2e%2e/main.mjs', '/session', '/package.json'])
     assert.equal((await get(path)).statusCode, 404, path);
   assert.equal((await get('/', { host: 'rebound.example:80' })).statusCode, 421);
@@ -74,6 +75,27 @@ test('a message beyond the size bound closes the socket', async () => {
   assert.equal(code, 1009);
 });
 
+test('silent sockets cannot keep the viewer out: the ones that waited longest make room', async () => {
+  const browser = await launchBrowser();
+  try {
+    const silent = await Promise.all(Array.from({ length: 10 }, async () => {
+      const socket = new WebSocket(`${host.origin.replace('http', 'ws')}/session`, { origin: host.origin });
+      const closed = once(socket, 'close').then(([code]) => code);
+      await once(socket, 'open');
+      return { closed };
+    }));
+    const page = browser.context.pages()[0];
+    await page.goto(host.url);
+    assert.ok((await waitForFrames(page)) > 0);
+    // Four wait at most per source: six made room for the next ones, one for
+    // the viewer, and three waited until their time for the token was up.
+    const codes = await Promise.all(silent.map(({ closed }) => closed));
+    assert.deepEqual(codes.sort(), [...Array(7).fill(1006), 4401, 4401, 4401]);
+  } finally {
+    await browser.close();
+  }
+});
+
 test('a page without the token says so and opens no socket', async () => {
   const browser = await launchBrowser();
   try {
@@ -83,6 +105,7 @@ test('a page without the token says so and opens no socket', async () => {
     await page.goto(`${host.origin}/`);
     await page.waitForSelector('#message:not([hidden])');
     assert.match(await page.textContent('#message'), /no access token/);
+    assert.equal(await page.textContent('#connection-state'), 'Ended');
     assert.deepEqual(sockets, []);
   } finally {
     await browser.close();

@@ -2,10 +2,12 @@
 // that dies under its viewer.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFile } from 'node:child_process';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { launchBrowser, pictureBox, waitForFrames } from './support/browser.mjs';
+import { promisify } from 'node:util';
+import { launchBrowser, meanColour, pictureBox, waitForFrames } from './support/browser.mjs';
 import { startHost } from './support/host_server.mjs';
-import { startXProbe } from './support/x_probe.mjs';
+import { startXProbe, until } from './support/x_probe.mjs';
 
 let x;
 let host;
@@ -42,6 +44,7 @@ after(async () => {
 
 test('view only: clicks, keys and even a forged input event change nothing', async () => {
   assert.equal(await viewer.textContent('#input-state'), 'View only');
+  assert.ok(await viewer.isDisabled('#send-keys'));
   const pointer = await x.pointer();
   const box = await pictureBox(viewer);
   await viewer.mouse.click(box.left + box.width * 0.3, box.top + box.height * 0.6);
@@ -59,6 +62,29 @@ test('view only: clicks, keys and even a forged input event change nothing', asy
   assert.equal(await x.typed(), '');
 });
 
+test("the picture shows the desktop's pointer where it moved, on a still screen", async () => {
+  await x.paint('2060a0');
+  const box = await pictureBox(viewer);
+  const scale = box.width / box.videoWidth;
+  // The page's pixels around the desktop's point (900, 500), where the pointer's hot spot goes.
+  const around = { x: box.left + 890 * scale, y: box.top + 490 * scale, width: 20 * scale, height: 20 * scale };
+  const background = [0x20, 0x60, 0xa0];
+  const differs = (colour) => colour.some((value, channel) => Math.abs(value - background[channel]) > 24);
+  const seen = async () => meanColour(browser.context, await viewer.screenshot({ clip: around }));
+  assert.ok(!differs(await until(seen, (colour) => !differs(colour))), 'no plain background there at first');
+  await x.move(900, 500);
+  const colour = await until(seen, differs);
+  assert.ok(differs(colour), `only the background, ${colour}, where the pointer is`);
+});
+
+test('on loopback the worker listens on loopback only, over UDP and TCP', async () => {
+  const [worker] = host.workers();
+  const { stdout } = await promisify(execFile)('ss', ['-Htulnp']);
+  const sockets = stdout.split('\n').filter((line) => line.includes(`pid=${worker},`)).map((line) => line.split(/\s+/));
+  assert.deepEqual([...new Set(sockets.map(([protocol]) => protocol))].sort(), ['tcp', 'udp'], stdout);
+  for (const [, , , , local] of sockets) assert.match(local, /^127\.0\.0\.1:\d+$/);
+});
+
 test('a second viewer is refused while the first one watches', async () => {
   const second = await browser.context.newPage();
   await second.goto(host.url);
@@ -69,13 +95,19 @@ test('a second viewer is refused while the first one watches', async () => {
   await waitForFrames(viewer, decoded + 5);
 });
 
-test("killing the worker shows an error on the page, and the server serves the next viewer", async () => {
+test('a killed worker is reported, nothing old stays shown, and the page comes back by itself', async () => {
   const [worker] = host.workers();
   assert.ok(worker, 'no worker is running');
   process.kill(worker, 'SIGKILL');
-  await viewer.waitForSelector('#message:not([hidden])');
-  assert.match(await viewer.textContent('#message'), /stopped unexpectedly \(killed by SIGKILL\)/);
-  const next = await browser.context.newPage();
-  await next.goto(host.url);
-  assert.ok((await waitForFrames(next)) > 0);
+  const handle = await viewer.waitForFunction(() => {
+    const text = (id) => document.getElementById(id).textContent;
+    return text('connection-state').startsWith('Reconnecting') &&
+      { message: text('message'), figures: ['frame-rate', 'delay', 'frames-decoded'].map(text) };
+  });
+  const { message, figures } = await handle.jsonValue();
+  assert.match(message, /stopped unexpectedly \(killed by SIGKILL\)/);
+  assert.deepEqual(figures, ['–', '–', '–']);
+  await waitForFrames(viewer);
+  assert.equal(await viewer.textContent('#connection-state'), 'Connected');
+  assert.ok(await viewer.isHidden('#message'));
 });

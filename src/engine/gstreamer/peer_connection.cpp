@@ -68,8 +68,9 @@ bool WebRtcPeerConnection::start() {
     g_object_set(webrtcbin_, "latency", retransmissionWaitMs, nullptr);
     if (const GstRef<GstElement> rtpbin(gst_bin_get_by_name(GST_BIN(webrtcbin_), "rtpbin")); rtpbin)
         g_signal_connect(rtpbin.get(), "new-jitterbuffer", G_CALLBACK(&requestRetransmissions), nullptr);
-    applyIceSettings(webrtcbin_, iceSettings(configuration_));
     gst_bin_add(GST_BIN(pipeline_), webrtcbin_);
+    const auto ice = iceSettings(configuration_, g_getenv(localAddressesVariable));
+    if (!ice || !applyIceSettings(webrtcbin_, *ice)) return false;
     monitor_ = std::make_unique<ConnectionMonitor>(
         webrtcbin_, [this](PeerConnectionState state) { connectionStateChanged(state); });
 

@@ -1,5 +1,6 @@
 // The X server as the tests see it, through the x_probe helper (built with
-// the tests): pointer, keys held, text typed into a focused client window.
+// the tests): the pointer, keys held, keys and text typed into a focused
+// client window; it paints the screen and moves the pointer.
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
 import { createInterface } from 'node:readline';
@@ -17,7 +18,9 @@ export async function startXProbe() {
     pointer: () => ask('pointer'),
     heldKeys: async () => (await ask('held')).keys,
     typed: async () => (await ask('typed')).text,
+    keys: async () => (await ask('keys')).keys,
     paint: (rgb) => ask(`paint ${rgb}`),
+    move: (x, y) => ask(`move ${x} ${y}`),
     async stop() {
       child.stdin.end();
       if (child.exitCode === null) await once(child, 'exit');

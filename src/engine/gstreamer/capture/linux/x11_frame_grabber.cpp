@@ -94,7 +94,7 @@ std::optional<X11FrameGrabber::Pixels> X11FrameGrabber::grab(const platform::Rec
     const X11ErrorTrap trap(*connection_);
     image_ = segment_ ? grabShared(part) : grabCopied(part);
     if (!image_ || trap.failed() || connection_->lost()) return std::nullopt;
-    return Pixels{reinterpret_cast<const std::uint8_t*>(image_->data), image_->bytes_per_line};
+    return Pixels{reinterpret_cast<std::uint8_t*>(image_->data), image_->bytes_per_line};
 }
 
 X11FrameGrabber::ImagePointer X11FrameGrabber::grabShared(const platform::Rect& part) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "engine/gstreamer/capture/screen_grabber.h"
 #include "platform/display_services.h"
 #include "platform/posix/x11_connection.h"
 
@@ -32,7 +31,11 @@ public:
     GstVideoFormat format() const { return format_; }
     const platform::X11Connection& connection() const { return *connection_; }
 
-    using Pixels = ScreenGrabber::Pixels;
+    // The grab's own copy of the pixels, which its caller may draw on.
+    struct Pixels {
+        std::uint8_t* data = nullptr;
+        std::int32_t stride = 0;
+    };
     // The pixels of `part` (relative to the area, inside it) now, valid until
     // the next grab; empty when the server refused them or went away.
     std::optional<Pixels> grab(const platform::Rect& part);
