@@ -3,6 +3,7 @@
 #include "base/error_codes.h"
 #include "input/control_messages.h"
 #include "input/input_event.h"
+#include "platform/process.h"
 
 #include <utility>
 
@@ -82,6 +83,7 @@ void RemoteControl::updateGate(const GateState& gate) {
 }
 
 void RemoteControl::applyPostedGates() {
+    platform::nameCurrentThread("input-gate");
     std::unique_lock lock(gateMutex_);
     for (;;) {
         gatePosted_.wait(lock, [this] { return stopping_ || gatesApplied_ != gatesPosted_; });
