@@ -1,7 +1,8 @@
 // docs/protocol.md is what host-application and controller authors write
-// against, so it must name exactly what the code has, and its examples must
-// run as shown: the host-protocol ones in the scripted worker, the
-// data-channel one in a session over the scripted engine.
+// against, so it must name exactly what the code has, give the engine's own
+// times for a lost peer, and its examples must run as shown: the
+// host-protocol ones in the scripted worker, the data-channel one in a
+// session over the scripted engine.
 #include "input/key_map.h"
 #include "worker/session_harness.h"
 #include "worker_fixture.h"
@@ -10,10 +11,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -150,6 +153,25 @@ TEST(ProtocolReference, DocumentsEveryNameTheCodeHasAndNoOther) {
                documented(section("## Control channel messages"), headingName), "control channel messages");
 }
 
+TEST(ProtocolReference, LostPeerTimesAreTheEnginesSilences) {
+    std::map<std::string, std::string> inReference;
+    static const std::regex row(R"re(^\| (\d+) s \| `"(\w+)"` \|$)re");
+    for (const auto& line : section("### `peer.state`")) {
+        std::smatch match;
+        if (std::regex_match(line, match, row)) inReference[match[2]] = match[1].str() + "000";
+    }
+    std::map<std::string, std::string> inCode;
+    const std::string rule = readFile(sourceRoot / "src/engine/gstreamer/connection_monitor.h");
+    static const std::regex silence(R"re(silenceBefore(\w+)\{(\d+)\})re");
+    for (std::sregex_iterator match(rule.begin(), rule.end(), silence), end; match != end; ++match) {
+        std::string state = (*match)[1];
+        state.front() = static_cast<char>(std::tolower(state.front()));
+        inCode[state] = (*match)[2];
+    }
+    EXPECT_FALSE(inCode.empty()) << "no silence found in connection_monitor.h: has its form changed?";
+    EXPECT_EQ(inCode, inReference);
+}
+
 TEST(ProtocolReference, KeyTableHoldsExactlyTheMappedKeys) {
     // Rows hold three pairs of code and key.
     std::set<std::int64_t> inReference;
@@ -184,45 +206,57 @@ std::vector<Lines> examples(const std::string& opening) {
     return blocks;
 }
 
-// Reads until every awaited line came; others may only be unsolicited events,
-// which never stop coming, so the wait is bounded as a whole.
-bool collect(process_tests::Worker& worker, std::multiset<std::string>& awaited) {
+// The events an example may leave out, as the reference says.
+bool mayGoUnshown(const std::string& line) {
+    const auto event = nlohmann::json::parse(line, nullptr, false);
+    if (!event.is_object()) return false;
+    const auto type = event.value("type", "");
+    return type == "peer.media" || type == "peer.candidate" ||
+           (type == "peer.state" && event.value("state", "") == "connecting");
+}
+
+// Reads until every awaited line came, in their order when `ordered`; events
+// an example may leave out never stop coming, so the wait is bounded as a whole.
+bool collect(process_tests::Worker& worker, Lines& awaited, bool ordered) {
     using std::chrono::milliseconds;
     const auto deadline = std::chrono::steady_clock::now() + process_tests::answerWait;
     while (!awaited.empty()) {
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
         const auto line = worker.readLine(std::max(left, milliseconds(0)));
         if (!line) {
-            ADD_FAILURE() << "the worker never wrote " << *awaited.begin();
+            ADD_FAILURE() << "the worker never wrote " << awaited.front();
             return false;
         }
-        if (const auto found = awaited.find(*line); found != awaited.end()) {
+        const auto searched = ordered ? awaited.begin() + 1 : awaited.end();
+        if (const auto found = std::find(awaited.begin(), searched, *line); found != searched) {
             awaited.erase(found);
-        } else if (!process_tests::isUnsolicited(*line)) {
-            ADD_FAILURE() << "the worker wrote a line the example does not show: " << *line;
+        } else if (!mayGoUnshown(*line)) {
+            ADD_FAILURE() << "the worker wrote a line the example does not show there: " << *line;
             return false;
         }
     }
     return true;
 }
 
+// Lines written between two commands may come in any order; after the last
+// command, in the order shown.
 void runHostProtocolExample(const Lines& example) {
     process_tests::Worker worker;
-    std::multiset<std::string> awaited;
+    Lines awaited;
     for (const auto& line : example) {
         if (line.starts_with("> ")) {
-            ASSERT_TRUE(collect(worker, awaited));
+            ASSERT_TRUE(collect(worker, awaited, false));
             ASSERT_TRUE(worker.writeLine(line.substr(2)));
         } else if (line.starts_with("< ")) {
-            awaited.insert(line.substr(2) + "\n");
+            awaited.push_back(line.substr(2) + "\n");
         } else if (line.starts_with("exit ")) {
-            ASSERT_TRUE(collect(worker, awaited));
+            ASSERT_TRUE(collect(worker, awaited, true));
             process_tests::expectAnswersToTheEnd(worker, "", std::stoi(line.substr(5)));
         } else {
             FAIL() << "not a line of a host-protocol example: " << line;
         }
     }
-    EXPECT_TRUE(awaited.empty()) << "the example ends before the worker wrote " << *awaited.begin();
+    EXPECT_TRUE(awaited.empty()) << "the example ends before the worker wrote " << awaited.front();
 }
 
 TEST(ProtocolReference, HostProtocolExamplesRunInTheScriptedWorker) {
