@@ -2,13 +2,14 @@
 # Installs the Debian packages one use of the project needs, and no more.
 # Quick and silent when everything is already there.
 #
-# usage: install-deps.sh [--webhost] [--tests] [--fuzz] [--bench] [--windows]
+# usage: install-deps.sh [--webhost] [--tests] [--fuzz] [--bench] [--package] [--windows]
 #   (none)     build and run the worker (the self-test on a virtual display)
 #   --webhost  also the reference host application (webhost/) and a terminal
 #              to show on a virtual display
 #   --tests    also the test suite, the browser tests' drivers included
 #   --fuzz     also the libFuzzer targets (clang and its sanitizer runtime)
 #   --bench    also the benchmarks (network namespaces, shaping, packet loss)
+#   --package  also the Debian package and its proof on a fresh Debian 12
 #   --windows  only the cross toolchain, Wine and the Windows media stack
 #              (built by scripts/windows-stack.sh from Debian's sources when
 #              its cache lacks it)
@@ -35,6 +36,7 @@ test_packages=(
 webhost_packages=(nodejs xterm)
 fuzz_packages=(clang libclang-rt-14-dev)
 bench_packages=(libbenchmark-dev gstreamer1.0-tools iproute2 nftables iputils-ping chromium nodejs)
+package_packages=(dpkg-dev debootstrap util-linux)
 windows_packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
                   cmake ninja-build nlohmann-json3-dev python3 xvfb x11-utils
                   # the media stack's build from Debian's source packages
@@ -91,6 +93,7 @@ for option in "$@"; do
     --tests) want_tests=true; packages+=("${test_packages[@]}") ;;
     --fuzz) packages+=("${fuzz_packages[@]}") ;;
     --bench) want_bench=true; packages+=("${bench_packages[@]}") ;;
+    --package) packages+=("${package_packages[@]}") ;;
     --windows)
       install_missing_packages "${windows_packages[@]}"
       bash scripts/windows-stack.sh >/dev/null

@@ -17,6 +17,7 @@ constexpr char hardTimeoutLine[] =
 
 ServeWatchdog::ServeWatchdog(Now now) : now_(now), deadline_(now() + passAllowanceMs) {
     thread_ = std::thread([this] {
+        platform::nameCurrentThread("serve-watchdog");
         while (!stopRequested_.load()) {
             if (now_() >= deadline_.load()) platform::exitImmediately(3);
             std::this_thread::sleep_for(servePollPeriod);
@@ -39,6 +40,7 @@ void ServeWatchdog::stop() {
 
 LoopbackWatchdog::LoopbackWatchdog(std::int32_t timeoutMs) {
     thread_ = std::thread([this, timeoutMs] {
+        platform::nameCurrentThread("loopback-guard");
         std::unique_lock lock(mutex_);
         if (wake_.wait_for(lock, std::chrono::milliseconds(timeoutMs + graceMs), [this] { return done_; })) return;
         std::fputs(hardTimeoutLine, stdout);

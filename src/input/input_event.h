@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error_codes.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -36,21 +38,9 @@ struct InputParseResult {
     std::optional<InputEvent> event;
 };
 
-namespace input_codes {
-inline constexpr char inputSize[] = "input_size";
-inline constexpr char invalidInput[] = "invalid_input";
-inline constexpr char unsupportedKind[] = "unsupported_kind";
-inline constexpr char inputFields[] = "input_fields";
-inline constexpr char inputScope[] = "input_scope";
-inline constexpr char inputDisplay[] = "input_display";
-inline constexpr char unsupportedKey[] = "unsupported_key";
-inline constexpr char unsupportedModifiers[] = "unsupported_modifiers";
-inline constexpr char pressedKeyLimit[] = "pressed_key_limit";
-inline constexpr char inputSequence[] = "input_sequence";
-inline constexpr char injectionFailed[] = "injection_failed";
-}  // namespace input_codes
-
 inline constexpr std::size_t maximumInputBytes = 65536;
+// Keys an event may list as pressed, and keys the controller may hold down at once.
+inline constexpr std::size_t pressedKeysBound = 32;
 inline constexpr std::uint64_t largestInputEpoch = 9'007'199'254'740'991;  // 2^53 - 1
 
 // Kinds of the "motion" channel; every other kind belongs to "control".

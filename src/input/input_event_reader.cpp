@@ -17,7 +17,6 @@ using Json = nlohmann::json;
 
 constexpr int deepestMember = 12;
 constexpr double largestMagnitude = 1'000'000'000;
-constexpr std::size_t pressedKeysBound = 32;
 constexpr std::size_t pressedButtonsBound = 8;
 constexpr std::uint64_t largestKeyValue = 65535;
 

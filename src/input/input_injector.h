@@ -26,8 +26,6 @@ struct ApplyResult {
 // thread-safe: its owner serialises every call.
 class InputInjector {
 public:
-    static constexpr std::size_t pressedKeysBound = 32;
-
     InputInjector(Identity identity, kelvarn::input::Sink& sink);
     ~InputInjector();
     InputInjector(const InputInjector&) = delete;

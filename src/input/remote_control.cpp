@@ -1,7 +1,9 @@
 #include "input/remote_control.h"
 
+#include "base/error_codes.h"
 #include "input/control_messages.h"
 #include "input/input_event.h"
+#include "platform/process.h"
 
 #include <utility>
 
@@ -39,7 +41,7 @@ void RemoteControl::onChannelState(std::string_view label, bool open) {
     const bool inputChannel = label == controlLabel || label == motionLabel;
     if (label == controlLabel) controlOpen_ = open;
     if (label == motionLabel) motionOpen_ = open;
-    if (!open && (ready_ || controlOpen_ || motionOpen_)) reportUnavailable("channel_closed");
+    if (!open && (ready_ || controlOpen_ || motionOpen_)) reportUnavailable(unavailable_reasons::channelClosed);
     if (open || !inputChannel)
         tryReady();
     else
@@ -53,13 +55,13 @@ bool RemoteControl::onMessage(std::string_view label, std::string_view data, boo
     const InputParseResult parsed = parseInputEvent(data);
     if (!parsed.event || isMotionKind(parsed.event->kind) != (label == motionLabel)) return false;
     const ApplyResult result = injector_.apply(*parsed.event);
-    if (result.code == input_codes::injectionFailed) reportUnavailable("injection_failed");
+    if (result.code == input_codes::injectionFailed) reportUnavailable(unavailable_reasons::injectionFailed);
     return result.injected;
 }
 
 void RemoteControl::onPeerLost() {
     std::lock_guard lock(mutex_);
-    reportUnavailable("peer_lost");
+    reportUnavailable(unavailable_reasons::peerLost);
     injector_.reset();
     ready_ = false;
     controlOpen_ = false;
@@ -81,6 +83,7 @@ void RemoteControl::updateGate(const GateState& gate) {
 }
 
 void RemoteControl::applyPostedGates() {
+    platform::nameCurrentThread("input-gate");
     std::unique_lock lock(gateMutex_);
     for (;;) {
         gatePosted_.wait(lock, [this] { return stopping_ || gatesApplied_ != gatesPosted_; });
@@ -104,9 +107,9 @@ void RemoteControl::applyGate(const GateState& gate) {
     if (closed_) return;
     gate_ = gate;
     if (gate.isOpen()) return tryReady();
-    const char* reason = !gate.captureReady   ? "capture_unavailable"
-                         : !gate.inputDesktop ? "input_desktop_unavailable"
-                                              : "input_gate";
+    const char* reason = !gate.captureReady   ? unavailable_reasons::captureUnavailable
+                         : !gate.inputDesktop ? unavailable_reasons::inputDesktopUnavailable
+                                              : unavailable_reasons::inputGate;
     reportUnavailable(reason);
     injector_.reset();
 }
@@ -127,7 +130,8 @@ void RemoteControl::shutdown() {
 
 void RemoteControl::tryReady() {
     if (closed_ || ready_ || !controlOpen_ || !motionOpen_) return;
-    if (!injector_.activate(inputEpoch_, display_, virtualScreen_, gate_)) return reportUnavailable("input_gate");
+    if (!injector_.activate(inputEpoch_, display_, virtualScreen_, gate_))
+        return reportUnavailable(unavailable_reasons::inputGate);
     ready_ = true;
     lastReason_.clear();
     try {

@@ -1,5 +1,6 @@
 #include "loopback/loopback.h"
 
+#include "base/error_codes.h"
 #include "base/shared_promise.h"
 #include "media/engine_session.h"
 #include "media/frame_counter.h"
@@ -52,7 +53,7 @@ public:
             setUp();
             waitForMedia();
         } catch (const std::exception&) {
-            error_ = "native_operation_failed";
+            error_ = codes::nativeOperationFailed;
         }
         return finish();
     }
@@ -80,7 +81,7 @@ private:
         SharedPromise<std::string> promise;
         auto future = promise.future();
         auto onSuccess = [promise](std::string sdp, std::string) { promise.complete(std::move(sdp)); };
-        auto onFailure = [promise](std::string) { promise.fail(std::runtime_error("description_failed")); };
+        auto onFailure = [promise](std::string) { promise.fail(std::runtime_error(codes::descriptionFailed)); };
         if (offer) connection.createOffer(onSuccess, onFailure, engineSession_.constraints());
         else connection.createAnswer(onSuccess, onFailure, engineSession_.constraints());
         return waitFor(std::move(future), deadline_);
@@ -115,7 +116,7 @@ private:
         auto future = promise.future();
         hostPeer_.connection()->getStats(
             [promise](std::vector<engine::StatsReport> reports) { promise.complete(buildStats(reports, true)); },
-            [promise](std::string) { promise.fail(std::runtime_error("stats_failed")); });
+            [promise](std::string) { promise.fail(std::runtime_error(codes::statsFailed)); });
         return waitFor(std::move(future), deadline_);
     }
 

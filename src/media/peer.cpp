@@ -1,5 +1,7 @@
 #include "media/peer.h"
 
+#include "base/error_codes.h"
+
 #include <stdexcept>
 #include <utility>
 
@@ -54,7 +56,7 @@ std::vector<LocalCandidate> Peer::takeCandidates() {
 }
 
 void Peer::attachChannel(const std::shared_ptr<engine::DataChannel>& dataChannel) {
-    if (!dataChannel) throw std::runtime_error("data_channel_create");
+    if (!dataChannel) throw std::runtime_error(dataChannelNotCreated);
     std::string label = dataChannel->label();
     auto onMessage = [this, label](std::string_view data, bool binary) {
         if (onChannelMessage_) onChannelMessage_(label, data, binary);

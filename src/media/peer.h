@@ -51,7 +51,7 @@ public:
     std::vector<LocalCandidate> takeCandidates();
     std::int32_t candidateCount() const { return candidateCount_.load(); }
 
-    // Wraps a data channel; throws std::runtime_error "data_channel_create" for null.
+    // Wraps a data channel; throws std::runtime_error(dataChannelNotCreated) for null.
     void attachChannel(const std::shared_ptr<engine::DataChannel>& dataChannel);
     std::int32_t countGreetings(std::string_view label);
     // The channels with this label (all of them for an empty optional), copied

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 namespace native_worker::platform {
 
 // First thing in main, before anything opens a file. A standard descriptor
@@ -12,9 +14,22 @@ void prepareProcess();
 // Whether a stop was asked for since prepareProcess.
 bool stopRequested();
 
-// Names the calling thread in debuggers and process listings (at most 15
-// characters are kept).
-void nameCurrentThread(const char* name);
+// A thread's name as debuggers and process listings show it: what the thread
+// does, in at most the 15 characters Linux keeps, which the compiler checks.
+class ThreadName {
+public:
+    template <std::size_t size>
+    constexpr ThreadName(const char (&name)[size]) : name_(name) {
+        static_assert(size <= 16, "a thread name has at most 15 characters");
+    }
+    const char* text() const { return name_; }
+
+private:
+    const char* name_;
+};
+
+// Names the calling thread; every thread the worker starts calls it first.
+void nameCurrentThread(ThreadName name);
 
 // Ends the process at once: no destructors, no exit handlers, no flushing.
 [[noreturn]] void exitImmediately(int code);

@@ -1,7 +1,8 @@
 // docs/protocol.md is what host-application and controller authors write
-// against, so it must name exactly what the code has, and its examples must
-// run as shown: the host-protocol ones in the scripted worker, the
-// data-channel one in a session over the scripted engine.
+// against, so it must name exactly what the code has, give the engine's own
+// times for a lost peer, and its examples must run as shown: the
+// host-protocol ones in the scripted worker, the data-channel one in a
+// session over the scripted engine.
 #include "input/key_map.h"
 #include "worker/session_harness.h"
 #include "worker_fixture.h"
@@ -10,10 +11,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -84,13 +87,16 @@ Names documented(const Lines& lines, const std::regex& form) {
     return names;
 }
 
+Names matches(const std::string& text, const std::regex& form) {
+    Names names;
+    for (std::sregex_iterator match(text.begin(), text.end(), form), end; match != end; ++match)
+        names.insert((*match)[1].str());
+    return names;
+}
+
 Names inSources(const std::vector<fs::path>& files, const std::regex& form) {
     Names names;
-    for (const auto& file : files) {
-        const std::string text = readFile(sourceRoot / file);
-        for (std::sregex_iterator match(text.begin(), text.end(), form), end; match != end; ++match)
-            names.insert((*match)[1].str());
-    }
+    for (const auto& file : files) names.merge(matches(readFile(sourceRoot / file), form));
     return names;
 }
 
@@ -119,6 +125,16 @@ void expectSame(const Names& inCode, const Names& inReference, const char* what)
     EXPECT_FALSE(inCode.empty()) << "no " << what << " found in the code: has its form changed?";
 }
 
+// The codes of one list of base/error_codes.h, which holds every list.
+Names codeList(const std::string& list) {
+    const std::string text = readFile(sourceRoot / "src/base/error_codes.h");
+    const std::size_t begin = text.find("namespace " + list + " {");
+    const std::size_t end = text.find("}  // namespace " + list, begin);
+    EXPECT_NE(end, std::string::npos) << "base/error_codes.h has no list " << list;
+    if (end == std::string::npos) return {};
+    return matches(text.substr(begin, end - begin), std::regex(R"re(constexpr char \w+\[\] = "([^"]+)")re"));
+}
+
 TEST(ProtocolReference, DocumentsEveryNameTheCodeHasAndNoOther) {
     const Names commands = inSources({"src/worker/session.cpp"}, std::regex(R"re(type [!=]= "([^"]+)")re"));
     Names events = inSources(everySource(), std::regex(R"re("((?:peer|worker)\.[A-Za-z]+)")re"));
@@ -126,17 +142,34 @@ TEST(ProtocolReference, DocumentsEveryNameTheCodeHasAndNoOther) {
     expectSame(commands, documented(section("## Commands"), headingName), "commands");
     expectSame(events, documented(section("## Events"), headingName), "events");
 
-    const std::regex codeConstant(R"re(constexpr char \w+\[\] = "([^"]+)")re");
-    expectSame(inSources({"src/base/error_codes.h"}, codeConstant), documented(section("## Error codes"), rowName),
-               "error codes");
-    expectSame(inSources({"src/input/input_event.h"}, codeConstant),
-               documented(section("### Why an event is dropped"), rowName), "input refusal codes");
+    expectSame(codeList("codes"), documented(section("## Error codes"), rowName), "error codes");
+    expectSame(codeList("input_codes"), documented(section("### Why an event is dropped"), rowName),
+               "input refusal codes");
+    expectSame(codeList("unavailable_reasons"), documented(section("### `controlUnavailable`"), rowName),
+               "controlUnavailable reasons");
     expectSame(inSources({"src/input/input_event.cpp"}, std::regex(R"re(kind == "([^"]+)")re")),
                documented(section("## Input events"), headingName), "input kinds");
     expectSame(inSources({"src/input/control_messages.cpp"}, std::regex(R"re(controlMessage\("([^"]+)"\))re")),
                documented(section("## Control channel messages"), headingName), "control channel messages");
-    expectSame(inSources({"src/input/remote_control.cpp"}, std::regex(R"re("([a-z]+_[a-z_]+)")re")),
-               documented(section("### `controlUnavailable`"), rowName), "controlUnavailable reasons");
+}
+
+TEST(ProtocolReference, LostPeerTimesAreTheEnginesSilences) {
+    std::map<std::string, std::string> inReference;
+    static const std::regex row(R"re(^\| (\d+) s \| `"(\w+)"` \|$)re");
+    for (const auto& line : section("### `peer.state`")) {
+        std::smatch match;
+        if (std::regex_match(line, match, row)) inReference[match[2]] = match[1].str() + "000";
+    }
+    std::map<std::string, std::string> inCode;
+    const std::string rule = readFile(sourceRoot / "src/engine/gstreamer/connection_monitor.h");
+    static const std::regex silence(R"re(silenceBefore(\w+)\{(\d+)\})re");
+    for (std::sregex_iterator match(rule.begin(), rule.end(), silence), end; match != end; ++match) {
+        std::string state = (*match)[1];
+        state.front() = static_cast<char>(std::tolower(state.front()));
+        inCode[state] = (*match)[2];
+    }
+    EXPECT_FALSE(inCode.empty()) << "no silence found in connection_monitor.h: has its form changed?";
+    EXPECT_EQ(inCode, inReference);
 }
 
 TEST(ProtocolReference, KeyTableHoldsExactlyTheMappedKeys) {
@@ -173,45 +206,57 @@ std::vector<Lines> examples(const std::string& opening) {
     return blocks;
 }
 
-// Reads until every awaited line came; others may only be unsolicited events,
-// which never stop coming, so the wait is bounded as a whole.
-bool collect(process_tests::Worker& worker, std::multiset<std::string>& awaited) {
+// The events an example may leave out, as the reference says.
+bool mayGoUnshown(const std::string& line) {
+    const auto event = nlohmann::json::parse(line, nullptr, false);
+    if (!event.is_object()) return false;
+    const auto type = event.value("type", "");
+    return type == "peer.media" || type == "peer.candidate" ||
+           (type == "peer.state" && event.value("state", "") == "connecting");
+}
+
+// Reads until every awaited line came, in their order when `ordered`; events
+// an example may leave out never stop coming, so the wait is bounded as a whole.
+bool collect(process_tests::Worker& worker, Lines& awaited, bool ordered) {
     using std::chrono::milliseconds;
     const auto deadline = std::chrono::steady_clock::now() + process_tests::answerWait;
     while (!awaited.empty()) {
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
         const auto line = worker.readLine(std::max(left, milliseconds(0)));
         if (!line) {
-            ADD_FAILURE() << "the worker never wrote " << *awaited.begin();
+            ADD_FAILURE() << "the worker never wrote " << awaited.front();
             return false;
         }
-        if (const auto found = awaited.find(*line); found != awaited.end()) {
+        const auto searched = ordered ? awaited.begin() + 1 : awaited.end();
+        if (const auto found = std::find(awaited.begin(), searched, *line); found != searched) {
             awaited.erase(found);
-        } else if (!process_tests::isUnsolicited(*line)) {
-            ADD_FAILURE() << "the worker wrote a line the example does not show: " << *line;
+        } else if (!mayGoUnshown(*line)) {
+            ADD_FAILURE() << "the worker wrote a line the example does not show there: " << *line;
             return false;
         }
     }
     return true;
 }
 
+// Lines written between two commands may come in any order; after the last
+// command, in the order shown.
 void runHostProtocolExample(const Lines& example) {
     process_tests::Worker worker;
-    std::multiset<std::string> awaited;
+    Lines awaited;
     for (const auto& line : example) {
         if (line.starts_with("> ")) {
-            ASSERT_TRUE(collect(worker, awaited));
+            ASSERT_TRUE(collect(worker, awaited, false));
             ASSERT_TRUE(worker.writeLine(line.substr(2)));
         } else if (line.starts_with("< ")) {
-            awaited.insert(line.substr(2) + "\n");
+            awaited.push_back(line.substr(2) + "\n");
         } else if (line.starts_with("exit ")) {
-            ASSERT_TRUE(collect(worker, awaited));
+            ASSERT_TRUE(collect(worker, awaited, true));
             process_tests::expectAnswersToTheEnd(worker, "", std::stoi(line.substr(5)));
         } else {
             FAIL() << "not a line of a host-protocol example: " << line;
         }
     }
-    EXPECT_TRUE(awaited.empty()) << "the example ends before the worker wrote " << *awaited.begin();
+    EXPECT_TRUE(awaited.empty()) << "the example ends before the worker wrote " << awaited.front();
 }
 
 TEST(ProtocolReference, HostProtocolExamplesRunInTheScriptedWorker) {

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace native_worker::e2e {
@@ -42,6 +44,21 @@ std::optional<bool> inputReady(const WorkerParty& worker) {
     const auto configured = worker.last("peer.inputConfigured");
     if (!configured) return std::nullopt;
     return (*configured)["ready"].get<bool>();
+}
+
+// The names of a process's threads, the program's own first. A thread
+// inherits the name of the one that started it: one that nobody named
+// carries the program's name.
+std::vector<std::string> threadNames(int processId) {
+    const std::filesystem::path process = "/proc/" + std::to_string(processId);
+    const auto nameOf = [](const std::filesystem::path& task) {
+        std::string name;
+        std::getline(std::ifstream(task / "comm"), name);
+        return name;
+    };
+    std::vector<std::string> names{nameOf(process)};
+    for (const auto& task : std::filesystem::directory_iterator(process / "task")) names.push_back(nameOf(task));
+    return names;
 }
 
 TEST(RelayedWorkers, StreamConnectThenNoticeTheControllerVanishAndCloseCleanly) {
@@ -85,6 +102,11 @@ TEST(RelayedWorkers, StreamConnectThenNoticeTheControllerVanishAndCloseCleanly) 
     EXPECT_EQ(mediaCount(*controller, "capturedFrames"), 0U);
     EXPECT_FALSE(host.last("peer.error")) << trace();
     EXPECT_FALSE(controller->last("peer.error")) << trace();
+    // Only the main thread keeps the program's name.
+    for (const int processId : {host.process().processId(), controller->process().processId()}) {
+        const auto names = threadNames(processId);
+        EXPECT_EQ(std::count(names.begin() + 1, names.end(), names.front()), 1) << ::testing::PrintToString(names);
+    }
 
     // The remote party dies without a word: the host must notice by itself.
     controller.reset();

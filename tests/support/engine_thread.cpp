@@ -1,5 +1,7 @@
 #include "engine_thread.h"
 
+#include "platform/process.h"
+
 namespace native_worker::scripted {
 
 EngineThread::EngineThread() : thread_([this] { run(); }) {}
@@ -28,6 +30,7 @@ void EngineThread::drain() {
 }
 
 void EngineThread::run() {
+    platform::nameCurrentThread("scripted-engine");
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         if (tasks_.empty()) {

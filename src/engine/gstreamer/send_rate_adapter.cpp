@@ -2,6 +2,7 @@
 
 #include "engine/gstreamer/codec_capabilities.h"
 #include "engine/gstreamer/h264_encoder.h"
+#include "platform/process.h"
 
 #include <gst/rtp/gstrtphdrext.h>
 #include <gst/video/video.h>
@@ -206,6 +207,7 @@ void SendRateAdapter::setCaptureRate(double framesPerSecond) {
 // Receiver reports carry no transport-wide detail but say what was lost; the
 // internal RTP session keeps the latest one about our stream.
 void SendRateAdapter::pollReceiverReports() {
+    platform::nameCurrentThread("engine-reports");
     std::unique_lock lock(mutex_);
     while (!wake_.wait_for(lock, receiverReportPoll, [this] { return stopping_; })) {
         const GstRef<GstElement> rtpbin(gst_bin_get_by_name(GST_BIN(webrtcbin_), "rtpbin"));

@@ -1,4 +1,5 @@
 #include "platform/posix/last_rites.h"
+#include "platform/process.h"
 
 #include <array>
 #include <atomic>
@@ -33,6 +34,7 @@ constexpr char leaveByte = 0;
 struct sigaction previous[NSIG];
 
 void awaitTrigger() {
+    nameCurrentThread("last-rites");
     for (;;) {
         char byte = leaveByte;
         while (read(trigger[0], &byte, 1) < 0 && errno == EINTR) {}

@@ -45,8 +45,8 @@ bool stopRequested() {
     return stopAsked.load();
 }
 
-void nameCurrentThread(const char* name) {
-    pthread_setname_np(pthread_self(), name);
+void nameCurrentThread(ThreadName name) {
+    pthread_setname_np(pthread_self(), name.text());
 }
 
 // What the X11 sink holds and lends goes back first (its last rites).

@@ -1,6 +1,7 @@
 #include "platform/posix/x11_desktop_watch.h"
 
 #include "platform/posix/x11_connection.h"
+#include "platform/process.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -71,6 +72,7 @@ struct X11DesktopWatch::State {
     int socket = -1;
 
     void run() {
+        nameCurrentThread("desktop-watch");
         std::unique_ptr<X11Connection> connection;
         for (;;) {
             // The connection survives its server; a lost one is opened again later.

@@ -3,8 +3,10 @@
 #include "platform/posix/last_rites.h"
 #include "platform/posix/scan_codes.h"
 #include "platform/posix/x11_connection.h"
+#include "platform/posix/x11_desktop_watch.h"
 #include "platform/posix/x11_keymap_record.h"
 #include "platform/posix/x11_spare_keys.h"
+#include "platform/process.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -19,11 +21,11 @@
 #include <thread>
 #include <vector>
 
-namespace kelvarn::input {
-namespace {
+namespace native_worker::platform {
 
-using native_worker::platform::X11Connection;
-using native_worker::platform::X11ErrorTrap;
+using namespace kelvarn::input;
+
+namespace {
 
 // How long the last rites wait for a delivery under way before they act beside it.
 constexpr auto deliveryWait = std::chrono::milliseconds(250);
@@ -70,7 +72,7 @@ KeySym keysymOfVirtualKey(std::uint16_t virtualKey) {
 
 // Also the process's last rites: a process that ends at once releases what
 // the sink holds and gives back what it lent, from a connection of its own.
-class X11Sink::Connection final : public native_worker::platform::LastRites {
+class X11Sink::Connection final : public LastRites {
 public:
     static std::unique_ptr<Connection> open() {
         auto connection = X11Connection::open();
@@ -84,7 +86,7 @@ public:
     }
 
     ~Connection() {
-        native_worker::platform::withdrawLastRites(*this);
+        withdrawLastRites(*this);
         restorer_.request_stop();
         restorer_.join();
         if (connection_->lost()) return;
@@ -147,13 +149,14 @@ private:
           record_(*connection_),
           spares_(display_, record_),
           restorer_([this](std::stop_token stop) { restoreWhenIdle(stop); }) {
-        native_worker::platform::enlistLastRites(*this);
+        enlistLastRites(*this);
     }
 
     // Borrowed keycodes go back as soon as typing pauses, not when the sink
     // closes: the worker may end without closing it, and meanwhile a real
     // key of a borrowed keycode would type the borrowed character.
     void restoreWhenIdle(std::stop_token stop) {
+        nameCurrentThread("keymap-restore");
         std::unique_lock lock(mutex_);
         while (!stop.stop_requested() && !connection_->lost()) {
             const auto due = spares_.idleAt();
@@ -258,26 +261,21 @@ private:
         return true;
     }
 
-    // Absolute moves span 0..65535 over the whole root window.
+    // Absolute moves span 0..65535 over the whole root window, whose size the
+    // desktop watch keeps: asking the server at every move would wait for it
+    // at every move.
     bool moveBy(const InputRecord& record) {
         if (!(record.dwFlags & mouseeventfAbsolute)) {
             XTestFakeRelativeMotionEvent(display_, record.dx, record.dy, CurrentTime);
             return true;
         }
-        Window root = 0;
-        int x = 0;
-        int y = 0;
-        unsigned int width = 0;
-        unsigned int height = 0;
-        unsigned int border = 0;
-        unsigned int depth = 0;
-        if (!XGetGeometry(display_, DefaultRootWindow(display_), &root, &x, &y, &width, &height, &border, &depth))
-            return false;
-        const auto scale = [](std::int32_t value, unsigned int size) {
+        const Rect root = desktop_->virtualScreen();
+        if (root.right <= 0 || root.bottom <= 0) return false;
+        const auto scale = [](std::int32_t value, std::int32_t size) {
             return static_cast<int>(std::lround(static_cast<double>(value) * (size - 1) / 65535.0));
         };
-        XTestFakeMotionEvent(display_, DefaultScreen(display_), scale(record.dx, width), scale(record.dy, height),
-                             CurrentTime);
+        XTestFakeMotionEvent(display_, DefaultScreen(display_), scale(record.dx, root.right - root.left),
+                             scale(record.dy, root.bottom - root.top), CurrentTime);
         return true;
     }
 
@@ -295,6 +293,7 @@ private:
 
     std::unique_ptr<X11Connection> connection_;
     Display* display_;
+    const std::shared_ptr<X11DesktopWatch> desktop_ = X11DesktopWatch::shared();
     KeymapRecord record_;
     SpareKeys spares_;
     std::map<std::uint32_t, KeyCode> strokes_;
@@ -310,7 +309,8 @@ private:
 
 // A worker that never types still undoes what a worker that died left behind.
 X11Sink::X11Sink()
-    : pointer_(native_worker::platform::createSystemInputServices()), leftovers_([] {
+    : pointer_(createSystemInputServices()), leftovers_([] {
+          nameCurrentThread("keymap-leftover");
           if (const auto connection = X11Connection::open()) KeymapRecord(*connection).restoreLeftovers();
       }) {}
 
@@ -335,8 +335,8 @@ std::optional<Point> X11Sink::cursorPosition() {
     return Point{cursor->x, cursor->y};
 }
 
-std::unique_ptr<Sink> createSystemSink() {
-    return std::make_unique<X11Sink>();
-}
+}  // namespace native_worker::platform
 
-}  // namespace kelvarn::input
+std::unique_ptr<kelvarn::input::Sink> kelvarn::input::createSystemSink() {
+    return std::make_unique<native_worker::platform::X11Sink>();
+}

@@ -18,14 +18,14 @@ bool stopRequested() {
 // SetThreadDescription exists from Windows 10 1607 on and mingw-w64 does not
 // declare it: looked up at run time. Thread names are ASCII literals, so
 // widening each byte is enough.
-void nameCurrentThread(const char* name) {
+void nameCurrentThread(ThreadName name) {
     using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     const FARPROC found = kernel ? GetProcAddress(kernel, "SetThreadDescription") : nullptr;
     if (!found) return;
     // Through void (*)(void), the function pointer type that converts to any other.
     const auto setDescription = reinterpret_cast<SetDescription>(reinterpret_cast<void (*)()>(found));
-    const std::string narrow(name);
+    const std::string narrow(name.text());
     const std::wstring wide(narrow.begin(), narrow.end());
     setDescription(GetCurrentThread(), wide.c_str());
 }

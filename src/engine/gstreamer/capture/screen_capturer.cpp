@@ -3,6 +3,7 @@
 #include "engine/gstreamer/capture/capture_schedule.h"
 #include "engine/gstreamer/capture/kept_frame.h"
 #include "engine/gstreamer/capture/screen_grabber.h"
+#include "platform/process.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -89,6 +90,7 @@ DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond
 }
 
 void ScreenCapturer::capture(std::unique_ptr<Run> run) {
+    platform::nameCurrentThread("screen-capture");
     while (running_.load()) {
         if (resendWanted_.exchange(false)) run->schedule.resendNow();
         if (run->grabber->mayHaveChanged()) run->schedule.changed();
