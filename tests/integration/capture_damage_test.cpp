@@ -21,7 +21,6 @@
 namespace native_worker::integration {
 namespace {
 
-using testing::DisplayVariable;
 using Clock = std::chrono::steady_clock;
 
 constexpr int spotX = 100;

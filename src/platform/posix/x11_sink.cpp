@@ -3,10 +3,8 @@
 #include "platform/posix/last_rites.h"
 #include "platform/posix/scan_codes.h"
 #include "platform/posix/x11_connection.h"
-#include "platform/posix/x11_desktop_watch.h"
 #include "platform/posix/x11_keymap_record.h"
 #include "platform/posix/x11_spare_keys.h"
-#include "platform/process.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -156,7 +154,6 @@ private:
     // closes: the worker may end without closing it, and meanwhile a real
     // key of a borrowed keycode would type the borrowed character.
     void restoreWhenIdle(std::stop_token stop) {
-        nameCurrentThread("keymap-restore");
         std::unique_lock lock(mutex_);
         while (!stop.stop_requested() && !connection_->lost()) {
             const auto due = spares_.idleAt();
@@ -261,21 +258,26 @@ private:
         return true;
     }
 
-    // Absolute moves span 0..65535 over the whole root window, whose size the
-    // desktop watch keeps: asking the server at every move would wait for it
-    // at every move.
+    // Absolute moves span 0..65535 over the whole root window.
     bool moveBy(const InputRecord& record) {
         if (!(record.dwFlags & mouseeventfAbsolute)) {
             XTestFakeRelativeMotionEvent(display_, record.dx, record.dy, CurrentTime);
             return true;
         }
-        const Rect root = desktop_->virtualScreen();
-        if (root.right <= 0 || root.bottom <= 0) return false;
-        const auto scale = [](std::int32_t value, std::int32_t size) {
+        Window root = 0;
+        int x = 0;
+        int y = 0;
+        unsigned int width = 0;
+        unsigned int height = 0;
+        unsigned int border = 0;
+        unsigned int depth = 0;
+        if (!XGetGeometry(display_, DefaultRootWindow(display_), &root, &x, &y, &width, &height, &border, &depth))
+            return false;
+        const auto scale = [](std::int32_t value, unsigned int size) {
             return static_cast<int>(std::lround(static_cast<double>(value) * (size - 1) / 65535.0));
         };
-        XTestFakeMotionEvent(display_, DefaultScreen(display_), scale(record.dx, root.right - root.left),
-                             scale(record.dy, root.bottom - root.top), CurrentTime);
+        XTestFakeMotionEvent(display_, DefaultScreen(display_), scale(record.dx, width), scale(record.dy, height),
+                             CurrentTime);
         return true;
     }
 
@@ -293,7 +295,6 @@ private:
 
     std::unique_ptr<X11Connection> connection_;
     Display* display_;
-    const std::shared_ptr<X11DesktopWatch> desktop_ = X11DesktopWatch::shared();
     KeymapRecord record_;
     SpareKeys spares_;
     std::map<std::uint32_t, KeyCode> strokes_;
@@ -310,7 +311,6 @@ private:
 // A worker that never types still undoes what a worker that died left behind.
 X11Sink::X11Sink()
     : pointer_(createSystemInputServices()), leftovers_([] {
-          nameCurrentThread("keymap-leftover");
           if (const auto connection = X11Connection::open()) KeymapRecord(*connection).restoreLeftovers();
       }) {}
 
