@@ -88,7 +88,7 @@ bool haveDisplay(benchmark::State& state) {
 
 void X11SinkAbsoluteMove(benchmark::State& state) {
     if (!haveDisplay(state)) return;
-    platform::X11Sink sink;
+    kelvarn::input::X11Sink sink;
     std::int32_t x = 0;
     for (auto _ : state) {
         x = (x + 997) % 65536;
@@ -101,7 +101,7 @@ BENCHMARK(X11SinkAbsoluteMove);
 
 void X11SinkScanCodeKey(benchmark::State& state) {
     if (!haveDisplay(state)) return;
-    platform::X11Sink sink;
+    kelvarn::input::X11Sink sink;
     std::uint32_t up = 0;
     for (auto _ : state) {
         up ^= kelvarn::input::keyeventfKeyUp;
@@ -123,7 +123,7 @@ void typeText(benchmark::State& state, const std::u32string& characters) {
         if (texts.back().size() + encoded.size() > 4096) texts.emplace_back();
         texts.back() += encoded;
     }
-    platform::X11Sink sink;
+    kelvarn::input::X11Sink sink;
     std::uint64_t sequence = 0;
     std::uint64_t epochs = 0;
     for (auto _ : state) {

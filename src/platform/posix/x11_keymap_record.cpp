@@ -7,8 +7,11 @@
 #include <functional>
 #include <set>
 
-namespace native_worker::platform {
+namespace kelvarn::input {
 namespace {
+
+using native_worker::platform::X11Connection;
+using native_worker::platform::X11ErrorTrap;
 
 constexpr char propertyName[] = "_KELVARN_SINK_RECORD";
 // A subject from here on is a button; below, a keycode.
@@ -188,4 +191,4 @@ void KeymapRecord::append(std::vector<long> entries) {
                     reinterpret_cast<const unsigned char*>(entries.data()), static_cast<int>(entries.size()));
 }
 
-}  // namespace native_worker::platform
+}  // namespace kelvarn::input

@@ -8,7 +8,7 @@
 #include <bitset>
 #include <vector>
 
-namespace native_worker::platform {
+namespace kelvarn::input {
 
 // What a sink would leave behind on the X server were its process to die:
 // the keycodes and buttons it may hold down, and the mappings its lent
@@ -20,7 +20,7 @@ namespace native_worker::platform {
 // act when its process ends at once.
 class KeymapRecord {
 public:
-    explicit KeymapRecord(const X11Connection& connection);
+    explicit KeymapRecord(const native_worker::platform::X11Connection& connection);
     KeymapRecord(const KeymapRecord&) = delete;
     KeymapRecord& operator=(const KeymapRecord&) = delete;
 
@@ -47,11 +47,11 @@ public:
 private:
     void append(std::vector<long> entries);
 
-    const X11Connection& connection_;
+    const native_worker::platform::X11Connection& connection_;
     Display* display_;
     std::atomic<Window> owner_{0};
     // Subjects already noted: keycodes, then buttons from 256 on.
     std::bitset<512> noted_;
 };
 
-}  // namespace native_worker::platform
+}  // namespace kelvarn::input

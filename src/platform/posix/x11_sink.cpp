@@ -19,11 +19,11 @@
 #include <thread>
 #include <vector>
 
-namespace native_worker::platform {
-
-using namespace kelvarn::input;
-
+namespace kelvarn::input {
 namespace {
+
+using native_worker::platform::X11Connection;
+using native_worker::platform::X11ErrorTrap;
 
 // How long the last rites wait for a delivery under way before they act beside it.
 constexpr auto deliveryWait = std::chrono::milliseconds(250);
@@ -70,7 +70,7 @@ KeySym keysymOfVirtualKey(std::uint16_t virtualKey) {
 
 // Also the process's last rites: a process that ends at once releases what
 // the sink holds and gives back what it lent, from a connection of its own.
-class X11Sink::Connection final : public LastRites {
+class X11Sink::Connection final : public native_worker::platform::LastRites {
 public:
     static std::unique_ptr<Connection> open() {
         auto connection = X11Connection::open();
@@ -84,7 +84,7 @@ public:
     }
 
     ~Connection() {
-        withdrawLastRites(*this);
+        native_worker::platform::withdrawLastRites(*this);
         restorer_.request_stop();
         restorer_.join();
         if (connection_->lost()) return;
@@ -147,7 +147,7 @@ private:
           record_(*connection_),
           spares_(display_, record_),
           restorer_([this](std::stop_token stop) { restoreWhenIdle(stop); }) {
-        enlistLastRites(*this);
+        native_worker::platform::enlistLastRites(*this);
     }
 
     // Borrowed keycodes go back as soon as typing pauses, not when the sink
@@ -310,7 +310,7 @@ private:
 
 // A worker that never types still undoes what a worker that died left behind.
 X11Sink::X11Sink()
-    : pointer_(createSystemInputServices()), leftovers_([] {
+    : pointer_(native_worker::platform::createSystemInputServices()), leftovers_([] {
           if (const auto connection = X11Connection::open()) KeymapRecord(*connection).restoreLeftovers();
       }) {}
 
@@ -335,8 +335,8 @@ std::optional<Point> X11Sink::cursorPosition() {
     return Point{cursor->x, cursor->y};
 }
 
-}  // namespace native_worker::platform
-
-std::unique_ptr<kelvarn::input::Sink> kelvarn::input::createSystemSink() {
-    return std::make_unique<native_worker::platform::X11Sink>();
+std::unique_ptr<Sink> createSystemSink() {
+    return std::make_unique<X11Sink>();
 }
+
+}  // namespace kelvarn::input

@@ -11,7 +11,7 @@
 #include <thread>
 #include <unordered_set>
 
-namespace native_worker::platform {
+namespace kelvarn::input {
 namespace {
 
 // Keycode 8 stands for evdev's reserved code 0, which clients may ignore.
@@ -247,4 +247,4 @@ void SpareKeys::giveBack(bool heldToo) {
     if (std::ranges::none_of(spares_, [](const Spare& s) { return s.bound != NoSymbol; })) spares_.clear();
 }
 
-}  // namespace native_worker::platform
+}  // namespace kelvarn::input

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace native_worker::platform {
+namespace kelvarn::input {
 
 // X keycodes are the kernel's input event codes plus 8.
 inline constexpr int evdevKeycodeOffset = 8;
@@ -76,4 +76,4 @@ private:
     std::size_t next_ = 0;  // the upcoming keysym the next hold should ask for
 };
 
-}  // namespace native_worker::platform
+}  // namespace kelvarn::input

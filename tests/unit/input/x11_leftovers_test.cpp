@@ -14,7 +14,6 @@ namespace {
 
 using namespace kelvarn::input;
 using namespace std::chrono_literals;
-using platform::X11Sink;
 
 // Shift, A and the left button down, and a character typed with a lent
 // keycode that stays down; then the process ends as `end` says. Runs in

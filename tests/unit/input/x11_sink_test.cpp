@@ -10,7 +10,6 @@ namespace native_worker {
 namespace {
 
 using namespace kelvarn::input;
-using platform::X11Sink;
 using testing::ClientWindow;
 using testing::VirtualDisplay;
 

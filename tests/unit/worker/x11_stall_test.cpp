@@ -39,7 +39,7 @@ TEST(ServerStall, PassesStayShortAndHeldInputIsReleasedOnceTheServerAnswers) {
     ASSERT_TRUE(probe.connected());
     const auto displays = platform::createSystemDisplayServices();
     const auto input = platform::createSystemInputServices();
-    platform::X11Sink sink;
+    kelvarn::input::X11Sink sink;
     SessionHarness harness({}, {*displays, *input, sink});
     harness.connectedHost({{"input", {{"inputEpoch", 7}, {"inputApproved", true}}}});
     const auto control = harness.connection().channel("control");
