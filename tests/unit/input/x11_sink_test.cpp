@@ -193,6 +193,40 @@ TEST_F(X11SinkTest, ALongTextChangesTheKeymapInBatches) {
     EXPECT_LT(changes, characters / 3);
 }
 
+// Two workers on one display, each typing its own text at once: neither
+// lends a keycode the other lends, so each text arrives whole and in order,
+// and once both are done the keymap is as it was.
+TEST_F(X11SinkTest, TwoSinksTypingAtOnceEachTypeTheirTextAndLeaveTheKeymapAsItWas) {
+    const auto before = keymap();
+    ClientWindow client;
+    constexpr std::size_t characters = 600;
+    constexpr char16_t firsts[] = {0x4E00, 0x6000};
+    {
+        X11Sink sinks[2];
+        std::vector<std::jthread> typists;
+        for (std::size_t s = 0; s < 2; ++s)
+            typists.emplace_back([&sink = sinks[s], first = firsts[s]] {
+                std::u16string units;
+                for (std::size_t i = 0; i < characters; ++i) units += static_cast<char16_t>(first + i);
+                sink.prepareText(units);
+                for (const char16_t unit : units)
+                    for (const std::uint32_t up : {0u, keyeventfKeyUp})
+                        sink.inject(key(0, unit, keyeventfUnicode | up));
+            });
+    }
+    const auto seen = client.keys(4 * characters, std::chrono::seconds(20));
+    for (const char16_t first : firsts) {
+        std::vector<KeySym> typed;
+        for (const testing::KeySeen& event : seen)
+            if (event.press && event.keysym >= 0x01000000u + first && event.keysym < 0x01000000u + first + characters)
+                typed.push_back(event.keysym);
+        ASSERT_EQ(typed.size(), characters) << "text from U+" << std::hex << int{first};
+        for (std::size_t i = 0; i < characters; ++i) ASSERT_EQ(typed[i], 0x01000000u + first + i) << "character " << i;
+    }
+    EXPECT_TRUE(keymapBecomes(before));
+    EXPECT_FALSE(anyKeyDown());
+}
+
 // A hint is only a hint: records typed without one, or departing from it,
 // still type what they say.
 TEST_F(X11SinkTest, UnicodeRecordsTypeWhatTheySayWhateverTheHint) {
