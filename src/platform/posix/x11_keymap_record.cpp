@@ -170,6 +170,11 @@ std::bitset<256> othersLoans(const std::vector<Entry>& entries, const Owner& sel
     return lent;
 }
 
+bool othersWaiting(const std::vector<Entry>& entries, const Owner& self) {
+    return std::ranges::any_of(entries,
+                               [&](const Entry& entry) { return entry.subject == waiting && entry.owner != self; });
+}
+
 // Moves the entries `which` picks out of `entries`.
 template <typename Which>
 std::vector<Entry> extract(std::vector<Entry>& entries, Which which) {
@@ -219,6 +224,10 @@ void KeymapRecord::wait(bool waits) {
     });
 }
 
+bool KeymapRecord::othersWait() {
+    return othersWaiting(readEntries(display_), {owner(), token_});
+}
+
 void KeymapRecord::notePress(KeyCode keycode) {
     if (noted_.test(keycode)) return;
     noted_.set(keycode);
@@ -238,13 +247,10 @@ KeymapRecord::Lending KeymapRecord::noteLoans(std::vector<Loan> loans) {
     Lending lending;
     editRecord(connection_, [&](std::vector<Entry>& entries) {
         lending.lentByOthers = othersLoans(entries, self);
-        const auto waits = [&](bool own) {
-            return std::ranges::any_of(entries, [&](const Entry& entry) {
-                return entry.subject == waiting && (entry.owner == self) == own;
-            });
-        };
-        lending.othersWait = waits(false);
-        if (lending.othersWait && !waits(true)) return false;
+        lending.othersWait = othersWaiting(entries, self);
+        const bool selfWaits = std::ranges::any_of(
+            entries, [&](const Entry& entry) { return entry.subject == waiting && entry.owner == self; });
+        if (lending.othersWait && !selfWaits) return false;
         const auto ownLoan = [&](KeyCode keycode) {
             return std::ranges::find_if(entries, [&](const Entry& entry) {
                 return entry.owner == self && entry.subject == keycode && entry.loan();

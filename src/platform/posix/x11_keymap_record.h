@@ -46,6 +46,8 @@ public:
     std::bitset<256> lentByOthers();
     // This sink waits for a spare keycode, or no longer.
     void wait(bool waiting);
+    // Whether another owner waits for one.
+    bool othersWait();
 
     // Before a press: this sink may hold the keycode or button down.
     void notePress(KeyCode keycode);

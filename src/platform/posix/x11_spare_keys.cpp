@@ -77,7 +77,12 @@ void SpareKeys::expect(std::vector<KeySym> upcoming) {
 // A loan may find its keycodes taken meanwhile, and then tries others.
 std::optional<KeyCode> SpareKeys::hold(KeySym keysym) {
     follow(keysym);
-    const auto giveUp = Clock::now() + waitLimit;
+    const auto now = Clock::now();
+    if (now >= nextLook_ && !spares_.empty()) {
+        nextLook_ = now + reuseDelay;
+        if (record_.othersWait()) restoreIdle();
+    }
+    const auto giveUp = now + waitLimit;
     bool waiting = false;
     std::optional<KeyCode> held;
     while (Clock::now() < giveUp && !connection_.lost()) {
@@ -259,8 +264,13 @@ SpareKeys::Binding SpareKeys::bind(const std::vector<std::pair<Spare*, KeySym>>&
         bindings.push_back({loan.keycode, {loan.keysym, loan.keysym}});
     }
     writeKeymapRows(display_, std::move(bindings));
-    for (const auto& [spare, keysym] : loans)
-        if (lent.test(spare->keycode)) spare->bound = keysym;
+    // A binding counts as a use: it is kept for reuseDelay, used or not.
+    const auto now = Clock::now();
+    for (const auto& [spare, keysym] : loans) {
+        if (!lent.test(spare->keycode)) continue;
+        spare->bound = keysym;
+        spare->lastUse = now;
+    }
     std::erase_if(spares_, [&](const Spare& spare) {
         return spare.bound == NoSymbol && (unlendable | lending.lentByOthers).test(spare.keycode);
     });

@@ -25,7 +25,8 @@ inline constexpr int evdevKeycodeOffset = 8;
 // notes it with what it carries then, so that every other sink leaves it
 // alone and it is given back even when the process dies. A sink that finds
 // every spare lent by others waits for one, up to waitLimit; while it does,
-// the others lend no more and give back what they do not use. A client looks
+// the others lend no more and give back what they have not used for
+// reuseDelay, looking whether one waits at least that often. A client looks
 // the keysym up when it handles the key event, which may be a little
 // later, so a binding outlives its stroke: it changes again no sooner than
 // reuseDelay after the keycode's last use. Once no stroke has come for
@@ -37,7 +38,7 @@ class SpareKeys {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds reuseDelay{30};
-    static constexpr std::chrono::milliseconds waitLimit{2000};
+    static constexpr std::chrono::milliseconds waitLimit{1000};
 
     SpareKeys(native_worker::platform::X11Connection& connection, KeymapRecord& record)
         : connection_(connection), display_(connection.display()), record_(record) {}
@@ -83,6 +84,7 @@ private:
     KeymapRecord& record_;
     std::vector<Spare> spares_;  // in the order they are lent out
     Clock::time_point lastStroke_{};
+    Clock::time_point nextLook_{};  // when a hold next looks whether other sinks wait
     std::vector<KeySym> upcoming_;
     std::size_t next_ = 0;  // the upcoming keysym the next hold should ask for
 };
