@@ -19,6 +19,9 @@ namespace {
 
 constexpr auto passPeriod = std::chrono::milliseconds(10);
 constexpr std::int64_t writeStallLimitMs = 5000;
+// The input sink's share of the shutdown allowance: a desktop that stops
+// answering then holds up the rest of the close no longer.
+constexpr auto sinkStopLimit = std::chrono::milliseconds(2000);
 
 void checkOutput(const transport::HostWriter& writer) {
     if (writer.failed()) throw ProtocolError(codes::outputUnavailable);
@@ -85,13 +88,16 @@ int runServeLoop(WorkerServices services) {
         reportQuietly(session, codes::nativeOperationFailed);
     }
 
+    // The watchdog covers the whole stop, the sink's included.
     watchdog.feed(ServeWatchdog::shutdownAllowanceMs);
+    services.sink.stopBy(std::chrono::steady_clock::now() + sinkStopLimit);
     try {
         session.close(closeRequestId);
     } catch (const std::exception&) {
         // The close path has nothing left to report to; the exit code tells.
         exitCode = 2;
     }
+    services.sink.close();
     writer.stop();
     watchdog.stop();
     return exitCode;

@@ -73,6 +73,26 @@ TEST_P(StoppedBy, TheSignalEndsTheSessionAndTheDesktopIsLeftAsItWas) {
 INSTANTIATE_TEST_SUITE_P(HostApplications, StoppedBy, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
                          [](const auto& test) { return std::string(sigabbrev_np(test.param)); });
 
+// The server stops answering just as the host application ends the worker:
+// the worker ends by itself within the shutdown's bound, and what it could
+// not undo meanwhile the next worker does.
+TEST_F(DesktopRelease, AServerStoppedAtTheEndHoldsTheWorkerUpNoLongerThanTheShutdownBound) {
+    {
+        Worker stalled(onTheDesktop());
+        holdInput(stalled);
+        server_->stall();
+        const auto ending = std::chrono::steady_clock::now();
+        stalled.closeInput();
+        expectAnswersToTheEnd(stalled, peerEvent("peer.closed", "null"), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - ending, 5s);
+        server_->resume();
+    }
+    Worker next(onTheDesktop());
+    EXPECT_TRUE(leftAsBefore());
+    next.closeInput();
+    expectEnd(next, "", 0);
+}
+
 TEST_F(DesktopRelease, WhatAKilledWorkerLeftTheNextWorkerUndoes) {
     {
         Worker killed(onTheDesktop());

@@ -12,9 +12,14 @@ class LastRites {
 public:
     static constexpr std::chrono::milliseconds lastRitesLimit{1000};
 
-    // Called once, on the rites' own thread; may find any other thread
-    // anywhere, a lock held or the heap half changed.
+    // Called on the rites' own thread; may find any other thread anywhere,
+    // a lock held or the heap half changed.
     virtual void perform() noexcept = 0;
+    // Called on the same thread when the process goes on after all, since
+    // a handler of the signal from before the rites returned: whatever
+    // perform did to keep the rest of the process still is undone, and the
+    // next fatal signal performs the rites again.
+    virtual void resume() noexcept = 0;
 
 protected:
     ~LastRites() = default;
@@ -29,5 +34,9 @@ void withdrawLastRites(LastRites& rites);
 // Runs the enlisted rites and waits for them, at most lastRitesLimit.
 // Async-signal-safe; nothing to do when none are enlisted.
 void performLastRites();
+// The calling thread handles fatal signals on a stack of its own, kept
+// until it ends, so that the rites run even when it overflowed its stack.
+// Nothing to do when it has one already.
+void giveThreadSignalStack();
 
 }  // namespace native_worker::platform

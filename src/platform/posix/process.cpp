@@ -29,6 +29,7 @@ void fillClosedStandardDescriptors() {
 
 void prepareProcess() {
     fillClosedStandardDescriptors();
+    giveThreadSignalStack();
     struct sigaction stop {};
     stop.sa_handler = askToStop;
     sigemptyset(&stop.sa_mask);

@@ -7,6 +7,7 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <mutex>
+#include <sys/socket.h>
 
 namespace native_worker::platform {
 namespace {
@@ -21,8 +22,9 @@ int quietIoError(Display*) {
 // libXext keeps, for each extension, a list of the displays that use it, in
 // statics it creates unguarded at an extension's first use; adding a display
 // (its first use on that display) and removing it (closing the display) from
-// two threads at once corrupts the heap. So every connection is opened,
-// given every extension this process uses, and closed under one lock.
+// two threads at once corrupts the heap. So every connection is given every
+// extension this process uses, and closed, under one lock. Opening is not:
+// a server that does not answer would hold every other connection up.
 std::mutex& extensionLists() {
     static std::mutex lists;
     return lists;
@@ -56,24 +58,31 @@ int onProtocolError(Display* display, XErrorEvent* event) {
 }  // namespace
 
 std::unique_ptr<X11Connection> X11Connection::open() {
-    std::lock_guard lock(extensionLists());
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return nullptr;
     static std::once_flag installed;
     std::call_once(installed, [] { XSetIOErrorHandler(quietIoError); });
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return nullptr;
     auto connection = std::unique_ptr<X11Connection>(new X11Connection(display));
+    std::lock_guard lock(extensionLists());
     joinExtensionLists(display);
     return connection;
 }
 
-X11Connection::X11Connection(Display* display) : display_(display) {
+X11Connection::X11Connection(Display* display) : display_(display), socket_(ConnectionNumber(display)) {
     XSetIOErrorExitHandler(
         display_, [](Display*, void* self) { static_cast<X11Connection*>(self)->lost_ = true; }, this);
 }
 
+// XCloseDisplay syncs with the server: with the socket shut that fails at
+// once, so the lock is never held while a server that stalled is waited for.
 X11Connection::~X11Connection() {
+    cutOff();
     std::lock_guard lock(extensionLists());
     XCloseDisplay(display_);
+}
+
+void X11Connection::cutOff() const {
+    shutdown(socket_, SHUT_RDWR);
 }
 
 X11ErrorTrap::X11ErrorTrap(const X11Connection& connection)
@@ -91,6 +100,17 @@ X11ErrorTrap::~X11ErrorTrap() {
 
 bool X11ErrorTrap::failed() const {
     return trappedError;
+}
+
+X11ServerGrab::X11ServerGrab(X11Connection& connection) : connection_(connection) {
+    if (connection_.grabs_++ == 0) XGrabServer(connection_.display());
+}
+
+X11ServerGrab::~X11ServerGrab() {
+    if (--connection_.grabs_ != 0) return;
+    XUngrabServer(connection_.display());
+    // Other clients wait until the server reads the release.
+    XFlush(connection_.display());
 }
 
 }  // namespace native_worker::platform

@@ -13,6 +13,8 @@ class X11Connection {
 public:
     // Empty when the display cannot be opened.
     static std::unique_ptr<X11Connection> open();
+    // Requests not yet answered may be lost: whoever needs them done syncs
+    // first. Closing itself never waits on the server.
     ~X11Connection();
     X11Connection(const X11Connection&) = delete;
     X11Connection& operator=(const X11Connection&) = delete;
@@ -20,12 +22,18 @@ public:
     Display* display() const { return display_; }
     // The server went away; every later request on the connection fails.
     bool lost() const { return lost_; }
+    // Any thread: a call waiting on the server fails at once, and so does
+    // every later one, as if the server had gone away.
+    void cutOff() const;
 
 private:
+    friend class X11ServerGrab;
     explicit X11Connection(Display* display);
 
     Display* display_;
+    const int socket_;
     bool lost_ = false;
+    int grabs_ = 0;
 };
 
 // While it exists, protocol errors of the connection's requests on this
@@ -47,6 +55,19 @@ public:
 private:
     Display* outerDisplay_;
     bool outerFailed_;
+};
+
+// While it exists, no other client's request is carried out. Grabs nest:
+// the server is released when the outermost one ends.
+class X11ServerGrab {
+public:
+    explicit X11ServerGrab(X11Connection& connection);
+    ~X11ServerGrab();
+    X11ServerGrab(const X11ServerGrab&) = delete;
+    X11ServerGrab& operator=(const X11ServerGrab&) = delete;
+
+private:
+    X11Connection& connection_;
 };
 
 }  // namespace native_worker::platform

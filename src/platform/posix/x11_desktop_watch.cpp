@@ -97,8 +97,6 @@ struct X11DesktopWatch::State {
             changed.notify_all();
             if (changed.wait_for(lock, pollPeriod, [this] { return stopping; })) break;
         }
-        // Closing then waits for nothing, whatever state the server is in.
-        if (connection) shutdown(ConnectionNumber(connection->display()), SHUT_RDWR);
     }
 
     // False once the watch is stopping.

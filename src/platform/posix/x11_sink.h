@@ -2,16 +2,20 @@
 
 #include "platform/input_services.h"
 #include "platform/input_sink.h"
+#include "platform/posix/x11_cutoff.h"
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
 namespace kelvarn::input {
 
+class X11SinkConnection;
+
 // Injects records through XTest on a connection of its own to the display
 // named by DISPLAY. Each record is flushed and synced, so that a refusal or a
 // vanished server is seen as a refused record; the next record connects anew.
-// Not thread-safe: its user serialises every call.
+// Not thread-safe: its user serialises every call but stopBy.
 class X11Sink final : public Sink {
 public:
     X11Sink();
@@ -23,14 +27,22 @@ public:
     // Lets the spare keycodes for the text's characters be bound in batches.
     void prepareText(std::u16string_view units) override;
     std::optional<Point> cursorPosition() override;
+    // Connects no more. A server that has not answered by the deadline is
+    // cut off: what the sink holds or lends then stays in the keymap
+    // record, for the next sink on the display to undo.
+    void stopBy(std::chrono::steady_clock::time_point deadline) override;
+    void close() override;
 
 private:
-    class Connection;
+    // Empty when stopping, or when the display cannot be opened.
+    X11SinkConnection* connection();
 
-    std::unique_ptr<Connection> connection_;
+    native_worker::platform::X11Cutoff cutoff_;
+    std::atomic<bool> stopping_{false};
+    std::unique_ptr<X11SinkConnection> connection_;
     std::unique_ptr<native_worker::platform::InputServices> pointer_;
     // Undoes a dead worker's leftovers without holding up the start; joined
-    // with the sink, as no thread may still use Xlib when the process exits.
+    // at the close, as no thread may still use Xlib when the process exits.
     std::jthread leftovers_;
 };
 

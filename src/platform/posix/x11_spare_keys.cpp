@@ -1,12 +1,14 @@
 #include "platform/posix/x11_spare_keys.h"
 
 #include "platform/posix/scan_codes.h"
+#include "platform/posix/x11_keymap_rows.h"
 
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
 #include <bitset>
+#include <span>
 #include <string_view>
 #include <thread>
 #include <unordered_set>
@@ -60,15 +62,9 @@ bool mustStay(KeySym keysym) {
     return IsModifierKey(keysym) || (keysym >= XK_F1 && keysym <= XK_F35) || isSystemKey(keysym);
 }
 
-// Calls write(first, count) for each run of adjacent keycodes in the sorted list.
-template <typename Write>
-void forEachRun(const std::vector<KeyCode>& keycodes, Write write) {
-    for (std::size_t first = 0; first < keycodes.size();) {
-        std::size_t end = first + 1;
-        while (end < keycodes.size() && keycodes[end] == keycodes[end - 1] + 1) ++end;
-        write(first, static_cast<int>(end - first));
-        first = end;
-    }
+// What a keycode carries decides whether it may be lent at all.
+bool lendable(std::span<const KeySym> row) {
+    return std::ranges::none_of(row, mustStay);
 }
 
 }  // namespace
@@ -78,17 +74,33 @@ void SpareKeys::expect(std::vector<KeySym> upcoming) {
     next_ = 0;
 }
 
+// A loan may find its keycodes taken meanwhile, and then tries others.
 std::optional<KeyCode> SpareKeys::hold(KeySym keysym) {
-    if (spares_.empty()) survey();
     follow(keysym);
-    auto spare = std::ranges::find(spares_, keysym, &Spare::bound);
-    if (spare == spares_.end()) {
-        if (!bindAhead(keysym)) return std::nullopt;
-        spare = std::ranges::find(spares_, keysym, &Spare::bound);
+    const auto now = Clock::now();
+    if (now >= nextLook_ && !spares_.empty()) {
+        nextLook_ = now + reuseDelay;
+        if (record_.othersWait()) restoreIdle();
     }
-    spare->held = true;
-    spare->lastUse = lastStroke_ = Clock::now();
-    return spare->keycode;
+    const auto giveUp = now + waitLimit;
+    bool waiting = false;
+    std::optional<KeyCode> held;
+    while (Clock::now() < giveUp && !connection_.lost()) {
+        if (spares_.empty()) survey();
+        if (const auto spare = std::ranges::find(spares_, keysym, &Spare::bound); spare != spares_.end()) {
+            spare->held = true;
+            spare->lastUse = lastStroke_ = Clock::now();
+            held = spare->keycode;
+            break;
+        }
+        const Binding binding = bindAhead(keysym);
+        if (binding == Binding::done) continue;
+        if (binding == Binding::everySpareHeld) break;
+        if (!waiting) record_.wait(waiting = true);
+        std::this_thread::sleep_for(reuseDelay);
+    }
+    if (waiting) record_.wait(false);
+    return held;
 }
 
 void SpareKeys::release(KeyCode keycode) {
@@ -110,42 +122,52 @@ std::optional<SpareKeys::Clock::time_point> SpareKeys::idleAt() const {
 }
 
 void SpareKeys::restoreIdle() {
-    giveBack(false);
+    giveBackIdle({});
 }
 
-void SpareKeys::restoreAll() {
+void SpareKeys::giveBackIdle(const std::bitset<keycodeCount>& kept) {
+    const auto usedBefore = Clock::now() - reuseDelay;
+    std::vector<KeyCode> idle;
+    for (Spare& spare : spares_) {
+        if (spare.bound == NoSymbol || spare.held || spare.lastUse > usedBefore || kept.test(spare.keycode)) continue;
+        idle.push_back(spare.keycode);
+        spare.bound = NoSymbol;
+    }
+    record_.giveBack(idle);
+    if (std::ranges::none_of(spares_, [](const Spare& s) { return s.bound != NoSymbol; })) spares_.clear();
+}
+
+void SpareKeys::finish() {
     if (std::ranges::any_of(spares_, [](const Spare& s) { return s.bound != NoSymbol; }))
         std::this_thread::sleep_until(lastStroke_ + reuseDelay);
-    giveBack(true);
+    forget();
+}
+
+void SpareKeys::forget() {
+    spares_.clear();
 }
 
 // Reads the map as it is now, since the user may have changed layout since
-// the last loan, and after undoing what a sink that died left in it.
+// the last loan, and after undoing what a sink that died left in it; what
+// other sinks lend is theirs.
 void SpareKeys::survey() {
+    const native_worker::platform::X11ServerGrab grab(connection_);
     record_.restoreLeftovers();
+    std::bitset<keycodeCount> excluded = scanCodeKeycodes() | record_.lentByOthers();
     int lowest = 0;
     int highest = 0;
     XDisplayKeycodes(display_, &lowest, &highest);
-    lowest = std::max(lowest, firstUsableKeycode);
-    highest = std::min(highest, keycodeCount - 1);
-    if (highest < lowest) return;
-    KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(lowest), highest - lowest + 1, &perKeycode_);
-    if (!map) return;
-    firstKeycode_ = lowest;
-    original_.assign(map, map + static_cast<std::ptrdiff_t>(highest - lowest + 1) * perKeycode_);
-    XFree(map);
-
-    std::bitset<keycodeCount> excluded = scanCodeKeycodes();
+    const KeymapRows rows(display_, std::max(lowest, firstUsableKeycode), std::min(highest, keycodeCount - 1));
     if (XModifierKeymap* modifiers = XGetModifierMapping(display_)) {
         for (int i = 0; i < 8 * modifiers->max_keypermod; ++i) excluded.set(modifiers->modifiermap[i]);
         XFreeModifiermap(modifiers);
     }
     std::vector<Spare> withSymbols;
-    for (int keycode = lowest; keycode <= highest; ++keycode) {
-        if (excluded.test(static_cast<std::size_t>(keycode))) continue;
-        const auto row = original_.begin() + static_cast<std::ptrdiff_t>(keycode - lowest) * perKeycode_;
-        if (std::any_of(row, row + perKeycode_, mustStay)) continue;
-        const bool empty = std::all_of(row, row + perKeycode_, [](KeySym s) { return s == NoSymbol; });
+    for (int keycode = firstUsableKeycode; keycode < keycodeCount; ++keycode) {
+        if (excluded.test(static_cast<std::size_t>(keycode)) || !rows.contains(keycode)) continue;
+        const auto row = rows.row(keycode);
+        if (!lendable(row)) continue;
+        const bool empty = std::ranges::all_of(row, [](KeySym s) { return s == NoSymbol; });
         (empty ? spares_ : withSymbols).push_back({static_cast<KeyCode>(keycode)});
     }
     spares_.insert(spares_.end(), withSymbols.begin(), withSymbols.end());
@@ -166,9 +188,10 @@ void SpareKeys::follow(KeySym keysym) {
 // Rather than for the first free keycode, it waits until an eighth of them
 // are past their reuseDelay, so that changes come in batches: the delay holds
 // typing up about as long either way.
-bool SpareKeys::bindAhead(KeySym keysym) {
+SpareKeys::Binding SpareKeys::bindAhead(KeySym keysym) {
+    if (spares_.empty()) return Binding::othersFirst;
     const auto free = static_cast<std::size_t>(std::ranges::count(spares_, false, &Spare::held));
-    if (free == 0) return false;
+    if (free == 0) return Binding::everySpareHeld;
     std::unordered_set<KeySym> bound;
     for (const Spare& spare : spares_)
         if (spare.bound != NoSymbol) bound.insert(spare.bound);
@@ -202,49 +225,58 @@ bool SpareKeys::bindAhead(KeySym keysym) {
               [](const Spare* a, const Spare* b) { return a->keycode < b->keycode; });
     std::vector<std::pair<Spare*, KeySym>> loans;
     for (std::size_t i = 0; i < lent; ++i) loans.emplace_back(candidates[i], wanted[i]);
-    bind(loans);
-    return true;
+    return bind(loans);
 }
 
-// Loans in keycode order; the same keysym on both levels, so that a held
-// Shift does not change it.
-void SpareKeys::bind(const std::vector<std::pair<Spare*, KeySym>>& loans) {
-    std::vector<KeyCode> keycodes;
-    std::vector<KeySym> symbols;
-    std::vector<KeyCode> fresh;
-    std::vector<KeySym> ownMappings;
+// Under a server grab: a keycode not lent yet is lent only if what it
+// carries now may be, and no other sink took it since the survey; one that
+// may not be lent is dropped from the spares. While another sink waits,
+// this one lends nothing unless it waits too, and gives back what it does
+// not use. The same keysym on both levels, so that a held Shift does not
+// change it.
+SpareKeys::Binding SpareKeys::bind(const std::vector<std::pair<Spare*, KeySym>>& loans) {
+    const native_worker::platform::X11ServerGrab grab(connection_);
+    int lowest = keycodeCount;
+    int highest = 0;
     for (const auto& [spare, keysym] : loans) {
-        if (spare->bound == NoSymbol) {
-            fresh.push_back(spare->keycode);
-            const auto row = original_.begin() + static_cast<std::ptrdiff_t>(spare->keycode - firstKeycode_) * perKeycode_;
-            ownMappings.insert(ownMappings.end(), row, row + perKeycode_);
+        if (spare->bound != NoSymbol) continue;
+        lowest = std::min<int>(lowest, spare->keycode);
+        highest = std::max<int>(highest, spare->keycode);
+    }
+    const KeymapRows rows(display_, lowest, highest);
+    std::bitset<keycodeCount> unlendable;
+    std::vector<KeymapRecord::Loan> wanted;
+    for (const auto& [spare, keysym] : loans) {
+        if (spare->bound != NoSymbol) {
+            wanted.push_back({spare->keycode, keysym, {}});
+        } else if (rows.contains(spare->keycode) && lendable(rows.row(spare->keycode))) {
+            const auto row = rows.row(spare->keycode);
+            wanted.push_back({spare->keycode, keysym, {row.begin(), row.end()}});
+        } else {
+            unlendable.set(spare->keycode);
         }
+    }
+    const KeymapRecord::Lending lending = record_.noteLoans(std::move(wanted));
+    std::bitset<keycodeCount> lent;
+    std::vector<std::pair<KeyCode, std::vector<KeySym>>> bindings;
+    for (const KeymapRecord::Loan& loan : lending.noted) {
+        lent.set(loan.keycode);
+        bindings.push_back({loan.keycode, {loan.keysym, loan.keysym}});
+    }
+    writeKeymapRows(display_, std::move(bindings));
+    // A binding counts as a use: it is kept for reuseDelay, used or not.
+    const auto now = Clock::now();
+    for (const auto& [spare, keysym] : loans) {
+        if (!lent.test(spare->keycode)) continue;
         spare->bound = keysym;
-        keycodes.push_back(spare->keycode);
-        symbols.insert(symbols.end(), 2, keysym);
+        spare->lastUse = now;
     }
-    record_.noteLoans(fresh, ownMappings, perKeycode_);
-    forEachRun(keycodes, [&](std::size_t first, int count) {
-        XChangeKeyboardMapping(display_, keycodes[first], 2, symbols.data() + 2 * first, count);
+    std::erase_if(spares_, [&](const Spare& spare) {
+        return spare.bound == NoSymbol && (unlendable | lending.lentByOthers).test(spare.keycode);
     });
-}
-
-// One request for each run of adjacent keycodes.
-void SpareKeys::giveBack(bool heldToo) {
-    std::vector<KeyCode> lent;
-    for (Spare& spare : spares_) {
-        if (spare.bound == NoSymbol || (spare.held && !heldToo)) continue;
-        lent.push_back(spare.keycode);
-        spare.bound = NoSymbol;
-        spare.held = false;
-    }
-    std::ranges::sort(lent);
-    forEachRun(lent, [&](std::size_t first, int count) {
-        const auto row = static_cast<std::ptrdiff_t>(lent[first] - firstKeycode_);
-        XChangeKeyboardMapping(display_, lent[first], perKeycode_, original_.data() + row * perKeycode_, count);
-    });
-    record_.forget(lent);
-    if (std::ranges::none_of(spares_, [](const Spare& s) { return s.bound != NoSymbol; })) spares_.clear();
+    if (!lending.othersWait) return Binding::done;
+    giveBackIdle(lent);
+    return lent.any() ? Binding::done : Binding::othersFirst;
 }
 
 }  // namespace kelvarn::input

@@ -4,6 +4,7 @@
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
 
+#include <atomic>
 #include <string_view>
 
 namespace native_worker {
@@ -191,6 +192,54 @@ TEST_F(X11SinkTest, ALongTextChangesTheKeymapInBatches) {
     }
     XCloseDisplay(watcher);
     EXPECT_LT(changes, characters / 3);
+}
+
+// Two workers on one display type at once: one steadily, a character every
+// 15 ms (never pausing for reuseDelay) from a long text whose characters took
+// every spare keycode at its first, the other a flood. Neither lends a keycode the other lends, the
+// flood gets keycodes the steady one does not use, each text arrives whole
+// and in order, and once both are done the keymap is as it was.
+TEST_F(X11SinkTest, TwoSinksTypingAtOnceEachTypeTheirTextAndLeaveTheKeymapAsItWas) {
+    const auto before = keymap();
+    ClientWindow client;
+    constexpr char16_t steadyFirst = 0x4E00;
+    constexpr char16_t floodFirst = 0x6000;
+    constexpr std::size_t floodCharacters = 600;
+    std::atomic<std::size_t> steadyTyped{0};
+    std::atomic<bool> floodDone{false};
+    const auto type = [](X11Sink& sink, char16_t unit) {
+        for (const std::uint32_t up : {0u, keyeventfKeyUp}) sink.inject(key(0, unit, keyeventfUnicode | up));
+    };
+    {
+        X11Sink steady;
+        X11Sink flood;
+        std::jthread steadyTypist([&] {
+            std::u16string units;
+            for (char16_t c = steadyFirst; c < steadyFirst + 1000; ++c) units += c;
+            steady.prepareText(units);
+            for (; steadyTyped < 20 || !floodDone; ++steadyTyped) {
+                type(steady, static_cast<char16_t>(steadyFirst + steadyTyped));
+                std::this_thread::sleep_for(std::chrono::milliseconds(15));
+            }
+        });
+        while (steadyTyped < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::u16string units;
+        for (std::size_t i = 0; i < floodCharacters; ++i) units += static_cast<char16_t>(floodFirst + i);
+        flood.prepareText(units);
+        for (const char16_t unit : units) type(flood, unit);
+        floodDone = true;
+    }
+    const auto seen = client.keys(2 * (steadyTyped + floodCharacters), std::chrono::seconds(10));
+    for (const auto& [first, characters] : {std::pair{steadyFirst, steadyTyped.load()}, {floodFirst, floodCharacters}}) {
+        std::vector<KeySym> typed;
+        for (const testing::KeySeen& event : seen)
+            if (event.press && event.keysym >= 0x01000000u + first && event.keysym < 0x01000000u + first + 1000)
+                typed.push_back(event.keysym);
+        ASSERT_EQ(typed.size(), characters) << "text from U+" << std::hex << int{first};
+        for (std::size_t i = 0; i < characters; ++i) ASSERT_EQ(typed[i], 0x01000000u + first + i) << "character " << i;
+    }
+    EXPECT_TRUE(keymapBecomes(before));
+    EXPECT_FALSE(anyKeyDown());
 }
 
 // A hint is only a hint: records typed without one, or departing from it,

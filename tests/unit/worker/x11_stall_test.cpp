@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 // After gtest: Xlib's None macro would break gtest's own None.
+#include "platform/posix/x11_connection.h"
 #include "x11_test_display.h"
 
 #include <algorithm>
@@ -87,6 +88,26 @@ TEST(ServerStall, PassesStayShortAndHeldInputIsReleasedOnceTheServerAnswers) {
         revokedForTheHost = revokedForTheHost || (reported["type"] == "peer.inputConfigured" && reported["ready"] == false);
     }
     EXPECT_TRUE(revokedForTheHost);
+    unsetenv("DISPLAY");
+}
+
+// Closing a connection waits for nothing from its server, so that a server
+// that stopped answering holds up neither the closing thread nor, through
+// the lock closing takes, anyone opening another connection.
+TEST(ServerStall, ClosingAConnectionWaitsForNoServer) {
+    const auto server = VirtualDisplay::start(320, 240);
+    if (!server) GTEST_SKIP() << "no Xvfb";
+    setenv("DISPLAY", server->name().c_str(), 1);
+    auto connection = platform::X11Connection::open();
+    ASSERT_TRUE(connection);
+    server->stall();
+    std::jthread resume([&] {
+        std::this_thread::sleep_for(3s);
+        server->resume();
+    });
+    const auto closing = Clock::now();
+    connection.reset();
+    EXPECT_LT(Clock::now() - closing, 1s);
     unsetenv("DISPLAY");
 }
 
