@@ -19,7 +19,6 @@ constexpr double returnedShareOfProven = 0.85;
 constexpr double nearCapacity = 0.15;
 constexpr double additiveShare = 0.05;
 constexpr double additiveFloorBps = 8'000;
-// An idle sender must not claim a rate it never proved.
 constexpr double headroomOverReceived = 1.5;
 constexpr double headroomBps = 10'000;
 constexpr std::int64_t decreaseSpacingUs = 200'000;
@@ -40,6 +39,7 @@ DelayBasedRate::DelayBasedRate(const RateBounds& bounds)
     : bounds_(bounds), bps_(bounds.clamp(static_cast<double>(bounds.startBps))) {}
 
 void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
+    if (signals.receivedBps) lastReceivedBps_ = signals.receivedBps;
     if (signals.receivedBps && !signals.outage) provenBps_ = std::max(provenBps_, *signals.receivedBps);
     const std::int64_t elapsedUs =
         std::clamp<std::int64_t>(lastUpdateUs_ ? nowUs - *lastUpdateUs_ : 0, 0, longestIncreaseStepUs);
@@ -77,6 +77,15 @@ void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     lastDecreaseUs_ = nowUs;
 }
 
+// An idle sender must not claim a rate it never proved. The rate climbs to
+// half again what the receiver gets, so that a sender using its rate finds
+// more; while the receiver gets too little to measure (a still screen), no
+// further than what it got last, which is all the path has shown.
+double DelayBasedRate::ceiling(std::optional<std::int64_t> receivedBps) const {
+    if (receivedBps) return headroomOverReceived * static_cast<double>(*receivedBps) + headroomBps;
+    return static_cast<double>(lastReceivedBps_.value_or(bps_));
+}
+
 void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds) {
     double next = static_cast<double>(bps_);
     const double proven = static_cast<double>(provenBps_);
@@ -96,8 +105,7 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
             const bool climbFast = phase_ == Phase::startup || next < farBelowProven * proven;
             next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, elapsedSeconds);
         }
-        if (signals.receivedBps)
-            next = std::min(next, headroomOverReceived * static_cast<double>(*signals.receivedBps) + headroomBps);
+        next = std::min(next, ceiling(signals.receivedBps));
         break;
     }
     // The cap on an idle sender holds the rate; it does not cut it.

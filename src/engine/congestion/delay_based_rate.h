@@ -42,6 +42,7 @@ private:
 
     void decrease(const DelaySignals& signals, std::int64_t nowUs);
     void increase(const DelaySignals& signals, double elapsedSeconds);
+    double ceiling(std::optional<std::int64_t> receivedBps) const;
 
     const RateBounds bounds_;
     std::int64_t bps_;
@@ -52,6 +53,8 @@ private:
     // The highest rate the receiver got, outages aside; forgotten when a queue
     // shows far below it or on the way back to it.
     std::int64_t provenBps_ = 0;
+    // The last rate the receiver was measured to get.
+    std::optional<std::int64_t> lastReceivedBps_;
     bool climbedSinceDecrease_ = false;
 };
 
