@@ -13,41 +13,66 @@ namespace {
 
 constexpr RateBounds bounds{32'000, 1'800'000, 20'000'000};
 
+// What a run of the link delivered of the video.
+struct Period {
+    std::vector<std::int64_t> queueDelays;  // of each delivered packet
+    int sent = 0;
+    int lost = 0;
+    std::int64_t deliveredBytes = 0;
+    std::int64_t durationUs = 0;
+
+    double lossShare() const { return sent ? static_cast<double>(lost) / sent : 0; }
+    double deliveredBps() const { return static_cast<double>(deliveredBytes) * 8e6 / static_cast<double>(durationUs); }
+};
+
 // A bottleneck with a FIFO buffer: frames of the controller's current size go
 // in 30 times a second, the receiver's feedback comes back 16 times a second.
 // Like a real receiver, it reports packets only up to the last one it got:
-// while nothing arrives, nothing is reported.
+// while nothing arrives, nothing is reported. A still screen sends one small
+// frame a second, whatever the rate.
 class BottleneckLink {
 public:
     BottleneckLink(std::int64_t capacityBps, std::int64_t bufferUs) : capacityBps_(capacityBps), bufferUs_(bufferUs) {}
 
     void setCapacity(std::int64_t bps) { capacityBps_ = bps; }
     void setBuffer(std::int64_t us) { bufferUs_ = us; }
+    void setStill(bool still) { still_ = still; }
 
-    // Runs the link for `durationUs`; returns the queueing delay of each delivered packet.
-    std::vector<std::int64_t> run(SendRateController& controller, std::int64_t durationUs) {
-        std::vector<std::int64_t> delays;
+    Period run(SendRateController& controller, std::int64_t durationUs) {
+        Period period;
+        period.durationUs = durationUs;
         for (const std::int64_t end = nowUs_ + durationUs; nowUs_ < end; nowUs_ += frameUs) {
-            budgetBytes_ += controller.targetBps() / 8 / 30;
-            for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes) {
-                const std::int64_t queuedUntil = std::max(freeAtUs_, nowUs_);
-                PacketFeedback packet{nowUs_, std::nullopt, packetBytes};
-                if (queuedUntil - nowUs_ <= bufferUs_) {
-                    freeAtUs_ = queuedUntil + std::int64_t{packetBytes} * 8 * 1'000'000 / capacityBps_;
-                    packet.arrivalTimeUs = freeAtUs_;
-                    delays.push_back(freeAtUs_ - nowUs_);
-                }
-                inFlight_.push_back(packet);
+            if (!still_) {
+                budgetBytes_ += controller.targetBps() / 8 / 30;
+                for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes) send(packetBytes, period);
+            } else if (nowUs_ - lastStillFrameUs_ >= 1'000'000) {
+                send(stillFrameBytes, period);
+                lastStillFrameUs_ = nowUs_;
             }
             if (nowUs_ - lastFeedbackUs_ >= feedbackUs) {
                 report(controller);
                 lastFeedbackUs_ = nowUs_;
             }
         }
-        return delays;
+        return period;
     }
 
 private:
+    void send(std::uint32_t bytes, Period& period) {
+        const std::int64_t queuedUntil = std::max(freeAtUs_, nowUs_);
+        PacketFeedback packet{nowUs_, std::nullopt, bytes};
+        ++period.sent;
+        if (queuedUntil - nowUs_ <= bufferUs_) {
+            freeAtUs_ = queuedUntil + std::int64_t{bytes} * 8 * 1'000'000 / capacityBps_;
+            packet.arrivalTimeUs = freeAtUs_;
+            period.queueDelays.push_back(freeAtUs_ - nowUs_);
+            period.deliveredBytes += bytes;
+        } else {
+            ++period.lost;
+        }
+        inFlight_.push_back(packet);
+    }
+
     void report(SendRateController& controller) {
         const auto arrived = [this](const PacketFeedback& packet) {
             return packet.arrivalTimeUs && *packet.arrivalTimeUs <= nowUs_;
@@ -64,13 +89,16 @@ private:
     static constexpr std::int64_t frameUs = 33'333;
     static constexpr std::int64_t feedbackUs = 62'500;
     static constexpr std::uint32_t packetBytes = 1200;
+    static constexpr std::uint32_t stillFrameBytes = 300;
     static constexpr std::int64_t remoteClockOffsetUs = 987'654'321;
 
     std::int64_t capacityBps_;
     std::int64_t bufferUs_;
+    bool still_ = false;
     std::int64_t nowUs_ = 0;
     std::int64_t freeAtUs_ = 0;
     std::int64_t lastFeedbackUs_ = 0;
+    std::int64_t lastStillFrameUs_ = -1'000'000;
     std::int64_t budgetBytes_ = 0;
     std::deque<PacketFeedback> inFlight_;
 };
@@ -84,7 +112,7 @@ TEST(SendRateControl, SettlesBelowABottleneckAndKeepsItsQueueShort) {
     SendRateController controller(bounds);
     BottleneckLink link(1'000'000, 1'000'000);
     link.run(controller, 5'000'000);
-    const auto settled = link.run(controller, 20'000'000);
+    const auto settled = link.run(controller, 20'000'000).queueDelays;
     EXPECT_LT(controller.targetBps(), 1'000'000);
     EXPECT_GT(controller.targetBps(), 500'000);
     EXPECT_LT(percentile95(settled), 150'000);
@@ -106,7 +134,7 @@ TEST(SendRateControl, FollowsACapacityStepDownAndClimbsBackWhenItReturns) {
     EXPECT_GT(controller.targetBps(), 2'500'000);
     link.setCapacity(1'000'000);
     link.run(controller, 5'000'000);
-    EXPECT_LT(percentile95(link.run(controller, 10'000'000)), 150'000);
+    EXPECT_LT(percentile95(link.run(controller, 10'000'000).queueDelays), 150'000);
     EXPECT_LT(controller.targetBps(), 1'000'000);
     link.setCapacity(4'000'000);
     link.run(controller, 30'000'000);
@@ -132,13 +160,32 @@ TEST(SendRateControl, ComesBackWithinSecondsAfterAnOutage) {
     outage(4'000'000);
     link.run(controller, 4'000'000);
     EXPECT_GT(controller.targetBps(), 2'500'000);
-    EXPECT_LT(percentile95(link.run(controller, 10'000'000)), 150'000);
+    EXPECT_LT(percentile95(link.run(controller, 10'000'000).queueDelays), 150'000);
     // Back slower than before: the climb back stops at the new capacity,
     // about which the rate then probes.
     outage(1'000'000);
     link.run(controller, 5'000'000);
-    EXPECT_LT(percentile95(link.run(controller, 10'000'000)), 150'000);
+    EXPECT_LT(percentile95(link.run(controller, 10'000'000).queueDelays), 150'000);
     EXPECT_LT(controller.targetBps(), 1'200'000);
+}
+
+// A still screen sends too little for the receiver's rate to be measured,
+// which proves no rate: whether the screen starts still or stops moving, the
+// first second it moves again neither floods the path nor starves.
+TEST(SendRateControl, AStillScreenClaimsNoRateThePathHasNotCarried) {
+    SendRateController controller(bounds);
+    BottleneckLink link(2'000'000, 100'000);
+    const auto stillThenMoving = [&](std::int64_t stillUs) {
+        link.setStill(true);
+        link.run(controller, stillUs);
+        link.setStill(false);
+        const Period firstSecond = link.run(controller, 1'000'000);
+        EXPECT_LT(firstSecond.lossShare(), 0.05);
+        EXPECT_GT(firstSecond.deliveredBps(), 1'400'000);
+    };
+    stillThenMoving(30'000'000);
+    link.run(controller, 15'000'000);
+    stillThenMoving(60'000'000);
 }
 
 TEST(SendRateControl, LossLowersTheRateAndReceiverReportsAloneCanDriveIt) {

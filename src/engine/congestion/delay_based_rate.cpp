@@ -1,0 +1,118 @@
+#include "engine/congestion/delay_based_rate.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace native_worker::congestion {
+namespace {
+
+constexpr double decreaseFactor = 0.85;
+constexpr double increasePerSecond = 1.08;
+constexpr double startupIncreasePerSecond = 1.5;
+constexpr double farBelowProven = 0.5;
+// Back from an outage the rate doubles about every third of a second, as
+// probing the path would, up to near the rate the path carried before: a
+// queue on the way stops it within a few reports.
+constexpr double returnIncreasePerSecond = 8;
+constexpr double returnedShareOfProven = 0.85;
+// Near the capacity found at the last decrease, probe gently.
+constexpr double nearCapacity = 0.15;
+constexpr double additiveShare = 0.05;
+constexpr double additiveFloorBps = 8'000;
+constexpr double headroomOverReceived = 1.5;
+constexpr double headroomBps = 10'000;
+constexpr std::int64_t decreaseSpacingUs = 200'000;
+constexpr std::int64_t longestIncreaseStepUs = 1'000'000;
+// A standing queue above this is drained; below the first, the rate may grow.
+constexpr std::int64_t queueToDrainUs = 100'000;
+constexpr std::int64_t queueToHoldUs = 50'000;
+constexpr double drainWithinSeconds = 1.0;
+constexpr double deepestDrain = 0.5;
+
+double seconds(std::int64_t us) {
+    return static_cast<double>(us) / 1e6;
+}
+
+}  // namespace
+
+DelayBasedRate::DelayBasedRate(const RateBounds& bounds)
+    : bounds_(bounds), bps_(bounds.clamp(static_cast<double>(bounds.startBps))) {}
+
+void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
+    if (signals.receivedBps) lastReceivedBps_ = signals.receivedBps;
+    if (signals.receivedBps && !signals.outage) provenBps_ = std::max(provenBps_, *signals.receivedBps);
+    const std::int64_t elapsedUs =
+        std::clamp<std::int64_t>(lastUpdateUs_ ? nowUs - *lastUpdateUs_ : 0, 0, longestIncreaseStepUs);
+    lastUpdateUs_ = nowUs;
+    if (signals.usage == BandwidthUsage::overusing || signals.queueDelayUs > queueToDrainUs) {
+        decrease(signals, nowUs);
+        return;
+    }
+    if (signals.outage) return;  // nothing gets through: nothing to climb on
+    if (signals.usage == BandwidthUsage::underusing || signals.queueDelayUs > queueToHoldUs) return;  // it drains: hold
+    increase(signals, seconds(elapsedUs));
+}
+
+void DelayBasedRate::onOutageEnded() {
+    phase_ = Phase::returning;
+}
+
+void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
+    if (!signals.receivedBps || (lastDecreaseUs_ && nowUs - *lastDecreaseUs_ < decreaseSpacingUs)) return;
+    const double measured = static_cast<double>(*signals.receivedBps);
+    // A queue after climbing back, or fast below the proven rate, shows the
+    // path lost capacity for good; one that lasts from before the last cut does not.
+    if (!signals.outage && climbedSinceDecrease_ &&
+        (phase_ == Phase::returning || static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps_)))
+        provenBps_ = *signals.receivedBps;
+    phase_ = Phase::steady;
+    climbedSinceDecrease_ = false;
+    linkCapacityBps_ = linkCapacityBps_ ? 0.95 * *linkCapacityBps_ + 0.05 * measured : measured;
+    double factor = decreaseFactor;
+    if (signals.queueDelayUs > queueToDrainUs)
+        factor = std::min(factor, std::max(deepestDrain, 1 - seconds(signals.queueDelayUs) / drainWithinSeconds));
+    // Cut from what got through, not from the target: repeated cuts while
+    // the queue drains do not compound.
+    bps_ = bounds_.clamp(std::min(factor * measured, static_cast<double>(bps_)));
+    lastDecreaseUs_ = nowUs;
+}
+
+// An idle sender must not claim a rate it never proved. The rate climbs to
+// half again what the receiver gets, so that a sender using its rate finds
+// more; while the receiver gets too little to measure (a still screen), no
+// further than what it got last, which is all the path has shown.
+double DelayBasedRate::ceiling(std::optional<std::int64_t> receivedBps) const {
+    if (receivedBps) return headroomOverReceived * static_cast<double>(*receivedBps) + headroomBps;
+    return static_cast<double>(lastReceivedBps_.value_or(bps_));
+}
+
+void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds) {
+    double next = static_cast<double>(bps_);
+    const double proven = static_cast<double>(provenBps_);
+    switch (phase_) {
+    case Phase::returning:
+        // The sender has sent little of late: the received rate does not hold
+        // it, the rate the path carried before does.
+        next = std::max(next, std::min(next * std::pow(returnIncreasePerSecond, elapsedSeconds),
+                                       returnedShareOfProven * proven));
+        if (next >= returnedShareOfProven * proven) phase_ = lastDecreaseUs_ ? Phase::steady : Phase::startup;
+        break;
+    case Phase::startup:
+    case Phase::steady:
+        if (linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_) {
+            next += std::max(additiveFloorBps, additiveShare * next) * elapsedSeconds;
+        } else {
+            const bool climbFast = phase_ == Phase::startup || next < farBelowProven * proven;
+            next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, elapsedSeconds);
+        }
+        next = std::min(next, ceiling(signals.receivedBps));
+        break;
+    }
+    // The cap on an idle sender holds the rate; it does not cut it.
+    if (next > static_cast<double>(bps_)) {
+        bps_ = bounds_.clamp(next);
+        climbedSinceDecrease_ = true;
+    }
+}
+
+}  // namespace native_worker::congestion

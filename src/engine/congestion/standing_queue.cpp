@@ -1,0 +1,27 @@
+#include "engine/congestion/standing_queue.h"
+
+#include <algorithm>
+
+namespace native_worker::congestion {
+namespace {
+
+constexpr std::int64_t floorBucketUs = 1'000'000;
+constexpr std::size_t floorBuckets = 10;
+// A clock jump shows as an absurd queue: it is the detector's to reset, not a reason to starve.
+constexpr std::int64_t longestQueueUs = 10'000'000;
+
+}  // namespace
+
+void StandingQueue::onArrival(std::int64_t oneWayDelayUs, std::int64_t nowUs) {
+    if (floors_.empty() || nowUs - floors_.back().first >= floorBucketUs) {
+        floors_.emplace_back(nowUs, oneWayDelayUs);
+        if (floors_.size() > floorBuckets) floors_.pop_front();
+    } else {
+        floors_.back().second = std::min(floors_.back().second, oneWayDelayUs);
+    }
+    std::int64_t floor = oneWayDelayUs;
+    for (const auto& bucket : floors_) floor = std::min(floor, bucket.second);
+    delayUs_ = std::clamp<std::int64_t>(oneWayDelayUs - floor, 0, longestQueueUs);
+}
+
+}  // namespace native_worker::congestion
