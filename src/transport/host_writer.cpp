@@ -1,6 +1,7 @@
 #include "transport/host_writer.h"
 
 #include "base/clock.h"
+#include "platform/process.h"
 
 namespace native_worker::transport {
 
@@ -27,6 +28,7 @@ void HostWriter::send(nlohmann::json message) {
 }
 
 void HostWriter::run() {
+    platform::nameCurrentThread("host-writer");
     for (;;) {
         std::string line;
         {

@@ -1,6 +1,7 @@
 #include "platform/posix/x11_cutoff.h"
 
 #include "platform/posix/x11_connection.h"
+#include "platform/process.h"
 
 namespace native_worker::platform {
 
@@ -17,6 +18,7 @@ void X11Cutoff::arm(Clock::time_point deadline) {
     std::lock_guard lock(mutex_);
     if (timer_.joinable()) return;
     timer_ = std::thread([this, deadline] {
+        nameCurrentThread("x11-cutoff");
         std::unique_lock waiting(mutex_);
         if (ending_.wait_until(waiting, deadline, [this] { return ended_; })) return;
         passed_ = true;

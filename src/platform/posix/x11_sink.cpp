@@ -3,6 +3,7 @@
 #include "platform/posix/x11_connection.h"
 #include "platform/posix/x11_keymap_record.h"
 #include "platform/posix/x11_sink_connection.h"
+#include "platform/process.h"
 
 namespace kelvarn::input {
 
@@ -12,6 +13,7 @@ using native_worker::platform::X11Cutoff;
 // A worker that never types still undoes what a worker that died left behind.
 X11Sink::X11Sink()
     : pointer_(native_worker::platform::createSystemInputServices()), leftovers_([this] {
+          native_worker::platform::nameCurrentThread("keymap-leftover");
           const auto connection = X11Connection::open();
           if (!connection) return;
           const X11Cutoff::Watch watch(cutoff_, *connection);

@@ -2,6 +2,7 @@
 
 #include "platform/posix/scan_codes.h"
 #include "platform/posix/x11_keysyms.h"
+#include "platform/process.h"
 
 #include <X11/extensions/XTest.h>
 
@@ -106,6 +107,7 @@ void X11SinkConnection::resume() noexcept {
 // closes: the worker may end without closing it, and meanwhile a real
 // key of a borrowed keycode would type the borrowed character.
 void X11SinkConnection::restoreWhenIdle(std::stop_token stop) {
+    native_worker::platform::nameCurrentThread("keymap-restore");
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested() && !connection_->lost()) {
         const auto due = spares_.idleAt();
