@@ -72,7 +72,7 @@ private:
     std::int64_t wheelRemainderY_ = 0;
     // Guards the display, the record, the spares and the strokes, which the
     // restorer and the rites also use.
-    std::timed_mutex mutex_;
+    std::mutex mutex_;
     bool ritesHold_ = false;  // the rites hold the mutex
     std::condition_variable_any wake_;
     bool restorerIdle_ = false;
