@@ -28,6 +28,10 @@ constexpr std::int64_t queueToDrainUs = 100'000;
 constexpr std::int64_t queueToHoldUs = 50'000;
 constexpr double drainWithinSeconds = 1.0;
 constexpr double deepestDrain = 0.5;
+// On a buffer too shallow to show a queue, loss this heavy, in a report of
+// packets enough to judge, stops the climb back.
+constexpr double returnStoppingLoss = 0.1;
+constexpr int returnStoppingPackets = 4;
 
 double seconds(std::int64_t us) {
     return static_cast<double>(us) / 1e6;
@@ -39,12 +43,13 @@ DelayBasedRate::DelayBasedRate(const RateBounds& bounds)
     : bounds_(bounds), bps_(bounds.clamp(static_cast<double>(bounds.startBps))) {}
 
 void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
-    if (signals.receivedBps) lastReceivedBps_ = signals.receivedBps;
     if (signals.receivedBps && !signals.outage) provenBps_ = std::max(provenBps_, *signals.receivedBps);
     const std::int64_t elapsedUs =
         std::clamp<std::int64_t>(lastUpdateUs_ ? nowUs - *lastUpdateUs_ : 0, 0, longestIncreaseStepUs);
     lastUpdateUs_ = nowUs;
-    if (signals.usage == BandwidthUsage::overusing || signals.queueDelayUs > queueToDrainUs) {
+    const bool lossStopsReturn =
+        phase_ == Phase::returning && signals.report.lostMoreThan(returnStoppingLoss, returnStoppingPackets);
+    if (signals.usage == BandwidthUsage::overusing || signals.queueDelayUs > queueToDrainUs || lossStopsReturn) {
         decrease(signals, nowUs);
         return;
     }
@@ -53,15 +58,17 @@ void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
     increase(signals, seconds(elapsedUs));
 }
 
-void DelayBasedRate::onOutageEnded() {
+void DelayBasedRate::onOutageEnded(std::int64_t targetBps) {
+    bps_ = std::min(bps_, targetBps);
     phase_ = Phase::returning;
 }
 
 void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     if (!signals.receivedBps || (lastDecreaseUs_ && nowUs - *lastDecreaseUs_ < decreaseSpacingUs)) return;
     const double measured = static_cast<double>(*signals.receivedBps);
-    // A queue after climbing back, or fast below the proven rate, shows the
-    // path lost capacity for good; one that lasts from before the last cut does not.
+    // A queue (or heavy loss) after climbing back, or fast below the proven
+    // rate, shows the path lost capacity for good; one that lasts from before
+    // the last cut does not.
     if (!signals.outage && climbedSinceDecrease_ &&
         (phase_ == Phase::returning || static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps_)))
         provenBps_ = *signals.receivedBps;
@@ -77,15 +84,6 @@ void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     lastDecreaseUs_ = nowUs;
 }
 
-// An idle sender must not claim a rate it never proved. The rate climbs to
-// half again what the receiver gets, so that a sender using its rate finds
-// more; while the receiver gets too little to measure (a still screen), no
-// further than what it got last, which is all the path has shown.
-double DelayBasedRate::ceiling(std::optional<std::int64_t> receivedBps) const {
-    if (receivedBps) return headroomOverReceived * static_cast<double>(*receivedBps) + headroomBps;
-    return static_cast<double>(lastReceivedBps_.value_or(bps_));
-}
-
 void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds) {
     double next = static_cast<double>(bps_);
     const double proven = static_cast<double>(provenBps_);
@@ -99,13 +97,18 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
         break;
     case Phase::startup:
     case Phase::steady:
+        // An idle sender must not claim a rate it never proved: the rate climbs
+        // to half again what the receiver gets, so that a sender using its rate
+        // finds more, and not at all while the receiver gets too little to
+        // measure (a still screen).
+        if (!signals.receivedBps) return;
         if (linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_) {
             next += std::max(additiveFloorBps, additiveShare * next) * elapsedSeconds;
         } else {
             const bool climbFast = phase_ == Phase::startup || next < farBelowProven * proven;
             next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, elapsedSeconds);
         }
-        next = std::min(next, ceiling(signals.receivedBps));
+        next = std::min(next, headroomOverReceived * static_cast<double>(*signals.receivedBps) + headroomBps);
         break;
     }
     // The cap on an idle sender holds the rate; it does not cut it.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace native_worker::congestion {
@@ -29,7 +30,8 @@ struct Period {
 // in 30 times a second, the receiver's feedback comes back 16 times a second.
 // Like a real receiver, it reports packets only up to the last one it got:
 // while nothing arrives, nothing is reported. A still screen sends one small
-// frame a second, whatever the rate.
+// frame a second, whatever the rate. The link may also drop a share of the
+// packets at random, before its buffer.
 class BottleneckLink {
 public:
     BottleneckLink(std::int64_t capacityBps, std::int64_t bufferUs) : capacityBps_(capacityBps), bufferUs_(bufferUs) {}
@@ -37,10 +39,11 @@ public:
     void setCapacity(std::int64_t bps) { capacityBps_ = bps; }
     void setBuffer(std::int64_t us) { bufferUs_ = us; }
     void setStill(bool still) { still_ = still; }
+    void setLoss(double share) { dropBelow_ = static_cast<std::uint_fast32_t>(share * std::minstd_rand::max()); }
 
     Period run(SendRateController& controller, std::int64_t durationUs) {
         Period period;
-        period.durationUs = durationUs;
+        const std::int64_t startUs = nowUs_;
         for (const std::int64_t end = nowUs_ + durationUs; nowUs_ < end; nowUs_ += frameUs) {
             if (!still_) {
                 budgetBytes_ += controller.targetBps() / 8 / 30;
@@ -54,6 +57,7 @@ public:
                 lastFeedbackUs_ = nowUs_;
             }
         }
+        period.durationUs = nowUs_ - startUs;
         return period;
     }
 
@@ -62,7 +66,7 @@ private:
         const std::int64_t queuedUntil = std::max(freeAtUs_, nowUs_);
         PacketFeedback packet{nowUs_, std::nullopt, bytes};
         ++period.sent;
-        if (queuedUntil - nowUs_ <= bufferUs_) {
+        if (random_() >= dropBelow_ && queuedUntil - nowUs_ <= bufferUs_) {
             freeAtUs_ = queuedUntil + std::int64_t{bytes} * 8 * 1'000'000 / capacityBps_;
             packet.arrivalTimeUs = freeAtUs_;
             period.queueDelays.push_back(freeAtUs_ - nowUs_);
@@ -95,6 +99,8 @@ private:
     std::int64_t capacityBps_;
     std::int64_t bufferUs_;
     bool still_ = false;
+    std::minstd_rand random_;
+    std::uint_fast32_t dropBelow_ = 0;
     std::int64_t nowUs_ = 0;
     std::int64_t freeAtUs_ = 0;
     std::int64_t lastFeedbackUs_ = 0;
@@ -169,6 +175,21 @@ TEST(SendRateControl, ComesBackWithinSecondsAfterAnOutage) {
     EXPECT_LT(controller.targetBps(), 1'200'000);
 }
 
+// Nothing gets through for seconds, and the link comes back slower, with a
+// buffer too shallow to show a queue: neither the rate before the outage nor
+// the outage itself measures the link that carries again, and the climb back
+// stops at the loss it causes.
+TEST(SendRateControl, AfterABlackoutTheRateIsMeasuredAfresh) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 40'000);
+    link.run(controller, 15'000'000);
+    link.setLoss(1);
+    link.run(controller, 3'000'000);
+    link.setLoss(0);
+    link.setCapacity(1'000'000);
+    EXPECT_LT(link.run(controller, 13'000'000).lossShare(), 0.10);
+}
+
 // A still screen sends too little for the receiver's rate to be measured,
 // which proves no rate: whether the screen starts still or stops moving, the
 // first second it moves again neither floods the path nor starves.
@@ -186,6 +207,42 @@ TEST(SendRateControl, AStillScreenClaimsNoRateThePathHasNotCarried) {
     stillThenMoving(30'000'000);
     link.run(controller, 15'000'000);
     stillThenMoving(60'000'000);
+}
+
+// A buffer too shallow for a delay signal leaves loss to find the capacity:
+// the rate holds where little is lost and climbs back over it neither at
+// once nor while a still screen shows nothing lost.
+TEST(SendRateControl, LossHoldsTheRateWhereAShallowBufferShowsNoQueue) {
+    SendRateController controller(bounds);
+    BottleneckLink link(1'000'000, 20'000);
+    link.run(controller, 10'000'000);
+    const Period settled = link.run(controller, 30'000'000);
+    EXPECT_LT(settled.lossShare(), 0.10);
+    EXPECT_GT(settled.deliveredBps(), 750'000);
+    link.setStill(true);
+    link.run(controller, 60'000'000);
+    link.setStill(false);
+    EXPECT_LT(link.run(controller, 1'000'000).lossShare(), 0.10);
+}
+
+// A receiver reports only once something arrives, so one report covers all
+// a still screen lost since: on a lossy path, a few unlucky seconds. That is
+// neither an outage, whose end would climb back to what the path carried
+// before it slowed down, nor a verdict on the rate.
+TEST(SendRateControl, AStillScreensLostPacketsNeitherEndNorCutTheRate) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 200'000);
+    link.run(controller, 15'000'000);
+    link.setCapacity(2'000'000);
+    link.run(controller, 5'000'000);
+    link.setStill(true);
+    link.setLoss(0.3);
+    link.run(controller, 30'000'000);
+    link.setStill(false);
+    link.setLoss(0);
+    const Period firstSecond = link.run(controller, 1'000'000);
+    EXPECT_LT(percentile95(firstSecond.queueDelays), 120'000);
+    EXPECT_GT(firstSecond.deliveredBps(), 1'500'000);
 }
 
 TEST(SendRateControl, LossLowersTheRateAndReceiverReportsAloneCanDriveIt) {
