@@ -49,12 +49,12 @@ void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
     lastUpdateUs_ = nowUs;
     const bool lossStopsReturn =
         phase_ == Phase::returning && signals.report.lostMoreThan(returnStoppingLoss, returnStoppingPackets);
-    if (signals.usage == BandwidthUsage::overusing || signals.queueDelayUs > queueToDrainUs || lossStopsReturn) {
+    if (signals.usage == BandwidthUsage::overusing || signals.ownQueueUs > queueToDrainUs || lossStopsReturn) {
         decrease(signals, nowUs);
         return;
     }
     if (signals.outage) return;  // nothing gets through: nothing to climb on
-    if (signals.usage == BandwidthUsage::underusing || signals.queueDelayUs > queueToHoldUs) return;  // it drains: hold
+    if (signals.usage == BandwidthUsage::underusing || signals.ownQueueUs > queueToHoldUs) return;  // it drains: hold
     increase(signals, seconds(elapsedUs));
 }
 
@@ -76,8 +76,8 @@ void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     climbedSinceDecrease_ = false;
     linkCapacityBps_ = linkCapacityBps_ ? 0.95 * *linkCapacityBps_ + 0.05 * measured : measured;
     double factor = decreaseFactor;
-    if (signals.queueDelayUs > queueToDrainUs)
-        factor = std::min(factor, std::max(deepestDrain, 1 - seconds(signals.queueDelayUs) / drainWithinSeconds));
+    if (signals.ownQueueUs > queueToDrainUs)
+        factor = std::min(factor, std::max(deepestDrain, 1 - seconds(signals.ownQueueUs) / drainWithinSeconds));
     // Cut from what got through, not from the target: repeated cuts while
     // the queue drains do not compound.
     bps_ = bounds_.clamp(std::min(factor * measured, static_cast<double>(bps_)));

@@ -53,7 +53,7 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
         break;
     }
     delayBased_.onReport(
-        {detector_.usage(), queue_.delayUs(), received_.bps(), report, outage_.inOutage()}, nowUs);
+        {detector_.usage(), queue_.ownDelayUs(), received_.bps(), report, outage_.inOutage()}, nowUs);
     lossBased_.onReport(report, measuredDelayBasedBps(), nowUs);
 }
 

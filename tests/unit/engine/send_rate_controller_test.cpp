@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -14,16 +15,69 @@ namespace {
 
 constexpr RateBounds bounds{32'000, 1'800'000, 20'000'000};
 
-// What a run of the link delivered of the video.
+// What a run of the link delivered of the video, and of a download beside it.
 struct Period {
     std::vector<std::int64_t> queueDelays;  // of each delivered packet
     int sent = 0;
     int lost = 0;
     std::int64_t deliveredBytes = 0;
+    std::int64_t downloadBytes = 0;
     std::int64_t durationUs = 0;
 
     double lossShare() const { return sent ? static_cast<double>(lost) / sent : 0; }
-    double deliveredBps() const { return static_cast<double>(deliveredBytes) * 8e6 / static_cast<double>(durationUs); }
+    double deliveredBps() const { return bps(deliveredBytes); }
+    double downloadBps() const { return bps(downloadBytes); }
+    double bps(std::int64_t bytes) const { return static_cast<double>(bytes) * 8e6 / static_cast<double>(durationUs); }
+};
+
+// A TCP Reno download: segments in flight up to its window, which grows by
+// one segment a round trip and halves when one is lost.
+class RenoDownload {
+public:
+    // Runs until `untilUs`; `enqueue(atUs, bytes)` says when a segment leaves
+    // the bottleneck, or that it did not fit.
+    template <typename Enqueue>
+    std::int64_t runUntil(std::int64_t untilUs, Enqueue enqueue) {
+        std::int64_t deliveredBytes = 0;
+        for (; nowUs_ < untilUs; nowUs_ += 1'000) {
+            for (; !acks_.empty() && acks_.front().atUs <= nowUs_; acks_.pop_front()) {
+                --inFlight_;
+                if (acks_.front().delivered) {
+                    deliveredBytes += segmentBytes;
+                    window_ += window_ < slowStartEnd_ ? 1 : 1 / window_;
+                } else if (acks_.front().atUs >= recoveredAtUs_) {
+                    slowStartEnd_ = window_ = std::max(2.0, window_ / 2);
+                    recoveredAtUs_ = nowUs_ + lastRoundTripUs_;
+                }
+            }
+            for (; inFlight_ < window_; ++inFlight_) {
+                const auto leaves = enqueue(nowUs_, segmentBytes);
+                // A lost segment is noticed when the next ones are acknowledged.
+                const std::int64_t ackedAtUs = std::max(leaves.value_or(0), lastLeavesUs_) + ackReturnUs;
+                lastLeavesUs_ = std::max(lastLeavesUs_, leaves.value_or(0));
+                lastRoundTripUs_ = ackedAtUs - nowUs_;
+                acks_.push_back({ackedAtUs, leaves.has_value()});
+            }
+        }
+        return deliveredBytes;
+    }
+
+private:
+    struct Ack {
+        std::int64_t atUs;
+        bool delivered;
+    };
+    static constexpr std::uint32_t segmentBytes = 1500;
+    static constexpr std::int64_t ackReturnUs = 20'000;
+
+    std::int64_t nowUs_ = 0;
+    double window_ = 10;
+    double slowStartEnd_ = 1e9;
+    double inFlight_ = 0;
+    std::int64_t recoveredAtUs_ = 0;
+    std::int64_t lastLeavesUs_ = 0;
+    std::int64_t lastRoundTripUs_ = 0;
+    std::deque<Ack> acks_;
 };
 
 // A bottleneck with a FIFO buffer: frames of the controller's current size go
@@ -31,7 +85,7 @@ struct Period {
 // Like a real receiver, it reports packets only up to the last one it got:
 // while nothing arrives, nothing is reported. A still screen sends one small
 // frame a second, whatever the rate. The link may also drop a share of the
-// packets at random, before its buffer.
+// packets at random, before its buffer, and carry a download beside the video.
 class BottleneckLink {
 public:
     BottleneckLink(std::int64_t capacityBps, std::int64_t bufferUs) : capacityBps_(capacityBps), bufferUs_(bufferUs) {}
@@ -40,11 +94,16 @@ public:
     void setBuffer(std::int64_t us) { bufferUs_ = us; }
     void setStill(bool still) { still_ = still; }
     void setLoss(double share) { dropBelow_ = static_cast<std::uint_fast32_t>(share * std::minstd_rand::max()); }
+    void startDownload() { download_.emplace(); }
 
     Period run(SendRateController& controller, std::int64_t durationUs) {
         Period period;
         const std::int64_t startUs = nowUs_;
         for (const std::int64_t end = nowUs_ + durationUs; nowUs_ < end; nowUs_ += frameUs) {
+            if (download_) {
+                period.downloadBytes += download_->runUntil(
+                    nowUs_, [this](std::int64_t atUs, std::uint32_t bytes) { return enqueue(atUs, bytes); });
+            }
             if (!still_) {
                 budgetBytes_ += controller.targetBps() / 8 / 30;
                 for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes) send(packetBytes, period);
@@ -62,14 +121,20 @@ public:
     }
 
 private:
+    // When a packet entering the buffer at `atUs` leaves it, if it fits.
+    std::optional<std::int64_t> enqueue(std::int64_t atUs, std::uint32_t bytes) {
+        const std::int64_t queuedUntil = std::max(freeAtUs_, atUs);
+        if (queuedUntil - atUs > bufferUs_) return std::nullopt;
+        freeAtUs_ = queuedUntil + std::int64_t{bytes} * 8 * 1'000'000 / capacityBps_;
+        return freeAtUs_;
+    }
+
     void send(std::uint32_t bytes, Period& period) {
-        const std::int64_t queuedUntil = std::max(freeAtUs_, nowUs_);
         PacketFeedback packet{nowUs_, std::nullopt, bytes};
         ++period.sent;
-        if (random_() >= dropBelow_ && queuedUntil - nowUs_ <= bufferUs_) {
-            freeAtUs_ = queuedUntil + std::int64_t{bytes} * 8 * 1'000'000 / capacityBps_;
-            packet.arrivalTimeUs = freeAtUs_;
-            period.queueDelays.push_back(freeAtUs_ - nowUs_);
+        if (random_() >= dropBelow_) packet.arrivalTimeUs = enqueue(nowUs_, bytes);
+        if (packet.arrivalTimeUs) {
+            period.queueDelays.push_back(*packet.arrivalTimeUs - nowUs_);
             period.deliveredBytes += bytes;
         } else {
             ++period.lost;
@@ -101,6 +166,7 @@ private:
     bool still_ = false;
     std::minstd_rand random_;
     std::uint_fast32_t dropBelow_ = 0;
+    std::optional<RenoDownload> download_;
     std::int64_t nowUs_ = 0;
     std::int64_t freeAtUs_ = 0;
     std::int64_t lastFeedbackUs_ = 0;
@@ -243,6 +309,22 @@ TEST(SendRateControl, AStillScreensLostPacketsNeitherEndNorCutTheRate) {
     const Period firstSecond = link.run(controller, 1'000'000);
     EXPECT_LT(percentile95(firstSecond.queueDelays), 120'000);
     EXPECT_GT(firstSecond.deliveredBps(), 1'500'000);
+}
+
+// A download fills whatever buffer the video leaves: cutting the video for
+// the queue the download keeps standing only starves the video. Both keep a
+// share, the download most of the link.
+TEST(SendRateControl, KeepsAShareOfTheLinkBesideADownload) {
+    for (const std::int64_t bufferUs : {100'000, 400'000}) {
+        SCOPED_TRACE(bufferUs);
+        SendRateController controller(bounds);
+        BottleneckLink link(4'000'000, bufferUs);
+        link.startDownload();
+        link.run(controller, 20'000'000);
+        const Period shared = link.run(controller, 20'000'000);
+        EXPECT_GT(shared.deliveredBps(), 600'000);
+        EXPECT_GT(shared.downloadBps(), 2'000'000);
+    }
 }
 
 TEST(SendRateControl, LossLowersTheRateAndReceiverReportsAloneCanDriveIt) {
