@@ -359,6 +359,12 @@ TEST(SendRateControl, AbsurdOrMissingFeedbackKeepsTheRateWithinItsBounds) {
     for (int report = 0; report < 300; ++report, now += 50'000)
         controller.onTransportFeedback({{now, std::nullopt, 1200}, {now + 1, std::nullopt, 1200}}, now);
     EXPECT_EQ(controller.targetBps(), 32'000);
+
+    // A rate that cannot be computed claims nothing.
+    EXPECT_EQ(bounds.clamp(std::numeric_limits<double>::quiet_NaN()), 32'000);
+    EXPECT_EQ(bounds.clamp(std::numeric_limits<double>::infinity()), 20'000'000);
+    EXPECT_EQ(bounds.clamp(1e300), 20'000'000);
+    EXPECT_EQ(bounds.clamp(-1e300), 32'000);
 }
 
 TEST(SendRateControl, ScreenContentGivesUpFrameRateBeforeResolution) {
