@@ -14,7 +14,7 @@ constexpr double lowestFrameRate = 5;
 SendRateController::SendRateController(RateBounds bounds) : delayBased_(bounds), lossBased_(bounds) {}
 
 std::int64_t SendRateController::targetBps() const {
-    return lossBased_.bps(delayBased_.bps());
+    return lossBased_.bps(measuredDelayBasedBps());
 }
 
 double SendRateController::frameRate(std::int64_t pixels, double captureFps) const {

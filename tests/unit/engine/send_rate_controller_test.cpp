@@ -335,6 +335,8 @@ TEST(SendRateControl, LossLowersTheRateAndReceiverReportsAloneCanDriveIt) {
     for (std::int64_t second = 11; second <= 15; ++second) controller.onReceiverReport(0.0, second * 1'000'000);
     EXPECT_GT(controller.targetBps(), lowered);
     EXPECT_LE(controller.targetBps(), bounds.startBps);
+    for (std::int64_t second = 16; second <= 60; ++second) controller.onReceiverReport(0.0, second * 1'000'000);
+    EXPECT_GT(controller.targetBps(), bounds.startBps);
 }
 
 TEST(SendRateControl, AbsurdOrMissingFeedbackKeepsTheRateWithinItsBounds) {
