@@ -15,10 +15,14 @@ constexpr double farBelowProven = 0.5;
 // queue on the way stops it within a few reports.
 constexpr double returnIncreasePerSecond = 8;
 constexpr double returnedShareOfProven = 0.85;
-// Near the capacity found at the last decrease, probe gently.
+// Near the capacity found at the last cuts, the rate grows by half a packet
+// per response time, as the draft's additive increase does: the response
+// time is 100 ms and a round trip, which is not measured here.
 constexpr double nearCapacity = 0.15;
-constexpr double additiveShare = 0.05;
-constexpr double additiveFloorBps = 8'000;
+constexpr double packetBits = 1200 * 8;
+constexpr double framesPerSecond = 30;
+constexpr double responseSeconds = 0.1 + 0.1;
+constexpr double slowestAdditiveBpsPerSecond = 4'000;
 constexpr double headroomOverReceived = 1.5;
 constexpr double headroomBps = 10'000;
 constexpr std::int64_t decreaseSpacingUs = 200'000;
@@ -35,6 +39,13 @@ constexpr int returnStoppingPackets = 4;
 
 double seconds(std::int64_t us) {
     return static_cast<double>(us) / 1e6;
+}
+
+// About 24 kbit/s a second at any rate where a frame fills a packet.
+double additiveBpsPerSecond(double bps) {
+    const double frameBits = bps / framesPerSecond;
+    const double averagePacketBits = frameBits / std::max(1.0, std::ceil(frameBits / packetBits));
+    return std::max(slowestAdditiveBpsPerSecond, 0.5 * averagePacketBits / responseSeconds);
 }
 
 }  // namespace
@@ -103,7 +114,7 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
         // measure (a still screen).
         if (!signals.receivedBps) return;
         if (linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_) {
-            next += std::max(additiveFloorBps, additiveShare * next) * elapsedSeconds;
+            next += additiveBpsPerSecond(next) * elapsedSeconds;
         } else {
             const bool climbFast = phase_ == Phase::startup || next < farBelowProven * proven;
             next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, elapsedSeconds);

@@ -213,6 +213,23 @@ TEST(SendRateControl, FollowsACapacityStepDownAndClimbsBackWhenItReturns) {
     EXPECT_GT(controller.targetBps(), 2'000'000);
 }
 
+// Near the capacity found at the last cuts the rate grows by half a packet
+// per response time, as the draft's additive increase does, and meets the
+// capacity again tens of seconds apart: the picture's quality does not swing
+// with the probing every few seconds.
+TEST(SendRateControl, ProbesGentlyNearTheCapacity) {
+    SendRateController controller(bounds);
+    BottleneckLink link(5'000'000, 1'000'000);
+    link.run(controller, 15'000'000);
+    int cuts = 0;
+    for (int tick = 0; tick < 600; ++tick) {
+        const std::int64_t before = controller.targetBps();
+        link.run(controller, 100'000);
+        cuts += static_cast<double>(controller.targetBps()) < 0.95 * static_cast<double>(before);
+    }
+    EXPECT_LE(cuts, 3);
+}
+
 // A link that carries next to nothing for seconds drives the rate to its
 // floor; when it comes back, so does the rate, within seconds and without a
 // standing queue, to the capacity the link comes back with. The trickle the
