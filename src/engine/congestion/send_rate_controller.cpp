@@ -37,7 +37,7 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
             ++report.lost;
             continue;
         }
-        detector_.onPacket(packet.sendTimeUs, *packet.arrivalTimeUs, nowUs);
+        detector_.onPacket(packet.sendTimeUs, *packet.arrivalTimeUs);
         queue_.onArrival(*packet.arrivalTimeUs - packet.sendTimeUs, nowUs);
         received_.onArrival(*packet.arrivalTimeUs, packet.bytes);
     }

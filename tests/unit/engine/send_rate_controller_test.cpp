@@ -85,7 +85,8 @@ private:
 // Like a real receiver, it reports packets only up to the last one it got:
 // while nothing arrives, nothing is reported. A still screen sends one small
 // frame a second, whatever the rate. The link may also drop a share of the
-// packets at random, before its buffer, and carry a download beside the video.
+// packets at random, before its buffer, carry a download beside the video, and
+// hold a frame's first packet back until after the next frame now and then.
 class BottleneckLink {
 public:
     BottleneckLink(std::int64_t capacityBps, std::int64_t bufferUs) : capacityBps_(capacityBps), bufferUs_(bufferUs) {}
@@ -95,6 +96,7 @@ public:
     void setStill(bool still) { still_ = still; }
     void setLoss(double share) { dropBelow_ = static_cast<std::uint_fast32_t>(share * std::minstd_rand::max()); }
     void startDownload() { download_.emplace(); }
+    void setStragglerEveryFrames(int frames) { stragglerEveryFrames_ = frames; }
 
     Period run(SendRateController& controller, std::int64_t durationUs) {
         Period period;
@@ -106,7 +108,9 @@ public:
             }
             if (!still_) {
                 budgetBytes_ += controller.targetBps() / 8 / 30;
-                for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes) send(packetBytes, period);
+                std::int64_t heldBackUs = stragglerEveryFrames_ && ++frames_ % stragglerEveryFrames_ == 0 ? 80'000 : 0;
+                for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes, heldBackUs = 0)
+                    send(packetBytes, period, heldBackUs);
             } else if (nowUs_ - lastStillFrameUs_ >= 1'000'000) {
                 send(stillFrameBytes, period);
                 lastStillFrameUs_ = nowUs_;
@@ -129,13 +133,14 @@ private:
         return freeAtUs_;
     }
 
-    void send(std::uint32_t bytes, Period& period) {
+    void send(std::uint32_t bytes, Period& period, std::int64_t heldBackUs = 0) {
         PacketFeedback packet{nowUs_, std::nullopt, bytes};
         ++period.sent;
         if (random_() >= dropBelow_) packet.arrivalTimeUs = enqueue(nowUs_, bytes);
         if (packet.arrivalTimeUs) {
             period.queueDelays.push_back(*packet.arrivalTimeUs - nowUs_);
             period.deliveredBytes += bytes;
+            *packet.arrivalTimeUs += heldBackUs;
         } else {
             ++period.lost;
         }
@@ -167,6 +172,8 @@ private:
     std::minstd_rand random_;
     std::uint_fast32_t dropBelow_ = 0;
     std::optional<RenoDownload> download_;
+    int stragglerEveryFrames_ = 0;
+    std::int64_t frames_ = 0;
     std::int64_t nowUs_ = 0;
     std::int64_t freeAtUs_ = 0;
     std::int64_t lastFeedbackUs_ = 0;
@@ -188,6 +195,16 @@ TEST(SendRateControl, SettlesBelowABottleneckAndKeepsItsQueueShort) {
     EXPECT_LT(controller.targetBps(), 1'000'000);
     EXPECT_GT(controller.targetBps(), 500'000);
     EXPECT_LT(percentile95(settled), 150'000);
+}
+
+// A packet that arrives after the next frame, once a second, is the path
+// reordering, not a reason to stop watching the delay trend.
+TEST(SendRateControl, KeepsItsQueueShortWhenThePathReorders) {
+    SendRateController controller(bounds);
+    BottleneckLink link(1'000'000, 1'000'000);
+    link.setStragglerEveryFrames(30);
+    link.run(controller, 10'000'000);
+    EXPECT_LT(percentile95(link.run(controller, 50'000'000).queueDelays), 100'000);
 }
 
 // From a start that does not flood a slow link, a fast one is filled within
