@@ -6,13 +6,16 @@
 namespace native_worker::congestion {
 namespace {
 
-constexpr std::int64_t windowUs = 1'000'000;
+// A verdict on transport-wide feedback every 200 ms, as Pion's reading of the
+// draft has it; a receiver report is one as it comes, about once a second.
+// Growth is 5 % a verdict, never faster than 5 % per 200 ms.
+constexpr std::int64_t windowUs = 200'000;
 // A loss share of fewer packets is chance: a still screen sends one a second.
 constexpr int windowPackets = 20;
 constexpr double lowLoss = 0.02;
 constexpr double highLoss = 0.10;
-constexpr double increasePerSecond = 1.05;
-// A second in which the sender used less than this share of its rate says
+constexpr double increasePerVerdict = 1.05;
+// A window in which the sender used less than this share of its rate says
 // nothing of that rate, unless it lost most of it: then the path carries next
 // to nothing at any rate.
 constexpr double usedShareToJudge = 0.5;
@@ -45,15 +48,18 @@ void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64
 
 void LossBasedRate::onFractionLost(double fractionLost, std::optional<std::int64_t> delayBasedBps,
                                    std::int64_t nowUs) {
-    const double elapsed =
-        lastUpdateUs_ ? std::clamp(static_cast<double>(nowUs - *lastUpdateUs_) / 1e6, 0.0, 1.0) : 1.0;
+    const double verdicts =
+        lastUpdateUs_ ? std::clamp(static_cast<double>(nowUs - *lastUpdateUs_) / windowUs, 0.0, 1.0) : 1.0;
     lastUpdateUs_ = nowUs;
     if (fractionLost > highLoss) {
         bps_ = bounds_.clamp(static_cast<double>(bps(delayBasedBps)) * (1 - 0.5 * fractionLost));
         state_ = State::limiting;
     } else if (fractionLost < lowLoss) {
-        bps_ = bounds_.clamp(static_cast<double>(bps_) * std::pow(increasePerSecond, elapsed));
+        bps_ = bounds_.clamp(static_cast<double>(bps_) * std::pow(increasePerVerdict, verdicts));
         if (delayBasedBps && bps_ >= *delayBasedBps) state_ = State::following;
+    } else if (state_ == State::following) {
+        bps_ = bps(delayBasedBps);
+        state_ = State::limiting;
     }
 }
 

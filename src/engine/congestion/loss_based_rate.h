@@ -9,17 +9,19 @@
 namespace native_worker::congestion {
 
 // The loss-based half of Google Congestion Control: more than 10 % lost cuts
-// the rate by half the share lost, less than 2 % lets it grow by 5 % a
-// second, in between it holds. Transport-wide feedback is judged over a second
-// and enough packets; a receiver report's fraction as it comes.
+// the rate by half the share lost, less than 2 % lets it grow by 5 %, in
+// between it holds. Transport-wide feedback is judged every 200 ms, given
+// enough packets; a receiver report's fraction as it comes.
 //
-// Until loss first cuts it, it follows the delay-based rate rather than hold
-// it back. After a cut it limits that rate, and follows it again only once
-// its own bounded growth has reached it: a path that lost packets must show it
-// carries more before it is sent more. After an outage it follows again: the
-// outage's losses say nothing of the path that carries again. Nor does a
-// second in which the sender used little of its rate (a still screen): it is
-// no verdict on that rate, either way.
+// Until a verdict shows loss beyond chance (2 %), it follows the delay-based
+// rate rather than hold it back. From then on it limits that rate, and
+// follows it again only once its own bounded growth has reached it: a path
+// that lost packets must show it carries more before it is sent more, and one
+// that loses a few in a hundred at any rate is sent no more than when the
+// losses began, since more packets a frame only lose more frames. After an
+// outage it follows again: the outage's losses say nothing of the path that
+// carries again. Nor does a window in which the sender used little of its
+// rate (a still screen): it is no verdict on that rate, either way.
 class LossBasedRate {
 public:
     explicit LossBasedRate(const RateBounds& bounds);

@@ -20,6 +20,8 @@ struct Period {
     std::vector<std::int64_t> queueDelays;  // of each delivered packet
     int sent = 0;
     int lost = 0;
+    int frames = 0;
+    int wholeFrames = 0;  // none of their packets lost
     std::int64_t deliveredBytes = 0;
     std::int64_t downloadBytes = 0;
     std::int64_t durationUs = 0;
@@ -109,8 +111,11 @@ public:
             if (!still_) {
                 budgetBytes_ += controller.targetBps() / 8 / 30;
                 std::int64_t heldBackUs = stragglerEveryFrames_ && ++frames_ % stragglerEveryFrames_ == 0 ? 80'000 : 0;
+                const int lostBefore = period.lost;
                 for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes, heldBackUs = 0)
                     send(packetBytes, period, heldBackUs);
+                ++period.frames;
+                period.wholeFrames += period.lost == lostBefore;
             } else if (nowUs_ - lastStillFrameUs_ >= 1'000'000) {
                 send(stillFrameBytes, period);
                 lastStillFrameUs_ = nowUs_;
@@ -343,6 +348,17 @@ TEST(SendRateControl, AStillScreensLostPacketsNeitherEndNorCutTheRate) {
     const Period firstSecond = link.run(controller, 1'000'000);
     EXPECT_LT(percentile95(firstSecond.queueDelays), 120'000);
     EXPECT_GT(firstSecond.deliveredBps(), 1'500'000);
+}
+
+// A path that loses a few packets in a hundred at any rate: sending more only
+// makes frames of more packets, more of which lose one.
+TEST(SendRateControl, MostFramesArriveWholeOnARandomlyLossyPath) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 200'000);
+    link.setLoss(0.05);
+    link.run(controller, 10'000'000);
+    const Period period = link.run(controller, 30'000'000);
+    EXPECT_GT(period.wholeFrames, 0.55 * period.frames);
 }
 
 // A download fills whatever buffer the video leaves: cutting the video for
