@@ -20,8 +20,9 @@ struct DelaySignals {
 
 // The delay-based half of Google Congestion Control: AIMD on the rate the
 // receiver got, driven by the trendline detector, plus a cut by the standing
-// queue, so that a queue built before the first overuse was seen drains within
-// about a second instead of lingering while the rate holds.
+// queue the sender answers for, so that a queue built before the first
+// overuse was seen drains within about a second instead of lingering while
+// the rate holds.
 //
 // It climbs in one of three phases. In start-up, until the path first shows a
 // queue, fast enough to fill a fast LAN within seconds (a start high enough

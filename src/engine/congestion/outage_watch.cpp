@@ -18,21 +18,20 @@ bool carriesLittle(std::optional<std::int64_t> receivedBps, std::int64_t provenB
 
 }  // namespace
 
-OutageWatch::Change OutageWatch::onReport(const ReportTally& report, std::optional<std::int64_t> receivedBps,
-                                          std::int64_t provenBps, std::int64_t queueDelayUs) {
+bool OutageWatch::onReport(const ReportTally& report, std::optional<std::int64_t> receivedBps, std::int64_t provenBps,
+                           std::int64_t queueDelayUs) {
     switch (state_) {
     case State::carrying:
-        if (!report.lostMoreThan(outageLoss, outagePackets)) return Change::none;
-        state_ = State::outage;
-        return Change::began;
+        if (report.lostMoreThan(outageLoss, outagePackets)) state_ = State::outage;
+        return false;
     case State::outage:
         if (queueDelayUs > carryingQueueUs ||
             (!report.lostLessThan(carryingLoss) && carriesLittle(receivedBps, provenBps)))
-            return Change::none;
+            return false;
         state_ = State::carrying;
-        return Change::ended;
+        return true;
     }
-    return Change::none;
+    return false;
 }
 
 }  // namespace native_worker::congestion

@@ -15,10 +15,9 @@ namespace native_worker::congestion {
 // path, neither of what it carried before nor of what it will carry after.
 class OutageWatch {
 public:
-    enum class Change { none, began, ended };
-
-    Change onReport(const ReportTally& report, std::optional<std::int64_t> receivedBps, std::int64_t provenBps,
-                    std::int64_t queueDelayUs);
+    // Whether this report ended an outage.
+    bool onReport(const ReportTally& report, std::optional<std::int64_t> receivedBps, std::int64_t provenBps,
+                  std::int64_t queueDelayUs);
     bool inOutage() const { return state_ == State::outage; }
 
 private:

@@ -41,16 +41,11 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
         queue_.onArrival(*packet.arrivalTimeUs - packet.sendTimeUs, nowUs);
         received_.onArrival(*packet.arrivalTimeUs, packet.bytes);
     }
-    switch (outage_.onReport(report, received_.bps(), delayBased_.provenBps(), queue_.delayUs())) {
-    case OutageWatch::Change::ended:
+    if (outage_.onReport(report, received_.bps(), delayBased_.provenBps(), queue_.delayUs())) {
         // The delay trend the outage left is no measure of the link that carries again.
         detector_ = TrendlineDetector{};
         delayBased_.onOutageEnded(targetBps());
         lossBased_.onOutageEnded(nowUs);
-        break;
-    case OutageWatch::Change::began:
-    case OutageWatch::Change::none:
-        break;
     }
     delayBased_.onReport(
         {detector_.usage(), queue_.ownDelayUs(), received_.bps(), report, outage_.inOutage()}, nowUs);

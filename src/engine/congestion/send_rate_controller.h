@@ -10,6 +10,7 @@
 #include "engine/congestion/trendline_detector.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace native_worker::congestion {
