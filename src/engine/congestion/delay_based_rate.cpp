@@ -15,10 +15,14 @@ constexpr double farBelowProven = 0.5;
 // queue on the way stops it within a few reports.
 constexpr double returnIncreasePerSecond = 8;
 constexpr double returnedShareOfProven = 0.85;
-// Near the capacity found at the last decrease, probe gently.
+// Near the capacity found at the last cuts, the rate grows by half a packet
+// per response time, as the draft's additive increase does: the response
+// time is 100 ms and a round trip, which is not measured here.
 constexpr double nearCapacity = 0.15;
-constexpr double additiveShare = 0.05;
-constexpr double additiveFloorBps = 8'000;
+constexpr double packetBits = 1200 * 8;
+constexpr double framesPerSecond = 30;
+constexpr double responseSeconds = 0.1 + 0.1;
+constexpr double slowestAdditiveBpsPerSecond = 4'000;
 constexpr double headroomOverReceived = 1.5;
 constexpr double headroomBps = 10'000;
 constexpr std::int64_t decreaseSpacingUs = 200'000;
@@ -28,9 +32,20 @@ constexpr std::int64_t queueToDrainUs = 100'000;
 constexpr std::int64_t queueToHoldUs = 50'000;
 constexpr double drainWithinSeconds = 1.0;
 constexpr double deepestDrain = 0.5;
+// On a buffer too shallow to show a queue, loss this heavy, in a report of
+// packets enough to judge, stops the climb back.
+constexpr double returnStoppingLoss = 0.1;
+constexpr int returnStoppingPackets = 4;
 
 double seconds(std::int64_t us) {
     return static_cast<double>(us) / 1e6;
+}
+
+// About 24 kbit/s a second at any rate where a frame fills a packet.
+double additiveBpsPerSecond(double bps) {
+    const double frameBits = bps / framesPerSecond;
+    const double averagePacketBits = frameBits / std::max(1.0, std::ceil(frameBits / packetBits));
+    return std::max(slowestAdditiveBpsPerSecond, 0.5 * averagePacketBits / responseSeconds);
 }
 
 }  // namespace
@@ -39,29 +54,32 @@ DelayBasedRate::DelayBasedRate(const RateBounds& bounds)
     : bounds_(bounds), bps_(bounds.clamp(static_cast<double>(bounds.startBps))) {}
 
 void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
-    if (signals.receivedBps) lastReceivedBps_ = signals.receivedBps;
     if (signals.receivedBps && !signals.outage) provenBps_ = std::max(provenBps_, *signals.receivedBps);
     const std::int64_t elapsedUs =
         std::clamp<std::int64_t>(lastUpdateUs_ ? nowUs - *lastUpdateUs_ : 0, 0, longestIncreaseStepUs);
     lastUpdateUs_ = nowUs;
-    if (signals.usage == BandwidthUsage::overusing || signals.queueDelayUs > queueToDrainUs) {
+    const bool lossStopsReturn =
+        phase_ == Phase::returning && signals.report.lostMoreThan(returnStoppingLoss, returnStoppingPackets);
+    if (signals.usage == BandwidthUsage::overusing || signals.ownQueueUs > queueToDrainUs || lossStopsReturn) {
         decrease(signals, nowUs);
         return;
     }
     if (signals.outage) return;  // nothing gets through: nothing to climb on
-    if (signals.usage == BandwidthUsage::underusing || signals.queueDelayUs > queueToHoldUs) return;  // it drains: hold
+    if (signals.usage == BandwidthUsage::underusing || signals.ownQueueUs > queueToHoldUs) return;  // it drains: hold
     increase(signals, seconds(elapsedUs));
 }
 
-void DelayBasedRate::onOutageEnded() {
+void DelayBasedRate::onOutageEnded(std::int64_t targetBps) {
+    bps_ = std::min(bps_, targetBps);
     phase_ = Phase::returning;
 }
 
 void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     if (!signals.receivedBps || (lastDecreaseUs_ && nowUs - *lastDecreaseUs_ < decreaseSpacingUs)) return;
     const double measured = static_cast<double>(*signals.receivedBps);
-    // A queue after climbing back, or fast below the proven rate, shows the
-    // path lost capacity for good; one that lasts from before the last cut does not.
+    // A queue (or heavy loss) after climbing back, or fast below the proven
+    // rate, shows the path lost capacity for good; one that lasts from before
+    // the last cut does not.
     if (!signals.outage && climbedSinceDecrease_ &&
         (phase_ == Phase::returning || static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps_)))
         provenBps_ = *signals.receivedBps;
@@ -69,21 +87,12 @@ void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     climbedSinceDecrease_ = false;
     linkCapacityBps_ = linkCapacityBps_ ? 0.95 * *linkCapacityBps_ + 0.05 * measured : measured;
     double factor = decreaseFactor;
-    if (signals.queueDelayUs > queueToDrainUs)
-        factor = std::min(factor, std::max(deepestDrain, 1 - seconds(signals.queueDelayUs) / drainWithinSeconds));
+    if (signals.ownQueueUs > queueToDrainUs)
+        factor = std::min(factor, std::max(deepestDrain, 1 - seconds(signals.ownQueueUs) / drainWithinSeconds));
     // Cut from what got through, not from the target: repeated cuts while
     // the queue drains do not compound.
     bps_ = bounds_.clamp(std::min(factor * measured, static_cast<double>(bps_)));
     lastDecreaseUs_ = nowUs;
-}
-
-// An idle sender must not claim a rate it never proved. The rate climbs to
-// half again what the receiver gets, so that a sender using its rate finds
-// more; while the receiver gets too little to measure (a still screen), no
-// further than what it got last, which is all the path has shown.
-double DelayBasedRate::ceiling(std::optional<std::int64_t> receivedBps) const {
-    if (receivedBps) return headroomOverReceived * static_cast<double>(*receivedBps) + headroomBps;
-    return static_cast<double>(lastReceivedBps_.value_or(bps_));
 }
 
 void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds) {
@@ -99,13 +108,18 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
         break;
     case Phase::startup:
     case Phase::steady:
+        // An idle sender must not claim a rate it never proved: the rate climbs
+        // to half again what the receiver gets, so that a sender using its rate
+        // finds more, and not at all while the receiver gets too little to
+        // measure (a still screen).
+        if (!signals.receivedBps) return;
         if (linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_) {
-            next += std::max(additiveFloorBps, additiveShare * next) * elapsedSeconds;
+            next += additiveBpsPerSecond(next) * elapsedSeconds;
         } else {
             const bool climbFast = phase_ == Phase::startup || next < farBelowProven * proven;
             next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, elapsedSeconds);
         }
-        next = std::min(next, ceiling(signals.receivedBps));
+        next = std::min(next, headroomOverReceived * static_cast<double>(*signals.receivedBps) + headroomBps);
         break;
     }
     // The cap on an idle sender holds the rate; it does not cut it.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/congestion/packet_feedback.h"
 #include "engine/congestion/rate_bounds.h"
 #include "engine/congestion/trendline_detector.h"
 
@@ -11,38 +12,44 @@ namespace native_worker::congestion {
 // What one transport-wide feedback report tells the delay-based rate.
 struct DelaySignals {
     BandwidthUsage usage = BandwidthUsage::normal;
-    std::int64_t queueDelayUs = 0;
+    std::int64_t ownQueueUs = 0;  // the standing queue the sender answers for
     std::optional<std::int64_t> receivedBps;
+    ReportTally report;
     bool outage = false;
 };
 
 // The delay-based half of Google Congestion Control: AIMD on the rate the
 // receiver got, driven by the trendline detector, plus a cut by the standing
-// queue, so that a queue built before the first overuse was seen drains within
-// about a second instead of lingering while the rate holds.
+// queue the sender answers for, so that a queue built before the first
+// overuse was seen drains within about a second instead of lingering while
+// the rate holds.
 //
 // It climbs in one of three phases. In start-up, until the path first shows a
 // queue, fast enough to fill a fast LAN within seconds (a start high enough
 // for that would flood slow links). Steady, it probes gently near the capacity
 // found at the last cuts, and climbs fast again far below a rate the path has
 // carried. Returning from an outage, it climbs about as fast as probing would
-// to near the rate the path carried before, unless a queue shows on the way.
+// to near the rate the path carried before, unless a queue or heavy loss shows
+// on the way.
 class DelayBasedRate {
 public:
     explicit DelayBasedRate(const RateBounds& bounds);
 
     void onReport(const DelaySignals& signals, std::int64_t nowUs);
-    void onOutageEnded();
+    // Back from an outage, the climb starts from `targetBps`, the rate the
+    // outage left, whatever this half held: a blackout, through which nothing
+    // arrived to measure, cuts only the loss-based rate.
+    void onOutageEnded(std::int64_t targetBps);
 
     std::int64_t bps() const { return bps_; }
     bool measured() const { return lastUpdateUs_.has_value(); }
+    std::int64_t provenBps() const { return provenBps_; }
 
 private:
     enum class Phase { startup, steady, returning };
 
     void decrease(const DelaySignals& signals, std::int64_t nowUs);
     void increase(const DelaySignals& signals, double elapsedSeconds);
-    double ceiling(std::optional<std::int64_t> receivedBps) const;
 
     const RateBounds bounds_;
     std::int64_t bps_;
@@ -53,8 +60,6 @@ private:
     // The highest rate the receiver got, outages aside; forgotten when a queue
     // shows far below it or on the way back to it.
     std::int64_t provenBps_ = 0;
-    // The last rate the receiver was measured to get.
-    std::optional<std::int64_t> lastReceivedBps_;
     bool climbedSinceDecrease_ = false;
 };
 

@@ -6,53 +6,71 @@
 namespace native_worker::congestion {
 namespace {
 
-constexpr std::int64_t windowUs = 1'000'000;
+// A verdict on transport-wide feedback every 200 ms, as Pion's reading of the
+// draft has it; a receiver report is one as it comes, about once a second.
+// Growth is 5 % a verdict, never faster than 5 % per 200 ms.
+constexpr std::int64_t windowUs = 200'000;
+// A loss share of fewer packets is chance: a still screen sends one a second.
+constexpr int windowPackets = 20;
 constexpr double lowLoss = 0.02;
 constexpr double highLoss = 0.10;
-constexpr double increasePerSecond = 1.05;
+constexpr double increasePerVerdict = 1.05;
+// A window in which the sender used less than this share of its rate says
+// nothing of that rate, unless it lost most of it: then the path carries next
+// to nothing at any rate.
+constexpr double usedShareToJudge = 0.5;
+constexpr double lossAtAnyRate = 0.5;
 
 }  // namespace
 
 LossBasedRate::LossBasedRate(const RateBounds& bounds)
     : bounds_(bounds), bps_(bounds.clamp(static_cast<double>(bounds.startBps))) {}
 
-void LossBasedRate::onPackets(int sent, int lost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs) {
+std::int64_t LossBasedRate::bps(std::optional<std::int64_t> delayBasedBps) const {
+    if (!delayBasedBps) return bps_;
+    return state_ == State::following ? *delayBasedBps : std::min(bps_, *delayBasedBps);
+}
+
+void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps,
+                             std::int64_t nowUs) {
     if (!windowStartUs_) windowStartUs_ = nowUs;
-    windowSent_ += sent;
-    windowLost_ += lost;
-    if (nowUs - *windowStartUs_ < windowUs) return;
-    onFractionLost(static_cast<double>(windowLost_) / windowSent_, delayBasedBps, nowUs);
+    window_.sent += report.sent;
+    window_.lost += report.lost;
+    window_.sentBytes += report.sentBytes;
+    const std::int64_t spanUs = nowUs - *windowStartUs_;
+    if (spanUs < windowUs || window_.sent < windowPackets) return;
+    const double sentBps = static_cast<double>(window_.sentBytes) * 8e6 / static_cast<double>(spanUs);
+    const double fractionLost = static_cast<double>(window_.lost) / window_.sent;
+    if (sentBps >= usedShareToJudge * static_cast<double>(bps(delayBasedBps)) || fractionLost > lossAtAnyRate)
+        onFractionLost(fractionLost, delayBasedBps, nowUs);
     restartWindow(nowUs);
 }
 
 void LossBasedRate::onFractionLost(double fractionLost, std::optional<std::int64_t> delayBasedBps,
                                    std::int64_t nowUs) {
-    const double elapsed =
-        lastUpdateUs_ ? std::clamp(static_cast<double>(nowUs - *lastUpdateUs_) / 1e6, 0.0, 1.0) : 1.0;
+    const double verdicts =
+        lastUpdateUs_ ? std::clamp(static_cast<double>(nowUs - *lastUpdateUs_) / windowUs, 0.0, 1.0) : 1.0;
     lastUpdateUs_ = nowUs;
-    double next = static_cast<double>(bps_);
-    // Where the delay-based rate is measured, little loss leaves it in charge.
-    if (fractionLost < lowLoss)
-        next = std::max(next * std::pow(increasePerSecond, elapsed),
-                        delayBasedBps ? static_cast<double>(*delayBasedBps) : 0.0);
-    else if (fractionLost > highLoss) next *= 1 - 0.5 * fractionLost;
-    bps_ = bounds_.clamp(next);
+    if (fractionLost > highLoss) {
+        bps_ = bounds_.clamp(static_cast<double>(bps(delayBasedBps)) * (1 - 0.5 * fractionLost));
+        state_ = State::limiting;
+    } else if (fractionLost < lowLoss) {
+        bps_ = bounds_.clamp(static_cast<double>(bps_) * std::pow(increasePerVerdict, verdicts));
+        if (delayBasedBps && bps_ >= *delayBasedBps) state_ = State::following;
+    } else if (state_ == State::following) {
+        bps_ = bps(delayBasedBps);
+        state_ = State::limiting;
+    }
 }
 
-void LossBasedRate::onOutageBegan() {
-    bpsBeforeOutage_ = bps_;
-}
-
-// The cuts an outage's losses made are left behind with it.
 void LossBasedRate::onOutageEnded(std::int64_t nowUs) {
-    bps_ = std::max(bps_, bpsBeforeOutage_);
+    state_ = State::following;
     restartWindow(nowUs);
 }
 
 void LossBasedRate::restartWindow(std::int64_t nowUs) {
     windowStartUs_ = nowUs;
-    windowSent_ = 0;
-    windowLost_ = 0;
+    window_ = {};
 }
 
 }  // namespace native_worker::congestion

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/congestion/packet_feedback.h"
 #include "engine/congestion/rate_bounds.h"
 
 #include <cstdint>
@@ -7,32 +8,44 @@
 
 namespace native_worker::congestion {
 
-// The loss-based half of Google Congestion Control: heavy loss cuts the rate,
-// little loss lets it grow. Transport-wide feedback is counted over about a
-// second; a receiver report's fraction counts as it comes.
+// The loss-based half of Google Congestion Control: more than 10 % lost cuts
+// the rate by half the share lost, less than 2 % lets it grow by 5 %, in
+// between it holds. Transport-wide feedback is judged every 200 ms, given
+// enough packets; a receiver report's fraction as it comes.
+//
+// Until a verdict shows loss beyond chance (2 %), it follows the delay-based
+// rate rather than hold it back. From then on it limits that rate, and
+// follows it again only once its own bounded growth has reached it: a path
+// that lost packets must show it carries more before it is sent more, and one
+// that loses a few in a hundred at any rate is sent no more than when the
+// losses began, since more packets a frame only lose more frames. After an
+// outage it follows again: the outage's losses say nothing of the path that
+// carries again. Nor does a window in which the sender used little of its
+// rate (a still screen): it is no verdict on that rate, either way.
 class LossBasedRate {
 public:
     explicit LossBasedRate(const RateBounds& bounds);
 
-    // Packets of one transport-wide feedback report. `delayBasedBps`: the other
-    // half's rate, once it has one.
-    void onPackets(int sent, int lost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs);
+    // One transport-wide feedback report. `delayBasedBps`: the other half's
+    // rate, once it has one.
+    void onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs);
     void onFractionLost(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs);
-    void onOutageBegan();
     void onOutageEnded(std::int64_t nowUs);
 
-    std::int64_t bps() const { return bps_; }
+    // The rate loss allows, never above the delay-based rate.
+    std::int64_t bps(std::optional<std::int64_t> delayBasedBps) const;
 
 private:
+    enum class State { following, limiting };
+
     void restartWindow(std::int64_t nowUs);
 
     const RateBounds bounds_;
+    State state_ = State::following;
     std::int64_t bps_;
-    std::int64_t bpsBeforeOutage_ = 0;
     std::optional<std::int64_t> lastUpdateUs_;
     std::optional<std::int64_t> windowStartUs_;
-    int windowSent_ = 0;
-    int windowLost_ = 0;
+    ReportTally window_;
 };
 
 }  // namespace native_worker::congestion

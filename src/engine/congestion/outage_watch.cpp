@@ -4,23 +4,34 @@ namespace native_worker::congestion {
 namespace {
 
 constexpr double outageLoss = 0.5;
+// A receiver reports only once something arrives, so the report that ends a
+// silence covers all it lost: a live link's many, or a still screen's one a
+// second, which a few unlucky seconds would make look dead.
+constexpr int outagePackets = 20;
 constexpr double carryingLoss = 0.1;
+constexpr double littleShareOfProven = 0.1;
 constexpr std::int64_t carryingQueueUs = 100'000;
+
+bool carriesLittle(std::optional<std::int64_t> receivedBps, std::int64_t provenBps) {
+    return !receivedBps || static_cast<double>(*receivedBps) < littleShareOfProven * static_cast<double>(provenBps);
+}
 
 }  // namespace
 
-OutageWatch::Change OutageWatch::onReport(double fractionLost, std::int64_t queueDelayUs) {
+bool OutageWatch::onReport(const ReportTally& report, std::optional<std::int64_t> receivedBps, std::int64_t provenBps,
+                           std::int64_t queueDelayUs) {
     switch (state_) {
     case State::carrying:
-        if (fractionLost <= outageLoss) return Change::none;
-        state_ = State::outage;
-        return Change::began;
+        if (report.lostMoreThan(outageLoss, outagePackets)) state_ = State::outage;
+        return false;
     case State::outage:
-        if (fractionLost >= carryingLoss || queueDelayUs > carryingQueueUs) return Change::none;
+        if (queueDelayUs > carryingQueueUs ||
+            (!report.lostLessThan(carryingLoss) && carriesLittle(receivedBps, provenBps)))
+            return false;
         state_ = State::carrying;
-        return Change::ended;
+        return true;
     }
-    return Change::none;
+    return false;
 }
 
 }  // namespace native_worker::congestion

@@ -14,4 +14,17 @@ struct PacketFeedback {
     std::uint32_t bytes = 0;
 };
 
+// What one report says of the packets it covers.
+struct ReportTally {
+    int sent = 0;
+    int lost = 0;
+    std::int64_t sentBytes = 0;
+
+    // A share of fewer packets than `packetsToJudge` is chance, not a measure.
+    bool lostMoreThan(double share, int packetsToJudge) const {
+        return sent >= packetsToJudge && lost > share * sent;
+    }
+    bool lostLessThan(double share) const { return lost < share * sent; }
+};
+
 }  // namespace native_worker::congestion

@@ -11,9 +11,12 @@ struct RateBounds {
     std::int64_t startBps = 0;
     std::int64_t maximumBps = 0;
 
+    // A rate that cannot be computed claims nothing. Clamped before it is
+    // converted: a double beyond the integer's range does not convert.
     std::int64_t clamp(double bps) const {
-        if (!std::isfinite(bps)) return maximumBps;
-        return std::clamp(static_cast<std::int64_t>(bps), minimumBps, maximumBps);
+        if (std::isnan(bps)) return minimumBps;
+        return static_cast<std::int64_t>(
+            std::clamp(bps, static_cast<double>(minimumBps), static_cast<double>(maximumBps)));
     }
 };
 

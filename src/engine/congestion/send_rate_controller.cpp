@@ -14,7 +14,7 @@ constexpr double lowestFrameRate = 5;
 SendRateController::SendRateController(RateBounds bounds) : delayBased_(bounds), lossBased_(bounds) {}
 
 std::int64_t SendRateController::targetBps() const {
-    return std::min(delayBased_.bps(), lossBased_.bps());
+    return lossBased_.bps(measuredDelayBasedBps());
 }
 
 double SendRateController::frameRate(std::int64_t pixels, double captureFps) const {
@@ -30,32 +30,26 @@ std::optional<std::int64_t> SendRateController::measuredDelayBasedBps() const {
 
 void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& packets, std::int64_t nowUs) {
     if (packets.empty()) return;
-    int lost = 0;
+    ReportTally report{.sent = static_cast<int>(packets.size())};
     for (const PacketFeedback& packet : packets) {
+        report.sentBytes += packet.bytes;
         if (!packet.arrivalTimeUs) {
-            ++lost;
+            ++report.lost;
             continue;
         }
-        detector_.onPacket(packet.sendTimeUs, *packet.arrivalTimeUs, nowUs);
+        detector_.onPacket(packet.sendTimeUs, *packet.arrivalTimeUs);
         queue_.onArrival(*packet.arrivalTimeUs - packet.sendTimeUs, nowUs);
         received_.onArrival(*packet.arrivalTimeUs, packet.bytes);
     }
-    const int sent = static_cast<int>(packets.size());
-    switch (outage_.onReport(static_cast<double>(lost) / sent, queue_.delayUs())) {
-    case OutageWatch::Change::began:
-        lossBased_.onOutageBegan();
-        break;
-    case OutageWatch::Change::ended:
+    if (outage_.onReport(report, received_.bps(), delayBased_.provenBps(), queue_.delayUs())) {
         // The delay trend the outage left is no measure of the link that carries again.
         detector_ = TrendlineDetector{};
-        delayBased_.onOutageEnded();
+        delayBased_.onOutageEnded(targetBps());
         lossBased_.onOutageEnded(nowUs);
-        break;
-    case OutageWatch::Change::none:
-        break;
     }
-    delayBased_.onReport({detector_.usage(), queue_.delayUs(), received_.bps(), outage_.inOutage()}, nowUs);
-    lossBased_.onPackets(sent, lost, measuredDelayBasedBps(), nowUs);
+    delayBased_.onReport(
+        {detector_.usage(), queue_.ownDelayUs(), received_.bps(), report, outage_.inOutage()}, nowUs);
+    lossBased_.onReport(report, measuredDelayBasedBps(), nowUs);
 }
 
 void SendRateController::onReceiverReport(double fractionLost, std::int64_t nowUs) {

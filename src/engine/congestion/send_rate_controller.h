@@ -10,6 +10,7 @@
 #include "engine/congestion/trendline_detector.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace native_worker::congestion {
@@ -17,7 +18,8 @@ namespace native_worker::congestion {
 // The sender's target rate from what the receiver reports, after Google
 // Congestion Control: the lower of a delay-based and a loss-based rate.
 // Transport-wide feedback drives both; without it, receiver reports drive the
-// loss-based rate alone. Without any feedback the rate stays where it started.
+// loss-based rate, which is then the target alone. Without any feedback the
+// rate stays where it started.
 // The result always lies within the bounds, whatever the feedback says.
 class SendRateController {
 public:

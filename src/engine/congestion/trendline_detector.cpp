@@ -21,6 +21,7 @@ constexpr double thresholdOutlier = 15;
 constexpr double longestThresholdStepMs = 100;
 // A delay jump this large is a clock reset or garbage, not a queue.
 constexpr double implausibleDeltaMs = 3'000;
+constexpr int reorderedGroupsBeforeReset = 3;
 
 double milliseconds(std::int64_t us) {
     return static_cast<double>(us) / 1000.0;
@@ -46,31 +47,38 @@ std::optional<double> slope(const Samples& samples) {
 
 }  // namespace
 
-BandwidthUsage TrendlineDetector::onPacket(std::int64_t sendTimeUs, std::int64_t arrivalTimeUs, std::int64_t nowUs) {
+BandwidthUsage TrendlineDetector::onPacket(std::int64_t sendTimeUs, std::int64_t arrivalTimeUs) {
     if (current_ && sendTimeUs < current_->firstSendUs) return usage_;  // reordered: its group is done
     if (current_ && sendTimeUs - current_->firstSendUs <= burstUs) {
         current_->lastSendUs = std::max(current_->lastSendUs, sendTimeUs);
         current_->lastArrivalUs = std::max(current_->lastArrivalUs, arrivalTimeUs);
         return usage_;
     }
-    if (current_) {
-        if (previous_) {
-            const double sendDelta = milliseconds(current_->lastSendUs - previous_->lastSendUs);
-            const double arrivalDelta = milliseconds(current_->lastArrivalUs - previous_->lastArrivalUs);
-            if (arrivalDelta < 0 || std::abs(arrivalDelta - sendDelta) > implausibleDeltaMs) {
-                reset();
-            } else {
-                onGroupDelta(sendDelta, arrivalDelta, current_->lastArrivalUs, nowUs);
-            }
-        }
-        previous_ = current_;
-    }
+    if (current_) onGroup(*current_);
     current_ = Group{sendTimeUs, sendTimeUs, arrivalTimeUs};
     return usage_;
 }
 
-void TrendlineDetector::onGroupDelta(double sendDeltaMs, double arrivalDeltaMs, std::int64_t arrivalUs,
-                                     std::int64_t nowUs) {
+void TrendlineDetector::onGroup(const Group& group) {
+    if (!previous_) {
+        previous_ = group;
+        return;
+    }
+    const double sendDelta = milliseconds(group.lastSendUs - previous_->lastSendUs);
+    const double arrivalDelta = milliseconds(group.lastArrivalUs - previous_->lastArrivalUs);
+    if (std::abs(arrivalDelta - sendDelta) > implausibleDeltaMs) {
+        reset();
+    } else if (arrivalDelta < 0) {
+        if (++reorderedInARow_ < reorderedGroupsBeforeReset) return;
+        reset();
+    } else {
+        reorderedInARow_ = 0;
+        onGroupDelta(sendDelta, arrivalDelta, group.lastArrivalUs);
+    }
+    previous_ = group;
+}
+
+void TrendlineDetector::onGroupDelta(double sendDeltaMs, double arrivalDeltaMs, std::int64_t arrivalUs) {
     if (!firstArrivalUs_) firstArrivalUs_ = arrivalUs;
     deltas_ = std::min(deltas_ + 1, 1000);
     accumulatedDelayMs_ += arrivalDeltaMs - sendDeltaMs;
@@ -79,10 +87,10 @@ void TrendlineDetector::onGroupDelta(double sendDeltaMs, double arrivalDeltaMs, 
     if (window_.size() > windowSize) window_.pop_front();
     if (window_.size() < windowSize) return;
     const double trend = slope(window_).value_or(0);
-    detect(std::min(deltas_, deltasForFullGain) * trend * trendGain, sendDeltaMs, nowUs);
+    detect(std::min(deltas_, deltasForFullGain) * trend * trendGain, sendDeltaMs, arrivalUs);
 }
 
-void TrendlineDetector::detect(double trend, double sendDeltaMs, std::int64_t nowUs) {
+void TrendlineDetector::detect(double trend, double sendDeltaMs, std::int64_t arrivalUs) {
     if (trend > threshold_) {
         overuseTimeMs_ = overuseTimeMs_ < 0 ? sendDeltaMs / 2 : overuseTimeMs_ + sendDeltaMs;
         ++overuseCount_;
@@ -97,26 +105,27 @@ void TrendlineDetector::detect(double trend, double sendDeltaMs, std::int64_t no
         usage_ = trend < -threshold_ ? BandwidthUsage::underusing : BandwidthUsage::normal;
     }
     previousTrend_ = trend;
-    adaptThreshold(trend, nowUs);
+    adaptThreshold(trend, arrivalUs);
 }
 
-void TrendlineDetector::adaptThreshold(double trend, std::int64_t nowUs) {
-    if (!lastThresholdUpdateUs_) lastThresholdUpdateUs_ = nowUs;
+void TrendlineDetector::adaptThreshold(double trend, std::int64_t arrivalUs) {
+    if (!lastThresholdUpdateUs_) lastThresholdUpdateUs_ = arrivalUs;
     const double magnitude = std::abs(trend);
     // A spike far above the threshold (a hiccup) must not drag it up.
     if (magnitude > threshold_ + thresholdOutlier) {
-        lastThresholdUpdateUs_ = nowUs;
+        lastThresholdUpdateUs_ = arrivalUs;
         return;
     }
     const double k = magnitude < threshold_ ? thresholdDown : thresholdUp;
-    const double elapsedMs = std::min(milliseconds(nowUs - *lastThresholdUpdateUs_), longestThresholdStepMs);
+    const double elapsedMs = std::min(milliseconds(arrivalUs - *lastThresholdUpdateUs_), longestThresholdStepMs);
     threshold_ = std::clamp(threshold_ + k * (magnitude - threshold_) * std::max(elapsedMs, 0.0), thresholdMin,
                             thresholdMax);
-    lastThresholdUpdateUs_ = nowUs;
+    lastThresholdUpdateUs_ = arrivalUs;
 }
 
 void TrendlineDetector::reset() {
     previous_.reset();
+    reorderedInARow_ = 0;
     firstArrivalUs_.reset();
     accumulatedDelayMs_ = 0;
     smoothedDelayMs_ = 0;

@@ -14,11 +14,17 @@ enum class BandwidthUsage { normal, overusing, underusing };
 // packets sent in one burst form a group; the growth of one-way delay between
 // groups is smoothed, its trend over the last groups is the slope of a least
 // squares line, and an adaptive threshold on that trend tells a filling queue
-// (overusing) from a draining one (underusing).
+// (overusing) from a draining one (underusing). The threshold adapts over the
+// groups' arrival times, whenever their feedback comes.
+//
+// A group that arrives before the one sent ahead of it finished was reordered
+// on the way: it is skipped, as libwebrtc's estimator does. Only several in a
+// row, or a jump in arrival times no path explains, show a clock that started
+// over, and reset the detector.
 class TrendlineDetector {
 public:
     // One received packet, in send order. Returns the usage after it.
-    BandwidthUsage onPacket(std::int64_t sendTimeUs, std::int64_t arrivalTimeUs, std::int64_t nowUs);
+    BandwidthUsage onPacket(std::int64_t sendTimeUs, std::int64_t arrivalTimeUs);
     BandwidthUsage usage() const { return usage_; }
 
 private:
@@ -32,9 +38,10 @@ private:
         double smoothedDelayMs;
     };
 
-    void onGroupDelta(double sendDeltaMs, double arrivalDeltaMs, std::int64_t arrivalUs, std::int64_t nowUs);
-    void detect(double trend, double sendDeltaMs, std::int64_t nowUs);
-    void adaptThreshold(double trend, std::int64_t nowUs);
+    void onGroup(const Group& group);
+    void onGroupDelta(double sendDeltaMs, double arrivalDeltaMs, std::int64_t arrivalUs);
+    void detect(double trend, double sendDeltaMs, std::int64_t arrivalUs);
+    void adaptThreshold(double trend, std::int64_t arrivalUs);
     void reset();
 
     std::optional<Group> current_;
@@ -44,6 +51,7 @@ private:
     double smoothedDelayMs_ = 0;
     std::deque<Sample> window_;
     int deltas_ = 0;
+    int reorderedInARow_ = 0;
 
     double threshold_ = 12.5;
     std::optional<std::int64_t> lastThresholdUpdateUs_;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <optional>
+#include <random>
 #include <vector>
 
 namespace native_worker::congestion {
@@ -13,23 +15,80 @@ namespace {
 
 constexpr RateBounds bounds{32'000, 1'800'000, 20'000'000};
 
-// What a run of the link delivered of the video.
+// What a run of the link delivered of the video, and of a download beside it.
 struct Period {
     std::vector<std::int64_t> queueDelays;  // of each delivered packet
     int sent = 0;
     int lost = 0;
+    int frames = 0;
+    int wholeFrames = 0;  // none of their packets lost
     std::int64_t deliveredBytes = 0;
+    std::int64_t downloadBytes = 0;
     std::int64_t durationUs = 0;
 
     double lossShare() const { return sent ? static_cast<double>(lost) / sent : 0; }
-    double deliveredBps() const { return static_cast<double>(deliveredBytes) * 8e6 / static_cast<double>(durationUs); }
+    double deliveredBps() const { return bps(deliveredBytes); }
+    double downloadBps() const { return bps(downloadBytes); }
+    double bps(std::int64_t bytes) const { return static_cast<double>(bytes) * 8e6 / static_cast<double>(durationUs); }
+};
+
+// A TCP Reno download: segments in flight up to its window, which grows by
+// one segment a round trip and halves when one is lost.
+class RenoDownload {
+public:
+    // Runs until `untilUs`; `enqueue(atUs, bytes)` says when a segment leaves
+    // the bottleneck, or that it did not fit.
+    template <typename Enqueue>
+    std::int64_t runUntil(std::int64_t untilUs, Enqueue enqueue) {
+        std::int64_t deliveredBytes = 0;
+        for (; nowUs_ < untilUs; nowUs_ += 1'000) {
+            for (; !acks_.empty() && acks_.front().atUs <= nowUs_; acks_.pop_front()) {
+                --inFlight_;
+                if (acks_.front().delivered) {
+                    deliveredBytes += segmentBytes;
+                    window_ += window_ < slowStartEnd_ ? 1 : 1 / window_;
+                } else if (acks_.front().atUs >= recoveredAtUs_) {
+                    slowStartEnd_ = window_ = std::max(2.0, window_ / 2);
+                    recoveredAtUs_ = nowUs_ + lastRoundTripUs_;
+                }
+            }
+            for (; inFlight_ < window_; ++inFlight_) {
+                const auto leaves = enqueue(nowUs_, segmentBytes);
+                // A lost segment is noticed when the next ones are acknowledged.
+                const std::int64_t ackedAtUs = std::max(leaves.value_or(0), lastLeavesUs_) + ackReturnUs;
+                lastLeavesUs_ = std::max(lastLeavesUs_, leaves.value_or(0));
+                lastRoundTripUs_ = ackedAtUs - nowUs_;
+                acks_.push_back({ackedAtUs, leaves.has_value()});
+            }
+        }
+        return deliveredBytes;
+    }
+
+private:
+    struct Ack {
+        std::int64_t atUs;
+        bool delivered;
+    };
+    static constexpr std::uint32_t segmentBytes = 1500;
+    static constexpr std::int64_t ackReturnUs = 20'000;
+
+    std::int64_t nowUs_ = 0;
+    double window_ = 10;
+    double slowStartEnd_ = 1e9;
+    double inFlight_ = 0;
+    std::int64_t recoveredAtUs_ = 0;
+    std::int64_t lastLeavesUs_ = 0;
+    std::int64_t lastRoundTripUs_ = 0;
+    std::deque<Ack> acks_;
 };
 
 // A bottleneck with a FIFO buffer: frames of the controller's current size go
 // in 30 times a second, the receiver's feedback comes back 16 times a second.
 // Like a real receiver, it reports packets only up to the last one it got:
 // while nothing arrives, nothing is reported. A still screen sends one small
-// frame a second, whatever the rate.
+// frame a second, whatever the rate. The link may also drop a share of the
+// packets at random, before its buffer, carry a download beside the video, and
+// hold a frame's first packet back until after the next frame now and then.
 class BottleneckLink {
 public:
     BottleneckLink(std::int64_t capacityBps, std::int64_t bufferUs) : capacityBps_(capacityBps), bufferUs_(bufferUs) {}
@@ -37,14 +96,26 @@ public:
     void setCapacity(std::int64_t bps) { capacityBps_ = bps; }
     void setBuffer(std::int64_t us) { bufferUs_ = us; }
     void setStill(bool still) { still_ = still; }
+    void setLoss(double share) { dropBelow_ = static_cast<std::uint_fast32_t>(share * std::minstd_rand::max()); }
+    void startDownload() { download_.emplace(); }
+    void setStragglerEveryFrames(int frames) { stragglerEveryFrames_ = frames; }
 
     Period run(SendRateController& controller, std::int64_t durationUs) {
         Period period;
-        period.durationUs = durationUs;
+        const std::int64_t startUs = nowUs_;
         for (const std::int64_t end = nowUs_ + durationUs; nowUs_ < end; nowUs_ += frameUs) {
+            if (download_) {
+                period.downloadBytes += download_->runUntil(
+                    nowUs_, [this](std::int64_t atUs, std::uint32_t bytes) { return enqueue(atUs, bytes); });
+            }
             if (!still_) {
                 budgetBytes_ += controller.targetBps() / 8 / 30;
-                for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes) send(packetBytes, period);
+                std::int64_t heldBackUs = stragglerEveryFrames_ && ++frames_ % stragglerEveryFrames_ == 0 ? 80'000 : 0;
+                const int lostBefore = period.lost;
+                for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes, heldBackUs = 0)
+                    send(packetBytes, period, heldBackUs);
+                ++period.frames;
+                period.wholeFrames += period.lost == lostBefore;
             } else if (nowUs_ - lastStillFrameUs_ >= 1'000'000) {
                 send(stillFrameBytes, period);
                 lastStillFrameUs_ = nowUs_;
@@ -54,19 +125,27 @@ public:
                 lastFeedbackUs_ = nowUs_;
             }
         }
+        period.durationUs = nowUs_ - startUs;
         return period;
     }
 
 private:
-    void send(std::uint32_t bytes, Period& period) {
-        const std::int64_t queuedUntil = std::max(freeAtUs_, nowUs_);
+    // When a packet entering the buffer at `atUs` leaves it, if it fits.
+    std::optional<std::int64_t> enqueue(std::int64_t atUs, std::uint32_t bytes) {
+        const std::int64_t queuedUntil = std::max(freeAtUs_, atUs);
+        if (queuedUntil - atUs > bufferUs_) return std::nullopt;
+        freeAtUs_ = queuedUntil + std::int64_t{bytes} * 8 * 1'000'000 / capacityBps_;
+        return freeAtUs_;
+    }
+
+    void send(std::uint32_t bytes, Period& period, std::int64_t heldBackUs = 0) {
         PacketFeedback packet{nowUs_, std::nullopt, bytes};
         ++period.sent;
-        if (queuedUntil - nowUs_ <= bufferUs_) {
-            freeAtUs_ = queuedUntil + std::int64_t{bytes} * 8 * 1'000'000 / capacityBps_;
-            packet.arrivalTimeUs = freeAtUs_;
-            period.queueDelays.push_back(freeAtUs_ - nowUs_);
+        if (random_() >= dropBelow_) packet.arrivalTimeUs = enqueue(nowUs_, bytes);
+        if (packet.arrivalTimeUs) {
+            period.queueDelays.push_back(*packet.arrivalTimeUs - nowUs_);
             period.deliveredBytes += bytes;
+            *packet.arrivalTimeUs += heldBackUs;
         } else {
             ++period.lost;
         }
@@ -95,6 +174,11 @@ private:
     std::int64_t capacityBps_;
     std::int64_t bufferUs_;
     bool still_ = false;
+    std::minstd_rand random_;
+    std::uint_fast32_t dropBelow_ = 0;
+    std::optional<RenoDownload> download_;
+    int stragglerEveryFrames_ = 0;
+    std::int64_t frames_ = 0;
     std::int64_t nowUs_ = 0;
     std::int64_t freeAtUs_ = 0;
     std::int64_t lastFeedbackUs_ = 0;
@@ -118,6 +202,16 @@ TEST(SendRateControl, SettlesBelowABottleneckAndKeepsItsQueueShort) {
     EXPECT_LT(percentile95(settled), 150'000);
 }
 
+// A packet that arrives after the next frame, once a second, is the path
+// reordering, not a reason to stop watching the delay trend.
+TEST(SendRateControl, KeepsItsQueueShortWhenThePathReorders) {
+    SendRateController controller(bounds);
+    BottleneckLink link(1'000'000, 1'000'000);
+    link.setStragglerEveryFrames(30);
+    link.run(controller, 10'000'000);
+    EXPECT_LT(percentile95(link.run(controller, 50'000'000).queueDelays), 100'000);
+}
+
 // From a start that does not flood a slow link, a fast one is filled within
 // seconds; neither half of the controller may hold the other back.
 TEST(SendRateControl, ClimbsToAFastLinkWithinSeconds) {
@@ -139,6 +233,23 @@ TEST(SendRateControl, FollowsACapacityStepDownAndClimbsBackWhenItReturns) {
     link.setCapacity(4'000'000);
     link.run(controller, 30'000'000);
     EXPECT_GT(controller.targetBps(), 2'000'000);
+}
+
+// Near the capacity found at the last cuts the rate grows by half a packet
+// per response time, as the draft's additive increase does, and meets the
+// capacity again tens of seconds apart: the picture's quality does not swing
+// with the probing every few seconds.
+TEST(SendRateControl, ProbesGentlyNearTheCapacity) {
+    SendRateController controller(bounds);
+    BottleneckLink link(5'000'000, 1'000'000);
+    link.run(controller, 15'000'000);
+    int cuts = 0;
+    for (int tick = 0; tick < 600; ++tick) {
+        const std::int64_t before = controller.targetBps();
+        link.run(controller, 100'000);
+        cuts += static_cast<double>(controller.targetBps()) < 0.95 * static_cast<double>(before);
+    }
+    EXPECT_LE(cuts, 3);
 }
 
 // A link that carries next to nothing for seconds drives the rate to its
@@ -169,6 +280,21 @@ TEST(SendRateControl, ComesBackWithinSecondsAfterAnOutage) {
     EXPECT_LT(controller.targetBps(), 1'200'000);
 }
 
+// Nothing gets through for seconds, and the link comes back slower, with a
+// buffer too shallow to show a queue: neither the rate before the outage nor
+// the outage itself measures the link that carries again, and the climb back
+// stops at the loss it causes.
+TEST(SendRateControl, AfterABlackoutTheRateIsMeasuredAfresh) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 40'000);
+    link.run(controller, 15'000'000);
+    link.setLoss(1);
+    link.run(controller, 3'000'000);
+    link.setLoss(0);
+    link.setCapacity(1'000'000);
+    EXPECT_LT(link.run(controller, 13'000'000).lossShare(), 0.10);
+}
+
 // A still screen sends too little for the receiver's rate to be measured,
 // which proves no rate: whether the screen starts still or stops moving, the
 // first second it moves again neither floods the path nor starves.
@@ -188,6 +314,69 @@ TEST(SendRateControl, AStillScreenClaimsNoRateThePathHasNotCarried) {
     stillThenMoving(60'000'000);
 }
 
+// A buffer too shallow for a delay signal leaves loss to find the capacity:
+// the rate holds where little is lost and climbs back over it neither at
+// once nor while a still screen shows nothing lost.
+TEST(SendRateControl, LossHoldsTheRateWhereAShallowBufferShowsNoQueue) {
+    SendRateController controller(bounds);
+    BottleneckLink link(1'000'000, 20'000);
+    link.run(controller, 10'000'000);
+    const Period settled = link.run(controller, 30'000'000);
+    EXPECT_LT(settled.lossShare(), 0.10);
+    EXPECT_GT(settled.deliveredBps(), 750'000);
+    link.setStill(true);
+    link.run(controller, 60'000'000);
+    link.setStill(false);
+    EXPECT_LT(link.run(controller, 1'000'000).lossShare(), 0.10);
+}
+
+// A receiver reports only once something arrives, so one report covers all
+// a still screen lost since: on a lossy path, a few unlucky seconds. That is
+// neither an outage, whose end would climb back to what the path carried
+// before it slowed down, nor a verdict on the rate.
+TEST(SendRateControl, AStillScreensLostPacketsNeitherEndNorCutTheRate) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 200'000);
+    link.run(controller, 15'000'000);
+    link.setCapacity(2'000'000);
+    link.run(controller, 5'000'000);
+    link.setStill(true);
+    link.setLoss(0.3);
+    link.run(controller, 30'000'000);
+    link.setStill(false);
+    link.setLoss(0);
+    const Period firstSecond = link.run(controller, 1'000'000);
+    EXPECT_LT(percentile95(firstSecond.queueDelays), 120'000);
+    EXPECT_GT(firstSecond.deliveredBps(), 1'500'000);
+}
+
+// A path that loses a few packets in a hundred at any rate: sending more only
+// makes frames of more packets, more of which lose one.
+TEST(SendRateControl, MostFramesArriveWholeOnARandomlyLossyPath) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 200'000);
+    link.setLoss(0.05);
+    link.run(controller, 10'000'000);
+    const Period period = link.run(controller, 30'000'000);
+    EXPECT_GT(period.wholeFrames, 0.55 * period.frames);
+}
+
+// A download fills whatever buffer the video leaves: cutting the video for
+// the queue the download keeps standing only starves the video. Both keep a
+// share, the download most of the link.
+TEST(SendRateControl, KeepsAShareOfTheLinkBesideADownload) {
+    for (const std::int64_t bufferUs : {100'000, 400'000}) {
+        SCOPED_TRACE(bufferUs);
+        SendRateController controller(bounds);
+        BottleneckLink link(4'000'000, bufferUs);
+        link.startDownload();
+        link.run(controller, 20'000'000);
+        const Period shared = link.run(controller, 20'000'000);
+        EXPECT_GT(shared.deliveredBps(), 600'000);
+        EXPECT_GT(shared.downloadBps(), 2'000'000);
+    }
+}
+
 TEST(SendRateControl, LossLowersTheRateAndReceiverReportsAloneCanDriveIt) {
     SendRateController controller(bounds);
     for (std::int64_t second = 1; second <= 10; ++second) controller.onReceiverReport(0.2, second * 1'000'000);
@@ -196,6 +385,8 @@ TEST(SendRateControl, LossLowersTheRateAndReceiverReportsAloneCanDriveIt) {
     for (std::int64_t second = 11; second <= 15; ++second) controller.onReceiverReport(0.0, second * 1'000'000);
     EXPECT_GT(controller.targetBps(), lowered);
     EXPECT_LE(controller.targetBps(), bounds.startBps);
+    for (std::int64_t second = 16; second <= 60; ++second) controller.onReceiverReport(0.0, second * 1'000'000);
+    EXPECT_GT(controller.targetBps(), bounds.startBps);
 }
 
 TEST(SendRateControl, AbsurdOrMissingFeedbackKeepsTheRateWithinItsBounds) {
@@ -220,6 +411,12 @@ TEST(SendRateControl, AbsurdOrMissingFeedbackKeepsTheRateWithinItsBounds) {
     for (int report = 0; report < 300; ++report, now += 50'000)
         controller.onTransportFeedback({{now, std::nullopt, 1200}, {now + 1, std::nullopt, 1200}}, now);
     EXPECT_EQ(controller.targetBps(), 32'000);
+
+    // A rate that cannot be computed claims nothing.
+    EXPECT_EQ(bounds.clamp(std::numeric_limits<double>::quiet_NaN()), 32'000);
+    EXPECT_EQ(bounds.clamp(std::numeric_limits<double>::infinity()), 20'000'000);
+    EXPECT_EQ(bounds.clamp(1e300), 20'000'000);
+    EXPECT_EQ(bounds.clamp(-1e300), 32'000);
 }
 
 TEST(SendRateControl, ScreenContentGivesUpFrameRateBeforeResolution) {
