@@ -86,6 +86,31 @@ TEST_P(CaptureLossOn, TheCapturerReportsTheLostServerOnceAndDeliversNothingMore)
     capturer->unregisterObserver();
 }
 
+// The server stops answering while the capture runs: stopping it waits for
+// nothing from the server, neither a grab in flight nor the clean-up.
+TEST_P(CaptureLossOn, StoppingWaitsForNoServerThatStoppedAnswering) {
+    const auto display = testing::VirtualDisplay::start(640, 480, GetParam());
+    ASSERT_TRUE(display) << "Xvfb did not start";
+    const DisplayVariable variable(display->name());
+    StartedEngine started;
+    ASSERT_TRUE(started.factory) << "the engine did not start";
+    const auto device = started.factory->desktopDevice();
+    const auto sources = device->screenSources();
+    ASSERT_GE(sources->refresh(false, false), 1);
+    const auto capturer = device->createCapturer(sources->source(0), false);
+    ASSERT_EQ(capturer->start(30), engine::DesktopCapturer::StartResult::running);
+    std::this_thread::sleep_for(300ms);
+    display->stall();
+    std::jthread resume([&] {
+        std::this_thread::sleep_for(2s);
+        display->resume();
+    });
+    std::this_thread::sleep_for(100ms);
+    const auto stopping = Clock::now();
+    capturer->stop();
+    EXPECT_LT(Clock::now() - stopping, 1s);
+}
+
 std::optional<bool> inputReady(const WorkerParty& worker) {
     const auto configured = worker.last("peer.inputConfigured");
     if (!configured) return std::nullopt;

@@ -68,9 +68,18 @@ std::unique_ptr<X11Connection> X11Connection::open() {
     return connection;
 }
 
+// Xlib leaves a display whose server went away locked by the thread that
+// found out, as if that thread were about to end the process: any other
+// thread, the one that closes the connection included, would wait on it for
+// good.
 X11Connection::X11Connection(Display* display) : display_(display), socket_(ConnectionNumber(display)) {
     XSetIOErrorExitHandler(
-        display_, [](Display*, void* self) { static_cast<X11Connection*>(self)->lost_ = true; }, this);
+        display_,
+        [](Display* lostDisplay, void* self) {
+            static_cast<X11Connection*>(self)->lost_ = true;
+            XUnlockDisplay(lostDisplay);
+        },
+        this);
 }
 
 // XCloseDisplay syncs with the server: with the socket shut that fails at

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -108,6 +109,29 @@ TEST(ServerStall, ClosingAConnectionWaitsForNoServer) {
     const auto closing = Clock::now();
     connection.reset();
     EXPECT_LT(Clock::now() - closing, 1s);
+    unsetenv("DISPLAY");
+}
+
+// Xlib leaves a display whose server went away locked by the thread that
+// found out: closing it on another thread must not wait for that thread.
+TEST(ServerStall, ClosingAfterAnotherThreadFoundTheServerGoneWaitsForNothing) {
+    auto server = VirtualDisplay::start(320, 240);
+    if (!server) GTEST_SKIP() << "no Xvfb";
+    setenv("DISPLAY", server->name().c_str(), 1);
+    auto connection = platform::X11Connection::open();
+    ASSERT_TRUE(connection);
+    server->kill();
+    std::thread([&] { XSync(connection->display(), False); }).join();
+    ASSERT_TRUE(connection->lost());
+    std::atomic<bool> closed{false};
+    std::jthread guard([&] {
+        for (int i = 0; i < 200 && !closed; ++i) std::this_thread::sleep_for(10ms);
+        if (closed) return;
+        std::fputs("closing the connection waits for good\n", stderr);
+        std::_Exit(1);
+    });
+    connection.reset();
+    closed = true;
     unsetenv("DISPLAY");
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 
 namespace native_worker::engine::gstreamer {
 namespace {
@@ -21,7 +22,7 @@ std::int32_t even(std::int32_t length) {
 
 }  // namespace
 
-// What one capture run owns; its thread alone touches it.
+// What one capture run owns; its thread alone touches it, but for the cut-off at the stop.
 struct ScreenCapturer::Run {
     Run(std::unique_ptr<ScreenGrabber> screenGrabber, std::int32_t frameWidth, std::int32_t frameHeight,
         std::uint32_t rate)
@@ -79,33 +80,33 @@ DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond
         notify(&DesktopCapturerObserver::onCaptureFailed);
         return StartResult::failed;
     }
-    auto run = std::make_unique<Run>(std::move(grabber), width_, height_, rate);
+    run_ = std::make_unique<Run>(std::move(grabber), width_, height_, rate);
     // Wake-ups meant for an earlier run.
     wake_.drain();
     resendWanted_.store(false);
     frameSeen_.store(false);
     running_.store(true);
-    captureThread_ = std::thread(&ScreenCapturer::capture, this, std::move(run));
+    captureThread_ = std::thread(&ScreenCapturer::capture, this, std::ref(*run_));
     return StartResult::running;
 }
 
-void ScreenCapturer::capture(std::unique_ptr<Run> run) {
+void ScreenCapturer::capture(Run& run) {
     platform::nameCurrentThread("screen-capture");
     while (running_.load()) {
-        if (resendWanted_.exchange(false)) run->schedule.resendNow();
-        if (run->grabber->mayHaveChanged()) run->schedule.changed();
-        if (run->grabber->lost()) return fail();
+        if (resendWanted_.exchange(false)) run.schedule.resendNow();
+        if (run.grabber->mayHaveChanged()) run.schedule.changed();
+        if (run.grabber->lost()) return fail();
         const auto now = Clock::now();
-        switch (run->schedule.step(now)) {
+        switch (run.schedule.step(now)) {
             case CaptureSchedule::Step::grab:
-                if (!grabChanges(*run)) return fail();
+                if (!grabChanges(run)) return fail();
                 break;
             case CaptureSchedule::Step::resend:
-                deliver(run->frame);
-                run->schedule.resent(now);
+                deliver(run.frame);
+                run.schedule.resent(now);
                 break;
             case CaptureSchedule::Step::wait:
-                wait(*run);
+                wait(run);
                 break;
         }
     }
@@ -166,7 +167,9 @@ void ScreenCapturer::resendNow() {
 void ScreenCapturer::teardown() {
     running_.store(false);
     wake_.wake();
+    if (run_) run_->grabber->cutOff();
     if (captureThread_.joinable()) captureThread_.join();
+    run_.reset();
 }
 
 std::uint64_t ScreenCapturer::subscribe(FrameSink sink) {

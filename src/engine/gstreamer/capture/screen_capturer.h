@@ -56,7 +56,7 @@ public:
 private:
     struct Run;
 
-    void capture(std::unique_ptr<Run> run);
+    void capture(Run& run);
     bool grabChanges(Run& run);
     void wait(Run& run);
     void deliver(const KeptFrame& frame);
@@ -70,6 +70,8 @@ private:
     const std::int32_t height_;
 
     std::mutex controlMutex_;  // start and stop
+    // The last run's, which its thread uses until it ends.
+    std::unique_ptr<Run> run_;
     std::thread captureThread_;
     WakeSignal wake_;  // stop and resendNow wake the capture thread
     std::atomic<bool> running_{false};

@@ -43,6 +43,10 @@ public:
     // Returns once `timeout` has passed, `wake` was woken (which this
     // consumes) or the platform reported a change, whichever comes first.
     virtual void wait(std::chrono::nanoseconds timeout, WakeSignal& wake) = 0;
+    // From another thread, at the stop: whatever the capture thread waits on
+    // the platform for returns at once and fails from here on, so that a
+    // display server that stopped answering holds no stop up.
+    virtual void cutOff() = 0;
 };
 
 // The platform's grabber of `area`, in virtual-desktop coordinates; null when

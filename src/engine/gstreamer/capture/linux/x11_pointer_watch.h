@@ -35,6 +35,8 @@ public:
     std::vector<platform::Rect> take();
     // The pointer as it is drawn, in root-window coordinates.
     const PointerSprite& drawn() const { return drawn_; }
+    // From any thread: the connection fails from here on.
+    void cutOff() const { connection_->cutOff(); }
 
 private:
     X11PointerWatch(std::unique_ptr<platform::X11Connection> connection, int fixesEventBase);

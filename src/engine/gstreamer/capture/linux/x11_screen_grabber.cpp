@@ -65,6 +65,12 @@ public:
         if (ppoll(ready, count, &limit, nullptr) > 0 && (ready[0].revents & POLLIN)) wake.drain();
     }
 
+    // The server frees what the run held there when its connections end.
+    void cutOff() override {
+        frames_->connection().cutOff();
+        if (pointer_) pointer_->cutOff();
+    }
+
 private:
     const std::unique_ptr<X11FrameGrabber> frames_;
     // Null without DAMAGE, and without XFixes.

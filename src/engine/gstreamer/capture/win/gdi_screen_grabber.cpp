@@ -128,6 +128,9 @@ public:
         WaitForSingleObject(reinterpret_cast<HANDLE>(wake.handle()), static_cast<DWORD>(milliseconds));
     }
 
+    // GDI calls return on their own; the stop's wake-up is enough.
+    void cutOff() override {}
+
 private:
     struct Picture {
         HBITMAP bitmap = nullptr;
