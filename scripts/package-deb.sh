@@ -31,6 +31,8 @@ check_installed_package() {
     [[ -f /usr/share/doc/$name/$doc ]] || { echo "package-deb: $doc is not installed" >&2; return 1; }
   done
 
+  # Xvfb ends with the namespace. The worker runs in the background only so
+  # that its process id, which names its loader log, is known.
   Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp 2>/dev/null &
   for _ in $(seq 100); do [[ -S /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
   DISPLAY=$display LD_DEBUG=files LD_DEBUG_OUTPUT=$log "/usr/bin/$name" --loopback --timeout-ms 20000 \
