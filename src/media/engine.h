@@ -202,6 +202,9 @@ public:
     virtual std::shared_ptr<MediaSource> source(std::int32_t index) = 0;
 };
 
+// The highest capture rate a host may ask for, in frames per second.
+inline constexpr std::int32_t highestFramesPerSecond = 60;
+
 class DesktopCapturer {
 public:
     enum class StartResult : std::int32_t { running = 0, failed = 1 };

@@ -20,7 +20,7 @@ std::int32_t readCaptureFps(const nlohmann::json& message, Role role) {
         return 0;
     }
     if (capture == message.end() || !capture->is_object() || capture->size() != 1) refuseInvalidMessage();
-    return requireInteger(*capture, "fps", 1, 60);
+    return requireInteger(*capture, "fps", 1, engine::highestFramesPerSecond);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::int32_t h264ClockRate = 90000;
 constexpr std::int32_t firstDynamicPayload = 96;
-constexpr std::int64_t highestFrameRate = 60;
 // Constrained baseline as x264 marks it (constraint_set0 and _set1): webrtcbin
 // accepts the payloader's caps only when profile-level-id matches exactly.
 constexpr std::string_view constrainedBaseline = "42c0";
@@ -63,7 +62,7 @@ std::string profileLevelId(std::int32_t width, std::int32_t height) {
     std::uint8_t idc = levels.back().idc;
     for (const Level& level : levels) {
         if (macroblocks <= level.maxFrameMacroblocks &&
-            macroblocks * highestFrameRate <= level.maxMacroblocksPerSecond) {
+            macroblocks * highestFramesPerSecond <= level.maxMacroblocksPerSecond) {
             idc = level.idc;
             break;
         }

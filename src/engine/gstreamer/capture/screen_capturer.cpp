@@ -14,8 +14,6 @@ namespace {
 
 using Clock = CaptureSchedule::Clock;
 
-constexpr std::uint32_t highestFrameRate = 60;
-
 std::int32_t even(std::int32_t length) {
     return std::max(0, length) & ~1;
 }
@@ -74,7 +72,7 @@ DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond
     // What a failed run left behind: its finished thread.
     teardown();
     if (width_ <= 0 || height_ <= 0) return StartResult::failed;
-    const std::uint32_t rate = std::clamp(framesPerSecond, 1U, highestFrameRate);
+    const std::uint32_t rate = std::clamp<std::uint32_t>(framesPerSecond, 1, highestFramesPerSecond);
     auto grabber = openScreenGrabber({left_, top_, left_ + width_, top_ + height_});
     if (!grabber || !wake_.valid()) {
         notify(&DesktopCapturerObserver::onCaptureFailed);
