@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 namespace {
 
 // The unprefixed codes 0x01 to 0x58 are the evdev codes themselves.
@@ -45,4 +45,4 @@ std::uint16_t evdevKeyFromScanCode(std::uint16_t scanCode, bool extended) {
     return found != extendedCodes.end() && found->first == scanCode ? found->second : std::uint16_t{0};
 }
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

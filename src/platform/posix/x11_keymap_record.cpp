@@ -10,12 +10,8 @@
 #include <map>
 #include <random>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 namespace {
-
-using native_worker::platform::X11Connection;
-using native_worker::platform::X11ErrorTrap;
-using native_worker::platform::X11ServerGrab;
 
 constexpr char recordName[] = "_KELVARN_SINK_RECORD";
 constexpr char tokenName[] = "_KELVARN_SINK_OWNER";
@@ -329,4 +325,4 @@ void KeymapRecord::append(std::vector<long> entries) {
     writeValues(display_, entries, PropModeAppend);
 }
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

@@ -8,7 +8,7 @@
 #include <bitset>
 #include <vector>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 
 // What the sinks on a display would leave behind on the X server were their
 // processes to die: the keycodes and buttons each may hold down, and the
@@ -33,7 +33,7 @@ public:
         std::vector<KeySym> mapping;
     };
 
-    explicit KeymapRecord(native_worker::platform::X11Connection& connection);
+    explicit KeymapRecord(X11Connection& connection);
     KeymapRecord(const KeymapRecord&) = delete;
     KeymapRecord& operator=(const KeymapRecord&) = delete;
 
@@ -77,7 +77,7 @@ private:
     void makeOwner();
     void append(std::vector<long> entries);
 
-    native_worker::platform::X11Connection& connection_;
+    X11Connection& connection_;
     Display* display_;
     std::atomic<Window> owner_{0};
     unsigned long token_ = 0;
@@ -85,4 +85,4 @@ private:
     std::bitset<512> noted_;
 };
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 
 KeymapRows::KeymapRows(Display* display, int first, int last) {
     if (last < first) return;
@@ -39,4 +39,4 @@ void writeKeymapRows(Display* display, std::vector<std::pair<KeyCode, std::vecto
     }
 }
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

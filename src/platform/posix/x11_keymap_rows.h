@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 
 // Rows of the core keyboard map: the keysyms of each keycode in a range.
 class KeymapRows {
@@ -35,4 +35,4 @@ bool carriesOnly(std::span<const KeySym> row, KeySym keysym);
 // its map.
 void writeKeymapRows(Display* display, std::vector<std::pair<KeyCode, std::vector<KeySym>>> rows);
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

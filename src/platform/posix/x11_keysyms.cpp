@@ -2,7 +2,7 @@
 
 #include <X11/keysym.h>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 namespace {
 
 constexpr std::uint16_t firstFunctionVirtualKey = 0x70;  // F1
@@ -44,4 +44,4 @@ std::vector<KeySym> keysymsOfUnits(std::u16string_view units) {
     return keysyms;
 }
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

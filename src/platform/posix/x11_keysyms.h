@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 
 constexpr bool isHighSurrogate(std::uint16_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
@@ -27,4 +27,4 @@ KeySym keysymOfVirtualKey(std::uint16_t virtualKey);
 // The keysyms that typing the units asks for, in order; unpaired surrogates ask for none.
 std::vector<KeySym> keysymsOfUnits(std::u16string_view units);
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

@@ -7,8 +7,10 @@
 
 namespace kelvarn::input {
 
+using native_worker::platform::KeymapRecord;
 using native_worker::platform::X11Connection;
 using native_worker::platform::X11Cutoff;
+using native_worker::platform::X11SinkConnection;
 
 // A worker that never types still undoes what a worker that died left behind.
 X11Sink::X11Sink()

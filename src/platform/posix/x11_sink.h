@@ -8,9 +8,11 @@
 #include <memory>
 #include <thread>
 
-namespace kelvarn::input {
-
+namespace native_worker::platform {
 class X11SinkConnection;
+}  // namespace native_worker::platform
+
+namespace kelvarn::input {
 
 // Injects records through XTest on a connection of its own to the display
 // named by DISPLAY. Each record is flushed and synced, so that a refusal or a
@@ -35,11 +37,11 @@ public:
 
 private:
     // Empty when stopping, or when the display cannot be opened.
-    X11SinkConnection* connection();
+    native_worker::platform::X11SinkConnection* connection();
 
     native_worker::platform::X11Cutoff cutoff_;
     std::atomic<bool> stopping_{false};
-    std::unique_ptr<X11SinkConnection> connection_;
+    std::unique_ptr<native_worker::platform::X11SinkConnection> connection_;
     std::unique_ptr<native_worker::platform::InputServices> pointer_;
     // Undoes a dead worker's leftovers without holding up the start; joined
     // at the close, as no thread may still use Xlib when the process exits.

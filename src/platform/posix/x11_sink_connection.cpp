@@ -9,11 +9,11 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 namespace {
 
-using native_worker::platform::X11Connection;
-using native_worker::platform::X11ErrorTrap;
+// The records this connection delivers, and their flags.
+using namespace kelvarn::input;
 
 // How long the last rites wait for a delivery under way before they act beside it.
 constexpr auto deliveryWait = std::chrono::milliseconds(250);
@@ -22,7 +22,7 @@ constexpr std::uint32_t virtualKeyStroke = 0x10000;
 
 }  // namespace
 
-std::unique_ptr<X11SinkConnection> X11SinkConnection::open(native_worker::platform::X11Cutoff& cutoff) {
+std::unique_ptr<X11SinkConnection> X11SinkConnection::open(X11Cutoff& cutoff) {
     auto connection = X11Connection::open();
     if (!connection) return nullptr;
     int event = 0;
@@ -34,14 +34,14 @@ std::unique_ptr<X11SinkConnection> X11SinkConnection::open(native_worker::platfo
 }
 
 X11SinkConnection::X11SinkConnection(std::unique_ptr<X11Connection> connection,
-                                     native_worker::platform::X11Cutoff& cutoff)
+                                     X11Cutoff& cutoff)
     : connection_(std::move(connection)),
       watch_(cutoff, *connection_),
       display_(connection_->display()),
       record_(*connection_),
       spares_(*connection_, record_),
       restorer_([this](std::stop_token stop) { restoreWhenIdle(stop); }) {
-    native_worker::platform::enlistLastRites(*this);
+    enlistLastRites(*this);
 }
 
 X11SinkConnection::~X11SinkConnection() {
@@ -54,13 +54,13 @@ X11SinkConnection::~X11SinkConnection() {
             XSync(display_, False);
         }
     }
-    native_worker::platform::withdrawLastRites(*this);
+    withdrawLastRites(*this);
     restorer_.request_stop();
     restorer_.join();
 }
 
 bool X11SinkConnection::deliver(const InputRecord& record) {
-    native_worker::platform::giveThreadSignalStack();
+    giveThreadSignalStack();
     std::lock_guard lock(mutex_);
     const X11ErrorTrap trap(*connection_);
     const bool sent = record.type == inputKeyboard ? key(record) : mouse(record);
@@ -110,7 +110,7 @@ void X11SinkConnection::resume() noexcept {
 // closes: the worker may end without closing it, and meanwhile a real
 // key of a borrowed keycode would type the borrowed character.
 void X11SinkConnection::restoreWhenIdle(std::stop_token stop) {
-    native_worker::platform::nameCurrentThread("keymap-restore");
+    nameCurrentThread("keymap-restore");
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested() && !connection_->lost()) {
         const auto due = spares_.idleAt();
@@ -251,4 +251,4 @@ void X11SinkConnection::turnWheel(std::int64_t& remainder, std::int32_t amount, 
     }
 }
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

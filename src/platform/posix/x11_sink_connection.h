@@ -18,18 +18,18 @@
 #include <string_view>
 #include <thread>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 
 // The X11 sink's connection and what it keeps on the server: every key and
 // button goes down, and every keycode is lent, noted in the keymap record
 // first. Also the process's last rites: a process that ends at once
 // releases what the sink holds and gives back what it lent, from a
 // connection of its own.
-class X11SinkConnection final : public native_worker::platform::LastRites {
+class X11SinkConnection final : public LastRites {
 public:
     // Empty when the display cannot be opened or has no XTEST; the cutoff
     // watches the connection while it lives.
-    static std::unique_ptr<X11SinkConnection> open(native_worker::platform::X11Cutoff& cutoff);
+    static std::unique_ptr<X11SinkConnection> open(X11Cutoff& cutoff);
     // Releases what the sink holds and, once typing has paused long enough,
     // gives back what it lends; only then are the rites withdrawn.
     ~X11SinkConnection();
@@ -37,7 +37,7 @@ public:
     X11SinkConnection& operator=(const X11SinkConnection&) = delete;
 
     // False when the record was refused or the server went away.
-    bool deliver(const InputRecord& record);
+    bool deliver(const kelvarn::input::InputRecord& record);
     // The units the next Unicode records are likely to type.
     void expect(std::u16string_view units);
     bool lost();
@@ -48,21 +48,21 @@ public:
     void resume() noexcept override;
 
 private:
-    X11SinkConnection(std::unique_ptr<native_worker::platform::X11Connection> connection,
-                      native_worker::platform::X11Cutoff& cutoff);
+    X11SinkConnection(std::unique_ptr<X11Connection> connection,
+                      X11Cutoff& cutoff);
 
     void restoreWhenIdle(std::stop_token stop);
-    bool key(const InputRecord& record);
+    bool key(const kelvarn::input::InputRecord& record);
     bool unicodeUnit(std::uint16_t unit, bool up);
     bool stroke(std::uint32_t id, KeySym keysym, bool up, bool useMap);
     void press(KeyCode keycode, bool down);
     void click(unsigned int button, bool down);
-    bool mouse(const InputRecord& record);
-    bool moveBy(const InputRecord& record);
+    bool mouse(const kelvarn::input::InputRecord& record);
+    bool moveBy(const kelvarn::input::InputRecord& record);
     void turnWheel(std::int64_t& remainder, std::int32_t amount, unsigned int forward, unsigned int backward);
 
-    const std::unique_ptr<native_worker::platform::X11Connection> connection_;
-    const native_worker::platform::X11Cutoff::Watch watch_;
+    const std::unique_ptr<X11Connection> connection_;
+    const X11Cutoff::Watch watch_;
     Display* const display_;
     KeymapRecord record_;
     SpareKeys spares_;
@@ -79,4 +79,4 @@ private:
     std::jthread restorer_;
 };
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

@@ -13,7 +13,7 @@
 #include <thread>
 #include <unordered_set>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 namespace {
 
 // Keycode 8 stands for evdev's reserved code 0, which clients may ignore.
@@ -151,7 +151,7 @@ void SpareKeys::forget() {
 // the last loan, and after undoing what a sink that died left in it; what
 // other sinks lend is theirs.
 void SpareKeys::survey() {
-    const native_worker::platform::X11ServerGrab grab(connection_);
+    const X11ServerGrab grab(connection_);
     record_.restoreLeftovers();
     std::bitset<keycodeCount> excluded = scanCodeKeycodes() | record_.lentByOthers();
     int lowest = 0;
@@ -235,7 +235,7 @@ SpareKeys::Binding SpareKeys::bindAhead(KeySym keysym) {
 // not use. The same keysym on both levels, so that a held Shift does not
 // change it.
 SpareKeys::Binding SpareKeys::bind(const std::vector<std::pair<Spare*, KeySym>>& loans) {
-    const native_worker::platform::X11ServerGrab grab(connection_);
+    const X11ServerGrab grab(connection_);
     int lowest = keycodeCount;
     int highest = 0;
     for (const auto& [spare, keysym] : loans) {
@@ -279,4 +279,4 @@ SpareKeys::Binding SpareKeys::bind(const std::vector<std::pair<Spare*, KeySym>>&
     return lent.any() ? Binding::done : Binding::othersFirst;
 }
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace kelvarn::input {
+namespace native_worker::platform {
 
 // X keycodes are the kernel's input event codes plus 8.
 inline constexpr int evdevKeycodeOffset = 8;
@@ -40,7 +40,7 @@ public:
     static constexpr std::chrono::milliseconds reuseDelay{30};
     static constexpr std::chrono::milliseconds waitLimit{1000};
 
-    SpareKeys(native_worker::platform::X11Connection& connection, KeymapRecord& record)
+    SpareKeys(X11Connection& connection, KeymapRecord& record)
         : connection_(connection), display_(connection.display()), record_(record) {}
 
     // The keysyms the next holds are likely to ask for, in order; a hold
@@ -79,7 +79,7 @@ private:
     Binding bind(const std::vector<std::pair<Spare*, KeySym>>& loans);
     void giveBackIdle(const std::bitset<256>& kept);
 
-    native_worker::platform::X11Connection& connection_;
+    X11Connection& connection_;
     Display* display_;
     KeymapRecord& record_;
     std::vector<Spare> spares_;  // in the order they are lent out
@@ -89,4 +89,4 @@ private:
     std::size_t next_ = 0;  // the upcoming keysym the next hold should ask for
 };
 
-}  // namespace kelvarn::input
+}  // namespace native_worker::platform
