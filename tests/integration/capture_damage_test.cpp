@@ -21,6 +21,7 @@
 namespace native_worker::integration {
 namespace {
 
+using testing::DisplayVariable;
 using Clock = std::chrono::steady_clock;
 
 constexpr int spotX = 100;

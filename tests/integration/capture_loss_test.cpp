@@ -21,6 +21,7 @@ namespace {
 
 using e2e::json;
 using e2e::WorkerParty;
+using testing::DisplayVariable;
 using Clock = std::chrono::steady_clock;
 
 class CountingObserver final : public engine::DesktopCapturerObserver {

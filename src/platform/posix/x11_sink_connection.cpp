@@ -215,26 +215,21 @@ bool X11SinkConnection::mouse(const InputRecord& record) {
     return true;
 }
 
-// Absolute moves span 0..65535 over the whole root window.
+// Absolute moves span 0..65535 over the whole root window, whose size the
+// desktop watch keeps: asking the server at every move would wait for it at
+// every move.
 bool X11SinkConnection::moveBy(const InputRecord& record) {
     if (!(record.dwFlags & mouseeventfAbsolute)) {
         XTestFakeRelativeMotionEvent(display_, record.dx, record.dy, CurrentTime);
         return true;
     }
-    Window root = 0;
-    int x = 0;
-    int y = 0;
-    unsigned int width = 0;
-    unsigned int height = 0;
-    unsigned int border = 0;
-    unsigned int depth = 0;
-    if (!XGetGeometry(display_, DefaultRootWindow(display_), &root, &x, &y, &width, &height, &border, &depth))
-        return false;
-    const auto scale = [](std::int32_t value, unsigned int size) {
+    const Rect root = desktop_->virtualScreen();
+    if (root.right <= root.left || root.bottom <= root.top) return false;
+    const auto scale = [](std::int32_t value, std::int32_t size) {
         return static_cast<int>(std::lround(static_cast<double>(value) * (size - 1) / 65535.0));
     };
-    XTestFakeMotionEvent(display_, DefaultScreen(display_), scale(record.dx, width), scale(record.dy, height),
-                         CurrentTime);
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), scale(record.dx, root.right - root.left),
+                         scale(record.dy, root.bottom - root.top), CurrentTime);
     return true;
 }
 

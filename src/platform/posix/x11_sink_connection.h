@@ -4,6 +4,7 @@
 #include "platform/posix/last_rites.h"
 #include "platform/posix/x11_connection.h"
 #include "platform/posix/x11_cutoff.h"
+#include "platform/posix/x11_desktop_watch.h"
 #include "platform/posix/x11_keymap_record.h"
 #include "platform/posix/x11_spare_keys.h"
 
@@ -64,6 +65,7 @@ private:
     const std::unique_ptr<X11Connection> connection_;
     const X11Cutoff::Watch watch_;
     Display* const display_;
+    const std::shared_ptr<X11DesktopWatch> desktop_ = X11DesktopWatch::shared();
     KeymapRecord record_;
     SpareKeys spares_;
     std::map<std::uint32_t, KeyCode> strokes_;
