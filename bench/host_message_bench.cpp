@@ -61,8 +61,7 @@ void compareParsers(benchmark::State& state, const std::string& line) {
     double plainSeconds = 0;
     for (auto _ : state) {
         const double plain = secondsFor([&] { benchmark::DoNotOptimize(nlohmann::json::parse(line)); });
-        const double strict =
-            secondsFor([&] { benchmark::DoNotOptimize(native_worker::parseHostMessage(line)); });
+        const double strict = secondsFor([&] { benchmark::DoNotOptimize(native_worker::parseHostMessage(line)); });
         plainSeconds += plain;
         strictSeconds += strict;
         state.SetIterationTime(strict);

@@ -14,8 +14,8 @@
 namespace {
 
 using namespace native_worker;
-using nlohmann::json;
 using native_worker::testing::appendUtf8;
+using nlohmann::json;
 
 constexpr std::uint64_t epoch = 7;
 const DisplayTarget display{"1", 0, 0, 1920, 1080, 1920, 1080};

@@ -29,8 +29,8 @@ private:
 // A valid-looking event of a kind and with members chosen by the input, so
 // that most of them pass admission and reach the injector's state.
 std::string event(Bytes& bytes, std::uint64_t sequence, std::uint64_t epoch) {
-    static const char* const kinds[] = {"pointer.move",   "pointer.absolute", "pointer.scroll",     "pointer.button",
-                                        "keyboard.key",   "keyboard.text",    "input.releasedState"};
+    static const char* const kinds[] = {"pointer.move", "pointer.absolute", "pointer.scroll",     "pointer.button",
+                                        "keyboard.key", "keyboard.text",    "input.releasedState"};
     static const char* const buttons[] = {"left", "right", "middle"};
     static const char* const texts[] = {"a", "\xC3\xA9", "\xF0\x9F\x98\x80", "ab\xE2\x9C\x93"};
     const std::uint8_t choice = bytes.next();

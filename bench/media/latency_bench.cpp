@@ -113,13 +113,12 @@ void report(const std::vector<std::optional<Clock::time_point>>& painted, const 
         if (!first || !inside || !painted[*frame.number]) continue;
         latencies.push_back(milliseconds(frame.at - *painted[*frame.number]));
     }
-    const auto paintedInside = std::count_if(painted.begin(), painted.end(), [&](const auto& at) {
-        return at && *at >= start && *at < end;
-    });
+    const auto paintedInside =
+        std::count_if(painted.begin(), painted.end(), [&](const auto& at) { return at && *at >= start && *at < end; });
     const double window = std::chrono::duration<double>(end - start).count();
     if (latencies.empty()) {
-        std::printf("latency %dx%d@%u: %d frames decoded in %.1f s, %d unreadable, no number matched\n", width,
-                    height, fps, decoded, window, unreadable);
+        std::printf("latency %dx%d@%u: %d frames decoded in %.1f s, %d unreadable, no number matched\n", width, height,
+                    fps, decoded, window, unreadable);
         return;
     }
     std::sort(latencies.begin(), latencies.end());
@@ -130,12 +129,13 @@ void report(const std::vector<std::optional<Clock::time_point>>& painted, const 
     // path should take well under a frame interval.
     constexpr double medianGoal = 12.0, p90Goal = 20.0;
     const bool met = at(0.5) <= medianGoal && at(0.9) <= p90Goal;
-    std::printf("latency %dx%d@%u: %d frames decoded in %.1f s (%d unreadable); %zu numbers first decoded and matched "
-                "(%ld painted in the window); "
-                "paint to decode median %.1f ms, p90 %.1f ms, max %.1f ms, min %.1f ms; %s the goal of "
-                "median <= %.0f ms, p90 <= %.0f ms\n",
-                width, height, fps, decoded, window, unreadable, latencies.size(), static_cast<long>(paintedInside),
-                at(0.5), at(0.9), latencies.back(), latencies.front(), met ? "meets" : "misses", medianGoal, p90Goal);
+    std::printf(
+        "latency %dx%d@%u: %d frames decoded in %.1f s (%d unreadable); %zu numbers first decoded and matched "
+        "(%ld painted in the window); "
+        "paint to decode median %.1f ms, p90 %.1f ms, max %.1f ms, min %.1f ms; %s the goal of "
+        "median <= %.0f ms, p90 <= %.0f ms\n",
+        width, height, fps, decoded, window, unreadable, latencies.size(), static_cast<long>(paintedInside), at(0.5),
+        at(0.9), latencies.back(), latencies.front(), met ? "meets" : "misses", medianGoal, p90Goal);
 }
 
 }  // namespace

@@ -146,14 +146,36 @@ std::optional<Sample> streamFloor(const std::string& display, int width, int hei
     harness::LaunchOptions options;
     options.environment = {{"DISPLAY", display}};
     options.arguments = {"-q",
-                         "ximagesrc", "use-damage=false", "show-pointer=false", "startx=0", "starty=0",
-                         "endx=" + std::to_string(width - 1), "endy=" + std::to_string(height - 1), "!",
-                         "video/x-raw,framerate=" + std::to_string(fps) + "/1", "!", "videoconvert", "!",
-                         "video/x-raw,format=I420", "!",
-                         "queue", "leaky=downstream", "max-size-buffers=1", "max-size-bytes=0", "max-size-time=0", "!",
-                         "x264enc", "tune=zerolatency", "speed-preset=ultrafast",
-                         "bitrate=" + std::to_string(bitrate), "key-int-max=30", "!",
-                         "video/x-h264,profile=constrained-baseline", "!", "fakesink", "sync=false"};
+                         "ximagesrc",
+                         "use-damage=false",
+                         "show-pointer=false",
+                         "startx=0",
+                         "starty=0",
+                         "endx=" + std::to_string(width - 1),
+                         "endy=" + std::to_string(height - 1),
+                         "!",
+                         "video/x-raw,framerate=" + std::to_string(fps) + "/1",
+                         "!",
+                         "videoconvert",
+                         "!",
+                         "video/x-raw,format=I420",
+                         "!",
+                         "queue",
+                         "leaky=downstream",
+                         "max-size-buffers=1",
+                         "max-size-bytes=0",
+                         "max-size-time=0",
+                         "!",
+                         "x264enc",
+                         "tune=zerolatency",
+                         "speed-preset=ultrafast",
+                         "bitrate=" + std::to_string(bitrate),
+                         "key-int-max=30",
+                         "!",
+                         "video/x-h264,profile=constrained-baseline",
+                         "!",
+                         "fakesink",
+                         "sync=false"};
     harness::WorkerProcess pipeline("/usr/bin/gst-launch-1.0", options);
     std::this_thread::sleep_for(2s);
     const auto pid = newestProcess("gst-launch-1.0");
@@ -173,8 +195,8 @@ void streamOne(const std::string& display, int width, int height, int fps, const
         "stream %dx%d@%d %s: host %.3f cores (%.1f frames/s encoded), floor %.3f cores, host/floor %.2f; "
         "host resident %ld MiB (peak %ld MiB), floor resident %ld MiB\n",
         width, height, fps, scene, worker->host.cores, worker->encodedFps, floor->cores,
-        worker->host.cores / floor->cores, worker->host.end.residentKiB / 1024,
-        worker->host.end.peakResidentKiB / 1024, floor->end.residentKiB / 1024);
+        worker->host.cores / floor->cores, worker->host.end.residentKiB / 1024, worker->host.end.peakResidentKiB / 1024,
+        floor->end.residentKiB / 1024);
     std::fflush(stdout);
 }
 
@@ -190,8 +212,8 @@ void stream(double seconds, const std::string& only) {
         const MovingDesktop desktop(display->name());
         for (const int fps : {15, 30}) streamOne(display->name(), width, height, fps, "moving", seconds);
     }
-    for (const auto& [detail, scene] : {std::pair{MovingDesktop::Detail::still, "still"},
-                                        std::pair{MovingDesktop::Detail::blinking, "blinking"}}) {
+    for (const auto& [detail, scene] :
+         {std::pair{MovingDesktop::Detail::still, "still"}, std::pair{MovingDesktop::Detail::blinking, "blinking"}}) {
         if (!wanted(scene)) continue;
         const auto display = testing::VirtualDisplay::start(1920, 1080);
         if (!display) return void(std::puts("stream: Xvfb did not start"));
@@ -215,13 +237,14 @@ void windows(int runs, double seconds) {
         MovingDesktop desktop(display);
         const auto linux = selfTests(runs, display, {}, KELVARN_PRODUCT_WORKER);
         const auto windows = selfTests(runs, display, wine, program);
-        std::printf("windows self-test: Wine %d/%d succeeded, median %.3f s; Linux %d/%d, median %.3f s; "
-                    "Wine/Linux %.2f\n",
-                    windows.succeeded, runs, windows.median(), linux.succeeded, runs, linux.median(),
-                    windows.median() / linux.median());
+        std::printf(
+            "windows self-test: Wine %d/%d succeeded, median %.3f s; Linux %d/%d, median %.3f s; "
+            "Wine/Linux %.2f\n",
+            windows.succeeded, runs, windows.median(), linux.succeeded, runs, linux.median(),
+            windows.median() / linux.median());
     }
-    for (const auto& [detail, scene] : {std::pair{MovingDesktop::Detail::still, "still"},
-                                        std::pair{MovingDesktop::Detail::plain, "moving"}}) {
+    for (const auto& [detail, scene] :
+         {std::pair{MovingDesktop::Detail::still, "still"}, std::pair{MovingDesktop::Detail::plain, "moving"}}) {
         const MovingDesktop desktop(display, detail);
         const auto linux = streamWorker(display, 30, seconds);
         // The same encoder as the Windows package's, to tell Wine's share from OpenH264's.
@@ -234,13 +257,13 @@ void windows(int runs, double seconds) {
                         linux ? "ok" : "failed", linuxOpenH264 ? "ok" : "failed", windows ? "ok" : "failed");
             continue;
         }
-        std::printf("windows stream %s at 30 fps: host under Wine %.3f cores (%.1f frames/s captured, %.1f encoded); "
-                    "Linux host %.3f cores (%.1f frames/s), with OpenH264 %.3f cores (%.1f frames/s); Wine/Linux %.2f, "
-                    "Wine/Linux with OpenH264 %.2f\n",
-                    scene, windows->host.cores, windows->capturedFps, windows->encodedFps, linux->host.cores,
-                    linux->encodedFps,
-                    linuxOpenH264->host.cores, linuxOpenH264->encodedFps, windows->host.cores / linux->host.cores,
-                    windows->host.cores / linuxOpenH264->host.cores);
+        std::printf(
+            "windows stream %s at 30 fps: host under Wine %.3f cores (%.1f frames/s captured, %.1f encoded); "
+            "Linux host %.3f cores (%.1f frames/s), with OpenH264 %.3f cores (%.1f frames/s); Wine/Linux %.2f, "
+            "Wine/Linux with OpenH264 %.2f\n",
+            scene, windows->host.cores, windows->capturedFps, windows->encodedFps, linux->host.cores, linux->encodedFps,
+            linuxOpenH264->host.cores, linuxOpenH264->encodedFps, windows->host.cores / linux->host.cores,
+            windows->host.cores / linuxOpenH264->host.cores);
         std::fflush(stdout);
     }
 }
@@ -254,20 +277,31 @@ int main(int argc, char** argv) {
     std::string only;
     std::vector<std::string> parts;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::max(1.0, std::atof(argv[++i]));
-        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
-        else parts.emplace_back(argv[i]);
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::max(1.0, std::atof(argv[++i]));
+        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
+            only = argv[++i];
+        else
+            parts.emplace_back(argv[i]);
     }
     if (parts.empty()) parts = {"loopback", "stream"};
     for (const auto& part : parts) {
-        if (part == "loopback") native_worker::bench::loopback(runs);
-        else if (part == "stream") native_worker::bench::stream(seconds, only);
-        else if (part == "latency") native_worker::bench::latency(seconds);
-        else if (part == "network") native_worker::bench::network(seconds, only);
-        else if (part == "windows") native_worker::bench::windows(runs, seconds);
+        if (part == "loopback")
+            native_worker::bench::loopback(runs);
+        else if (part == "stream")
+            native_worker::bench::stream(seconds, only);
+        else if (part == "latency")
+            native_worker::bench::latency(seconds);
+        else if (part == "network")
+            native_worker::bench::network(seconds, only);
+        else if (part == "windows")
+            native_worker::bench::windows(runs, seconds);
         else {
-            std::fprintf(stderr, "usage: media_bench [loopback|stream|latency|network|windows]... [--runs N] [--seconds S] [--only SCENARIO]\n");
+            std::fprintf(stderr,
+                         "usage: media_bench [loopback|stream|latency|network|windows]... [--runs N] [--seconds S] "
+                         "[--only SCENARIO]\n");
             return 2;
         }
     }

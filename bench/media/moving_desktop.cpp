@@ -69,9 +69,10 @@ void MovingDesktop::paint(const std::string& name, Detail detail, int reservedRo
         for (int block = 0; detail == Detail::detailed && block < 400; ++block) {
             random = random * 6364136223846793005ULL + 1442695040888963407ULL;
             XSetForeground(display, gc, static_cast<unsigned long>(random >> 40));
-            XFillRectangle(display, root, gc, static_cast<int>((random >> 8) % static_cast<unsigned>(width)),
-                           reservedRows + static_cast<int>((random >> 24) % static_cast<unsigned>(height - reservedRows - 10)),
-                           6, 10);
+            XFillRectangle(
+                display, root, gc, static_cast<int>((random >> 8) % static_cast<unsigned>(width)),
+                reservedRows + static_cast<int>((random >> 24) % static_cast<unsigned>(height - reservedRows - 10)), 6,
+                10);
         }
         XSync(display, False);
         std::this_thread::sleep_until(next);

@@ -108,7 +108,8 @@ private:
 // The reference pair: Chromium sending a canvas to Chromium (browser/canvas_stream.mjs).
 class CanvasStream final : public e2e::Party {
 public:
-    CanvasStream(const std::string& sender, const std::string& receiver) : Party(KELVARN_NODE, launch(sender, receiver)) {}
+    CanvasStream(const std::string& sender, const std::string& receiver)
+        : Party(KELVARN_NODE, launch(sender, receiver)) {}
     ~CanvasStream() override {
         write({{"type", "close"}});
         process().closeInput();
@@ -158,7 +159,8 @@ std::optional<std::uint64_t> decodedFrames(const e2e::WorkerParty& controller) {
     return (*media)["decodedFrames"].get<std::uint64_t>();
 }
 
-std::optional<Run> workerToWorker(NetworkPath& path, const Scenario& scenario, const std::string& display, double seconds) {
+std::optional<Run> workerToWorker(NetworkPath& path, const Scenario& scenario, const std::string& display,
+                                  double seconds) {
     e2e::WorkerParty host("host", display, path.senderLauncher());
     e2e::WorkerParty controller("controller", display, path.receiverLauncher());
     if (!e2e::connectWorkers(host, controller,
@@ -172,21 +174,25 @@ std::optional<Run> workerToWorker(NetworkPath& path, const Scenario& scenario, c
     const auto start = Clock::now();
     const double windowStart =
         (scenario.laterKbps || scenario.outageSeconds ? static_cast<int>(seconds / 2) : 0) + settleAllowance;
-    runTimeline(path, scenario, seconds, [&](std::chrono::milliseconds span) {
-        const auto until = Clock::now() + span;
-        while (Clock::now() < until) {
-            e2e::relayUntil(host, controller, [] { return false; }, 100ms);
-            const std::uint64_t count = decodedFrames(controller).value_or(0);
-            if (!countAtWindow && Clock::now() - start >= std::chrono::duration<double>(windowStart))
-                countAtWindow = count;
-            if (count == lastCount) continue;
-            run.longestPause = std::max(run.longestPause, std::chrono::duration<double>(Clock::now() - lastChange).count());
-            lastChange = Clock::now();
-            lastCount = count;
-        }
-    }, run);
-    if (countAtWindow)
-        run.decodedPerSecond = static_cast<double>(lastCount - *countAtWindow) / (seconds - windowStart);
+    runTimeline(
+        path, scenario, seconds,
+        [&](std::chrono::milliseconds span) {
+            const auto until = Clock::now() + span;
+            while (Clock::now() < until) {
+                e2e::relayUntil(
+                    host, controller, [] { return false; }, 100ms);
+                const std::uint64_t count = decodedFrames(controller).value_or(0);
+                if (!countAtWindow && Clock::now() - start >= std::chrono::duration<double>(windowStart))
+                    countAtWindow = count;
+                if (count == lastCount) continue;
+                run.longestPause =
+                    std::max(run.longestPause, std::chrono::duration<double>(Clock::now() - lastChange).count());
+                lastChange = Clock::now();
+                lastCount = count;
+            }
+        },
+        run);
+    if (countAtWindow) run.decodedPerSecond = static_cast<double>(lastCount - *countAtWindow) / (seconds - windowStart);
     run.codec = controller.lastMedia() ? (*controller.lastMedia())["codec"].get<std::string>() : "";
     host.command("peer.close");
     controller.command("peer.close");
@@ -220,16 +226,21 @@ std::optional<Run> workerToChromium(NetworkPath& path, const Scenario& scenario,
     Run run;
     addPresented(browser.presented(host), run);
     run.presented.clear();
-    runTimeline(path, scenario, seconds, [&](std::chrono::milliseconds span) {
-        addPresented(browser.presented(host), run);
-        e2e::relayUntil(host, browser, [] { return false; }, span);
-    }, run);
+    runTimeline(
+        path, scenario, seconds,
+        [&](std::chrono::milliseconds span) {
+            addPresented(browser.presented(host), run);
+            e2e::relayUntil(
+                host, browser, [] { return false; }, span);
+        },
+        run);
     addPresented(browser.presented(host), run);
     const auto painted = stamp.paintTimes();
     for (std::size_t number = 0; number < painted.size(); ++number)
         if (painted[number])
             run.paintedAtMs[static_cast<int>(number)] =
-                std::chrono::duration<double, std::milli>(painted[number]->time_since_epoch()).count() + steadyToEpochMs;
+                std::chrono::duration<double, std::milli>(painted[number]->time_since_epoch()).count() +
+                steadyToEpochMs;
     const auto stats = browser.stats(host);
     run.codec = stats ? stats->value("codec", "") : "";
     host.command("peer.close");
@@ -241,7 +252,8 @@ std::optional<Run> chromiumToChromium(NetworkPath& path, const Scenario& scenari
     NamespacedChromium sender(path.senderLauncher());
     NamespacedChromium receiver(path.receiverLauncher());
     CanvasStream stream(sender.path(), receiver.path());
-    if (!e2e::relayUntil(stream, stream, [&] { return stream.last("connected") || stream.last("error"); }, 60s) ||
+    if (!e2e::relayUntil(
+            stream, stream, [&] { return stream.last("connected") || stream.last("error"); }, 60s) ||
         stream.last("error"))
         return std::nullopt;
     const auto collect = [&](Run& run) {
@@ -254,10 +266,14 @@ std::optional<Run> chromiumToChromium(NetworkPath& path, const Scenario& scenari
     Run discarded;
     collect(discarded);
     Run run;
-    runTimeline(path, scenario, seconds, [&](std::chrono::milliseconds span) {
-        collect(run);
-        e2e::relayUntil(stream, stream, [] { return false; }, span);
-    }, run);
+    runTimeline(
+        path, scenario, seconds,
+        [&](std::chrono::milliseconds span) {
+            collect(run);
+            e2e::relayUntil(
+                stream, stream, [] { return false; }, span);
+        },
+        run);
     collect(run);
     return run;
 }
@@ -313,8 +329,8 @@ std::string describePictures(const Run& run, double from, double to) {
         if (painted != run.paintedAtMs.end() && at >= from && at < to) latencies.push_back(seenAt - painted->second);
     }
     std::snprintf(text, sizeof text,
-                  "intact %.1f frames/s; longest freeze %.2f s; glass-to-glass p50 %.0f ms p95 %.0f ms", intact / (to - from),
-                  longestFreeze, percentile(latencies, 0.5), percentile(latencies, 0.95));
+                  "intact %.1f frames/s; longest freeze %.2f s; glass-to-glass p50 %.0f ms p95 %.0f ms",
+                  intact / (to - from), longestFreeze, percentile(latencies, 0.5), percentile(latencies, 0.95));
     return text;
 }
 
@@ -360,11 +376,11 @@ void network(double seconds, const std::string& only) {
                 return void(std::printf("%s: could not shape the link\n", scenario.name.c_str()));
             report(scenario, pair, measure(*path));
         };
-        pass("worker -> worker", [&](NetworkPath& path) { return workerToWorker(path, scenario, display->name(), seconds); });
+        pass("worker -> worker",
+             [&](NetworkPath& path) { return workerToWorker(path, scenario, display->name(), seconds); });
         if (!browsers) continue;
-        pass("worker -> Chromium", [&](NetworkPath& path) {
-            return workerToChromium(path, scenario, display->name(), seconds);
-        });
+        pass("worker -> Chromium",
+             [&](NetworkPath& path) { return workerToChromium(path, scenario, display->name(), seconds); });
         pass("Chromium -> Chromium", [&](NetworkPath& path) { return chromiumToChromium(path, scenario, seconds); });
     }
 }

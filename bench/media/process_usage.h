@@ -9,8 +9,8 @@ namespace native_worker::bench {
 
 // What /proc says about one process: processor time so far and memory.
 struct ProcessUsage {
-    double cpuSeconds = 0;   // user + system
-    long residentKiB = 0;    // VmRSS
+    double cpuSeconds = 0;     // user + system
+    long residentKiB = 0;      // VmRSS
     long peakResidentKiB = 0;  // VmHWM
 };
 

@@ -15,8 +15,7 @@ int runWorker(int argc, const char* const* argv, WorkerServices services) {
         if (refused->printUsage) std::fputs(usageMessage, stderr);
         return 2;
     }
-    if (std::holds_alternative<ServeMode>(commandLine))
-        return runServeLoop(services);
+    if (std::holds_alternative<ServeMode>(commandLine)) return runServeLoop(services);
     const std::int32_t timeoutMs = std::get<LoopbackMode>(commandLine).timeoutMs;
     const LoopbackWatchdog watchdog(timeoutMs);
     return runLoopback(services.engine, timeoutMs);

@@ -22,8 +22,7 @@ public:
 // Milliseconds on the same clock: the unit of every process and transport
 // limit, kept in an integer so that threads can share it in an atomic.
 inline std::int64_t monotonicMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 

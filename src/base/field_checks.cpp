@@ -43,19 +43,16 @@ void refuseInvalidMessage() {
     throw ProtocolError(codes::invalidMessage);
 }
 
-std::string requireString(const nlohmann::json& object, const char* key, std::size_t maximumBytes,
-                          Empty empty) {
+std::string requireString(const nlohmann::json& object, const char* key, std::size_t maximumBytes, Empty empty) {
     const nlohmann::json& value = member(object, key);
     if (!value.is_string()) refuseInvalidMessage();
     const auto& text = value.get_ref<const std::string&>();
-    if ((text.empty() && empty == Empty::refused) || text.size() > maximumBytes ||
-        text.find('\0') != std::string::npos)
+    if ((text.empty() && empty == Empty::refused) || text.size() > maximumBytes || text.find('\0') != std::string::npos)
         refuseInvalidMessage();
     return text;
 }
 
-std::int32_t requireInteger(const nlohmann::json& object, const char* key, std::int32_t minimum,
-                            std::int32_t maximum) {
+std::int32_t requireInteger(const nlohmann::json& object, const char* key, std::int32_t minimum, std::int32_t maximum) {
     const std::int64_t value = integerValue(member(object, key));
     if (value < minimum || value > maximum) refuseInvalidMessage();
     return static_cast<std::int32_t>(value);
@@ -107,8 +104,8 @@ bool isUuidText(std::string_view text) {
 
 bool isRequestIdText(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-               c == '-' || c == '.' || c == ':';
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+               c == '.' || c == ':';
     });
 }
 

@@ -26,10 +26,8 @@ enum class Empty { refused, allowed };
 [[noreturn]] void refuseInvalidMessage();
 
 // Each check throws ProtocolError "invalid_message" when its rule is broken.
-std::string requireString(const nlohmann::json& object, const char* key, std::size_t maximumBytes,
-                          Empty empty);
-std::int32_t requireInteger(const nlohmann::json& object, const char* key, std::int32_t minimum,
-                            std::int32_t maximum);
+std::string requireString(const nlohmann::json& object, const char* key, std::size_t maximumBytes, Empty empty);
+std::int32_t requireInteger(const nlohmann::json& object, const char* key, std::int32_t minimum, std::int32_t maximum);
 // A JSON integer (never a floating-point number) within minimum..maximum.
 std::uint64_t requireUnsigned(const nlohmann::json& object, const char* key, std::uint64_t minimum,
                               std::uint64_t maximum);

@@ -21,7 +21,8 @@ const char* checkKindMembers(const InputEvent& event) {
     if (kind == "pointer.button") {
         const bool knownButton =
             event.button && (*event.button == "left" || *event.button == "right" || *event.button == "middle");
-        return rule(knownButton && event.isDown.has_value() && event.positionX.has_value() == event.positionY.has_value() &&
+        return rule(knownButton && event.isDown.has_value() &&
+                    event.positionX.has_value() == event.positionY.has_value() &&
                     (!event.normalizedX || event.positionX));
     }
     if (kind == "keyboard.key") return rule(event.keyCode.has_value() && event.isDown.has_value());

@@ -46,9 +46,9 @@ enum class Member : std::uint8_t {
 };
 
 constexpr std::array<std::string_view, static_cast<std::size_t>(Member::other)> memberNames{
-    "kind",      "sequence",  "inputEpoch", "generation",  "button",      "text",   "displayId",
-    "deltaX",    "deltaY",    "positionX",  "positionY",   "motionX",     "motionY", "normalizedX",
-    "normalizedY", "isDown",  "keyCode",    "modifiers",   "pressedKeys", "pressedButtons"};
+    "kind",        "sequence", "inputEpoch", "generation", "button",      "text",          "displayId",
+    "deltaX",      "deltaY",   "positionX",  "positionY",  "motionX",     "motionY",       "normalizedX",
+    "normalizedY", "isDown",   "keyCode",    "modifiers",  "pressedKeys", "pressedButtons"};
 
 // From "generation" to "displayId", in the order of Member.
 struct StringMember {
@@ -83,9 +83,8 @@ constexpr std::uint32_t bit(Member member) {
     return std::uint32_t{1} << static_cast<unsigned>(member);
 }
 
-constexpr std::uint32_t requiredMembers =
-    bit(Member::kind) | bit(Member::sequence) | bit(Member::modifiers) | bit(Member::pressedKeys) |
-    bit(Member::pressedButtons);
+constexpr std::uint32_t requiredMembers = bit(Member::kind) | bit(Member::sequence) | bit(Member::modifiers) |
+                                          bit(Member::pressedKeys) | bit(Member::pressedButtons);
 
 bool isNumberInRange(double value) {
     return std::isfinite(value) && std::fabs(value) <= largestMagnitude;
@@ -130,10 +129,14 @@ public:
 
     bool string(std::string& value) {
         switch (slot()) {
-        case Slot::ignored: return withinDepth();
-        case Slot::pressedElement: return ++pressedCount_ <= pressedBound();
-        case Slot::member: break;
-        default: return false;
+            case Slot::ignored:
+                return withinDepth();
+            case Slot::pressedElement:
+                return ++pressedCount_ <= pressedBound();
+            case Slot::member:
+                break;
+            default:
+                return false;
         }
         if (member_ == Member::kind) {
             event_.kind = value;
@@ -150,13 +153,15 @@ public:
 
     bool start_object(std::size_t) {
         switch (slot()) {
-        case Slot::message:
-        case Slot::ignored: break;
-        case Slot::member:
-            if (member_ != Member::modifiers) return false;
-            container_ = Container::modifiers;
-            break;
-        default: return false;
+            case Slot::message:
+            case Slot::ignored:
+                break;
+            case Slot::member:
+                if (member_ != Member::modifiers) return false;
+                container_ = Container::modifiers;
+                break;
+            default:
+                return false;
         }
         return open(true);
     }
@@ -177,17 +182,19 @@ public:
 
     bool start_array(std::size_t) {
         switch (slot()) {
-        case Slot::ignored: break;
-        case Slot::member:
-            if (member_ == Member::pressedKeys)
-                container_ = Container::pressedKeys;
-            else if (member_ == Member::pressedButtons)
-                container_ = Container::pressedButtons;
-            else
+            case Slot::ignored:
+                break;
+            case Slot::member:
+                if (member_ == Member::pressedKeys)
+                    container_ = Container::pressedKeys;
+                else if (member_ == Member::pressedButtons)
+                    container_ = Container::pressedButtons;
+                else
+                    return false;
+                pressedCount_ = 0;
+                break;
+            default:
                 return false;
-            pressedCount_ = 0;
-            break;
-        default: return false;
         }
         return open(false);
     }
@@ -226,13 +233,16 @@ private:
     // Integers are JSON integers that are not negative; any number is read as a double.
     bool number(std::optional<std::uint64_t> integer, double value) {
         switch (slot()) {
-        case Slot::ignored: return withinDepth();
-        case Slot::rawValue:
-            if (!integer || *integer > largestKeyValue) return false;
-            event_.modifiers = static_cast<std::uint32_t>(*integer);
-            return true;
-        case Slot::member: break;
-        default: return false;
+            case Slot::ignored:
+                return withinDepth();
+            case Slot::rawValue:
+                if (!integer || *integer > largestKeyValue) return false;
+                event_.modifiers = static_cast<std::uint32_t>(*integer);
+                return true;
+            case Slot::member:
+                break;
+            default:
+                return false;
         }
         if (isBetween(member_, Member::deltaX, Member::normalizedY)) {
             if (!isNumberInRange(value)) return false;
@@ -241,16 +251,19 @@ private:
         }
         if (!integer) return false;
         switch (member_) {
-        case Member::sequence: event_.sequence = *integer; return true;
-        case Member::inputEpoch:
-            if (*integer > largestInputEpoch) return false;
-            event_.inputEpoch = *integer;
-            return true;
-        case Member::keyCode:
-            if (*integer > largestKeyValue) return false;
-            event_.keyCode = static_cast<std::uint32_t>(*integer);
-            return true;
-        default: return false;
+            case Member::sequence:
+                event_.sequence = *integer;
+                return true;
+            case Member::inputEpoch:
+                if (*integer > largestInputEpoch) return false;
+                event_.inputEpoch = *integer;
+                return true;
+            case Member::keyCode:
+                if (*integer > largestKeyValue) return false;
+                event_.keyCode = static_cast<std::uint32_t>(*integer);
+                return true;
+            default:
+                return false;
         }
     }
 

@@ -47,8 +47,7 @@ Point clampInto(Point point, const VirtualScreen& r) {
 }
 
 std::optional<Point> mapFractions(const DisplayTarget& display, double fx, double fy) {
-    if (!isValidDisplay(display) || !isFinite({fx, fy}) || fx < 0 || fx > 1 || fy < 0 || fy > 1)
-        return std::nullopt;
+    if (!isValidDisplay(display) || !isFinite({fx, fy}) || fx < 0 || fx > 1 || fy < 0 || fy > 1) return std::nullopt;
     const VirtualScreen frame = frameOf(display);
     return clampInto({frame.x + fx * frame.width, frame.y + fy * frame.height}, frame);
 }
@@ -65,10 +64,10 @@ std::optional<InputRecord> absoluteRecord(const VirtualScreen& desktop, Point po
     InputRecord record;
     record.type = kelvarn::input::inputMouse;
     // std::lround rounds halves away from zero.
-    record.dx = static_cast<std::int32_t>(
-        std::lround((clamped.x - desktop.x) * 65535 / std::max(1.0, desktop.width - 1)));
-    record.dy = static_cast<std::int32_t>(
-        std::lround((clamped.y - desktop.y) * 65535 / std::max(1.0, desktop.height - 1)));
+    record.dx =
+        static_cast<std::int32_t>(std::lround((clamped.x - desktop.x) * 65535 / std::max(1.0, desktop.width - 1)));
+    record.dy =
+        static_cast<std::int32_t>(std::lround((clamped.y - desktop.y) * 65535 / std::max(1.0, desktop.height - 1)));
     record.dwFlags = kelvarn::input::absoluteMoveFlags;
     return record;
 }

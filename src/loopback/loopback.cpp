@@ -82,8 +82,10 @@ private:
         auto future = promise.future();
         auto onSuccess = [promise](std::string sdp, std::string) { promise.complete(std::move(sdp)); };
         auto onFailure = [promise](std::string) { promise.fail(std::runtime_error(codes::descriptionFailed)); };
-        if (offer) connection.createOffer(onSuccess, onFailure, engineSession_.constraints());
-        else connection.createAnswer(onSuccess, onFailure, engineSession_.constraints());
+        if (offer)
+            connection.createOffer(onSuccess, onFailure, engineSession_.constraints());
+        else
+            connection.createAnswer(onSuccess, onFailure, engineSession_.constraints());
         return waitFor(std::move(future), deadline_);
     }
 
@@ -93,8 +95,10 @@ private:
         auto future = promise.future();
         auto onSuccess = [promise] { promise.complete(true); };
         auto onFailure = [promise](std::string) { promise.complete(false); };
-        if (remote) connection.setRemoteDescription(sdp, type, onSuccess, onFailure);
-        else connection.setLocalDescription(sdp, type, onSuccess, onFailure);
+        if (remote)
+            connection.setRemoteDescription(sdp, type, onSuccess, onFailure);
+        else
+            connection.setLocalDescription(sdp, type, onSuccess, onFailure);
         if (!waitFor(std::move(future), deadline_)) fail();
     }
 
@@ -136,26 +140,30 @@ private:
             std::this_thread::sleep_for(passPeriod);
         }
         error_ = "media_or_channel_timeout";
-        std::fprintf(stderr, "hostCandidates=%u controllerCandidates=%u hostIce=%d controllerIce=%d hostPeer=%d controllerPeer=%d\n",
-                     static_cast<unsigned>(hostPeer_.candidateCount()),
-                     static_cast<unsigned>(controllerPeer_.candidateCount()),
-                     hostPeer_.connection()->iceConnectionState(), controllerPeer_.connection()->iceConnectionState(),
-                     hostPeer_.connection()->connectionState(), controllerPeer_.connection()->connectionState());
+        std::fprintf(
+            stderr,
+            "hostCandidates=%u controllerCandidates=%u hostIce=%d controllerIce=%d hostPeer=%d controllerPeer=%d\n",
+            static_cast<unsigned>(hostPeer_.candidateCount()), static_cast<unsigned>(controllerPeer_.candidateCount()),
+            hostPeer_.connection()->iceConnectionState(), controllerPeer_.connection()->iceConnectionState(),
+            hostPeer_.connection()->connectionState(), controllerPeer_.connection()->connectionState());
     }
 
     int finish() {
-        const std::int32_t controlReceived = controllerPeer_.countGreetings("control") + hostPeer_.countGreetings("control");
-        const std::int32_t motionReceived = controllerPeer_.countGreetings("motion") + hostPeer_.countGreetings("motion");
+        const std::int32_t controlReceived =
+            controllerPeer_.countGreetings("control") + hostPeer_.countGreetings("control");
+        const std::int32_t motionReceived =
+            controllerPeer_.countGreetings("motion") + hostPeer_.countGreetings("motion");
         engineSession_.close();
 
-        std::printf("{\"version\":1,\"type\":\"loopbackResult\",\"success\":%s,\"transportReady\":false,"
-                    "\"capturedFrames\":%llu,\"encodedFrames\":%llu,\"decodedFrames\":%llu,\"decodedCrc32\":\"%08x\","
-                    "\"codec\":\"%s\",\"controlReceived\":%u,\"motionReceived\":%u,\"cleanedUp\":true,\"error\":\"%s\"}\n",
-                    success_ ? "true" : "false", static_cast<unsigned long long>(capturedCounter_.frames()),
-                    static_cast<unsigned long long>(stats_.encodedFrames),
-                    static_cast<unsigned long long>(decodedCounter_.frames()),
-                    static_cast<unsigned>(decodedCounter_.lastCrc32()), stats_.codec.c_str(),
-                    static_cast<unsigned>(controlReceived), static_cast<unsigned>(motionReceived), error_);
+        std::printf(
+            "{\"version\":1,\"type\":\"loopbackResult\",\"success\":%s,\"transportReady\":false,"
+            "\"capturedFrames\":%llu,\"encodedFrames\":%llu,\"decodedFrames\":%llu,\"decodedCrc32\":\"%08x\","
+            "\"codec\":\"%s\",\"controlReceived\":%u,\"motionReceived\":%u,\"cleanedUp\":true,\"error\":\"%s\"}\n",
+            success_ ? "true" : "false", static_cast<unsigned long long>(capturedCounter_.frames()),
+            static_cast<unsigned long long>(stats_.encodedFrames),
+            static_cast<unsigned long long>(decodedCounter_.frames()),
+            static_cast<unsigned>(decodedCounter_.lastCrc32()), stats_.codec.c_str(),
+            static_cast<unsigned>(controlReceived), static_cast<unsigned>(motionReceived), error_);
         std::fflush(stdout);
         return success_ ? 0 : 1;
     }

@@ -18,8 +18,8 @@ public:
     using MessageCallback = std::function<void(std::string_view data, bool binary)>;
     using StateCallback = std::function<void(bool open)>;
 
-    Channel(std::shared_ptr<engine::DataChannel> dataChannel, std::string expectedGreeting,
-            MessageCallback onMessage, StateCallback onState);
+    Channel(std::shared_ptr<engine::DataChannel> dataChannel, std::string expectedGreeting, MessageCallback onMessage,
+            StateCallback onState);
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 

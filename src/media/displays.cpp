@@ -35,9 +35,14 @@ bool isEmpty(const platform::Rect& rect) {
 nlohmann::json displayEntry(const std::string& id, const platform::Rect& rect, bool primary) {
     const std::int64_t width = static_cast<std::int64_t>(rect.right) - rect.left;
     const std::int64_t height = static_cast<std::int64_t>(rect.bottom) - rect.top;
-    return {{"id", id},           {"frameX", rect.left},     {"frameY", rect.top},
-            {"frameWidth", width}, {"frameHeight", height}, {"pixelWidth", width},
-            {"pixelHeight", height}, {"isMain", primary}};
+    return {{"id", id},
+            {"frameX", rect.left},
+            {"frameY", rect.top},
+            {"frameWidth", width},
+            {"frameHeight", height},
+            {"pixelWidth", width},
+            {"pixelHeight", height},
+            {"isMain", primary}};
 }
 
 }  // namespace
@@ -51,7 +56,8 @@ std::optional<std::uint64_t> resolveMonitor(platform::DisplayServices& displays,
     if (parsed) {
         if (*end != '\0') return std::nullopt;
         std::optional<std::uint64_t> found;
-        if (value == 0) found = primaryOrFirstMonitor(displays);
+        if (value == 0)
+            found = primaryOrFirstMonitor(displays);
         else if (value <= highestDisplayNumber)
             found = monitorByDevice(displays, std::string(devicePrefix) + "DISPLAY" + std::to_string(value));
         if (found) return found;
@@ -95,7 +101,7 @@ CaptureTarget recordCaptureTarget(platform::DisplayServices& displays, const std
     const auto width = [](const platform::Rect& r) { return static_cast<double>(r.right) - r.left; };
     const auto height = [](const platform::Rect& r) { return static_cast<double>(r.bottom) - r.top; };
     CaptureTarget target;
-    target.display = {sourceId,       double(display.left), double(display.top), width(display),
+    target.display = {sourceId,        double(display.left), double(display.top), width(display),
                       height(display), width(display),       height(display)};
     target.desktop = {double(desktop.left), double(desktop.top), width(desktop), height(desktop)};
     return target;

@@ -249,10 +249,8 @@ public:
                                      Failure onFailure) = 0;
     virtual void setRemoteDescription(const std::string& sdp, const std::string& type, Success onSuccess,
                                       Failure onFailure) = 0;
-    virtual void addCandidate(const std::string& sdpMid, std::int32_t sdpMLineIndex,
-                              const std::string& candidate) = 0;
-    virtual std::shared_ptr<DataChannel> createDataChannel(const std::string& label,
-                                                           const DataChannelInit& init) = 0;
+    virtual void addCandidate(const std::string& sdpMid, std::int32_t sdpMLineIndex, const std::string& candidate) = 0;
+    virtual std::shared_ptr<DataChannel> createDataChannel(const std::string& label, const DataChannelInit& init) = 0;
     // Returns the transceiver that carries the track, or null.
     virtual std::shared_ptr<RtpTransceiver> addTrack(const std::shared_ptr<VideoTrack>& track,
                                                      const std::vector<std::string>& streamIds) = 0;
@@ -270,13 +268,12 @@ public:
     virtual bool initialize() = 0;
     virtual bool terminate() = 0;
     virtual std::shared_ptr<PeerConnection> createPeerConnection(
-        const PeerConnectionConfiguration& configuration,
-        const std::shared_ptr<MediaConstraints>& constraints) = 0;
+        const PeerConnectionConfiguration& configuration, const std::shared_ptr<MediaConstraints>& constraints) = 0;
     virtual void deletePeerConnection(const std::shared_ptr<PeerConnection>& peerConnection) = 0;
     virtual std::shared_ptr<DesktopDevice> desktopDevice() = 0;
-    virtual std::shared_ptr<VideoSource> createDesktopSource(
-        const std::shared_ptr<DesktopCapturer>& capturer, const std::string& name,
-        const std::shared_ptr<MediaConstraints>& constraints) = 0;
+    virtual std::shared_ptr<VideoSource> createDesktopSource(const std::shared_ptr<DesktopCapturer>& capturer,
+                                                             const std::string& name,
+                                                             const std::shared_ptr<MediaConstraints>& constraints) = 0;
     virtual std::shared_ptr<VideoTrack> createVideoTrack(const std::shared_ptr<VideoSource>& source,
                                                          const std::string& trackId) = 0;
     virtual std::vector<RtpCodecCapability> senderCapabilities(MediaKind kind) = 0;
@@ -294,8 +291,7 @@ public:
     virtual std::shared_ptr<PeerConnectionFactory> createPeerConnectionFactory() = 0;
     virtual std::shared_ptr<MediaConstraints> createMediaConstraints() = 0;
     // Null when the engine cannot parse the candidate.
-    virtual std::shared_ptr<IceCandidate> createIceCandidate(const std::string& candidate,
-                                                             const std::string& sdpMid,
+    virtual std::shared_ptr<IceCandidate> createIceCandidate(const std::string& candidate, const std::string& sdpMid,
                                                              std::int32_t sdpMLineIndex) = 0;
 };
 

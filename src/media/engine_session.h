@@ -40,8 +40,7 @@ public:
     // Captures the first screen into a track sent on the peer as H264 only,
     // counted by capturedCounter, and opens "control" and "motion". Capture
     // starts with startCapture. "capture_unavailable" or "h264_unavailable".
-    const HostMedia& addHostMedia(Peer& peer, FrameCounter& capturedCounter,
-                                  engine::DesktopCapturerObserver* observer);
+    const HostMedia& addHostMedia(Peer& peer, FrameCounter& capturedCounter, engine::DesktopCapturerObserver* observer);
     // "capture_unavailable" when the capturer does not run.
     void startCapture(std::uint32_t framesPerSecond);
 

@@ -5,8 +5,7 @@
 namespace native_worker {
 namespace {
 
-uLong planeCrc(uLong crc, const std::uint8_t* plane, std::int32_t stride, std::int32_t rowBytes,
-               std::int32_t rows) {
+uLong planeCrc(uLong crc, const std::uint8_t* plane, std::int32_t stride, std::int32_t rowBytes, std::int32_t rows) {
     for (std::int32_t row = 0; row < rows; ++row)
         crc = crc32(crc, plane + static_cast<std::ptrdiff_t>(row) * stride, static_cast<uInt>(rowBytes));
     return crc;

@@ -64,8 +64,7 @@ void Peer::attachChannel(const std::shared_ptr<engine::DataChannel>& dataChannel
     auto onState = [this, label](bool open) {
         if (onChannelState_) onChannelState_(label, open);
     };
-    auto channel = std::make_unique<Channel>(dataChannel, expectedGreeting_, std::move(onMessage),
-                                             std::move(onState));
+    auto channel = std::make_unique<Channel>(dataChannel, expectedGreeting_, std::move(onMessage), std::move(onState));
     std::lock_guard lock(mutex_);
     channels_.push_back({std::move(label), std::move(channel)});
 }

@@ -14,7 +14,8 @@ Stats buildStats(const std::vector<engine::StatsReport>& reports, bool host) {
             if (!member.defined) continue;
             if (report.type == "codec" && member.name == "mimeType") mimeTypes[report.id] = member.text;
             if (report.type == streamType && member.name == "codecId") codecId = member.text;
-            if (report.type == "outbound-rtp" && member.name == "framesEncoded") stats.encodedFrames = member.uint32Value;
+            if (report.type == "outbound-rtp" && member.name == "framesEncoded")
+                stats.encodedFrames = member.uint32Value;
         }
     }
     if (codecId.empty()) return stats;

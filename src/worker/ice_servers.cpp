@@ -30,7 +30,8 @@ void readIceServers(const nlohmann::json& message, engine::PeerConnectionConfigu
         const std::string username = optionalString(server, "username", maximumUsernameBytes);
         const std::string credential = optionalString(server, "credential", maximumCredentialBytes);
         for (const auto& url : *urls) {
-            if (++urlCount > engine::PeerConnectionConfiguration::iceServerSlots || !url.is_string()) refuseInvalidMessage();
+            if (++urlCount > engine::PeerConnectionConfiguration::iceServerSlots || !url.is_string())
+                refuseInvalidMessage();
             const auto& text = url.get_ref<const std::string&>();
             if (!isValidIceUrl(text, username, credential)) refuseInvalidMessage();
             configuration.iceServers[urlCount - 1] = {text, username, credential};

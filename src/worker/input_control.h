@@ -49,8 +49,7 @@ public:
     void start(Peer& peer, const CaptureTarget& target);
 
     // "peer.inputGate": throws "invalid_message" or "input_epoch_mismatch".
-    void handleGateCommand(const nlohmann::json& message, bool host, bool capturing,
-                           const std::string& requestId);
+    void handleGateCommand(const nlohmann::json& message, bool host, bool capturing, const std::string& requestId);
     // The pump's pass: re-reads what keeps input admitted and reports a change.
     void evaluate(bool capturing, std::uint64_t capturedFrames, std::uint64_t capturedMonitor,
                   const CaptureTarget& target);

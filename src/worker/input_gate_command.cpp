@@ -11,8 +11,7 @@ namespace native_worker {
 void checkInputGateCommand(const nlohmann::json& message, bool hasRemoteControl, bool host,
                            std::uint64_t sessionEpoch) {
     requireOnlyFields(message, {"inputEpoch"});
-    const std::uint64_t epoch =
-        requireUnsigned(message, "inputEpoch", 0, std::numeric_limits<std::uint64_t>::max());
+    const std::uint64_t epoch = requireUnsigned(message, "inputEpoch", 0, std::numeric_limits<std::uint64_t>::max());
     if (!hasRemoteControl || !host) throw ProtocolError(codes::invalidMessage);
     if (epoch != sessionEpoch) throw ProtocolError(codes::inputEpochMismatch);
 }

@@ -10,8 +10,7 @@ namespace native_worker {
 
 // Checks a "peer.inputGate" command against the session; throws
 // ProtocolError "invalid_message" or "input_epoch_mismatch".
-void checkInputGateCommand(const nlohmann::json& message, bool hasRemoteControl, bool host,
-                           std::uint64_t sessionEpoch);
+void checkInputGateCommand(const nlohmann::json& message, bool hasRemoteControl, bool host, std::uint64_t sessionEpoch);
 
 // The payload of "peer.inputConfigured".
 nlohmann::json inputConfiguredPayload(std::uint64_t inputEpoch, bool ready);

@@ -25,8 +25,14 @@ void Negotiation::probe() {
     begin(OperationKind::initialize, {});
     SharedPromise<Completion> promise;
     pending_->completion = promise.future();
-    connection_->createOffer([promise](std::string, std::string) { promise.complete({true, {}}); },
-                             [promise](std::string) { promise.complete({false, {}}); }, constraints_);
+    connection_->createOffer(
+        [promise](std::string, std::string) {
+            promise.complete({true, {}});
+        },
+        [promise](std::string) {
+            promise.complete({false, {}});
+        },
+        constraints_);
 }
 
 void Negotiation::createDescription(bool offer, const nlohmann::json& message) {
@@ -40,8 +46,10 @@ void Negotiation::createDescription(bool offer, const nlohmann::json& message) {
     pending_->completion = promise.future();
     auto onSuccess = [promise](std::string sdp, std::string) { promise.complete({true, std::move(sdp)}); };
     auto onFailure = [promise](std::string) { promise.complete({false, {}}); };
-    if (offer) connection_->createOffer(std::move(onSuccess), std::move(onFailure), constraints_);
-    else connection_->createAnswer(std::move(onSuccess), std::move(onFailure), constraints_);
+    if (offer)
+        connection_->createOffer(std::move(onSuccess), std::move(onFailure), constraints_);
+    else
+        connection_->createAnswer(std::move(onSuccess), std::move(onFailure), constraints_);
 }
 
 void Negotiation::setRemoteDescription(const nlohmann::json& message) {
@@ -83,31 +91,31 @@ bool Negotiation::poll() {
 
 bool Negotiation::complete(Completion completion) {
     switch (pending_->kind) {
-    case OperationKind::initialize:
-        if (!completion.ok) throw ProtocolError(codes::nativeInitializeFailed);
-        pending_.reset();
-        return true;
-    case OperationKind::create:
-        if (!completion.ok || completion.sdp.empty() || completion.sdp.size() > maximumSdpBytes)
-            throw ProtocolError(codes::descriptionFailed);
-        applyDescription(completion.sdp, false);
-        return false;
-    case OperationKind::setLocal: {
-        if (!completion.ok) throw ProtocolError(codes::descriptionFailed);
-        const auto finished = std::move(pending_);
-        outbox_.sendEvent("peer.description", finished->requestId,
-                          {{"descriptionType", finished->descriptionType}, {"sdp", finished->sdp}});
-        return false;
-    }
-    case OperationKind::setRemote: {
-        if (!completion.ok) throw ProtocolError(codes::descriptionFailed);
-        const auto finished = std::move(pending_);
-        remoteDescriptionApplied_ = true;
-        outbox_.sendEvent("peer.descriptionApplied", finished->requestId,
-                          {{"descriptionType", finished->descriptionType}});
-        releaseQueuedCandidates();
-        return false;
-    }
+        case OperationKind::initialize:
+            if (!completion.ok) throw ProtocolError(codes::nativeInitializeFailed);
+            pending_.reset();
+            return true;
+        case OperationKind::create:
+            if (!completion.ok || completion.sdp.empty() || completion.sdp.size() > maximumSdpBytes)
+                throw ProtocolError(codes::descriptionFailed);
+            applyDescription(completion.sdp, false);
+            return false;
+        case OperationKind::setLocal: {
+            if (!completion.ok) throw ProtocolError(codes::descriptionFailed);
+            const auto finished = std::move(pending_);
+            outbox_.sendEvent("peer.description", finished->requestId,
+                              {{"descriptionType", finished->descriptionType}, {"sdp", finished->sdp}});
+            return false;
+        }
+        case OperationKind::setRemote: {
+            if (!completion.ok) throw ProtocolError(codes::descriptionFailed);
+            const auto finished = std::move(pending_);
+            remoteDescriptionApplied_ = true;
+            outbox_.sendEvent("peer.descriptionApplied", finished->requestId,
+                              {{"descriptionType", finished->descriptionType}});
+            releaseQueuedCandidates();
+            return false;
+        }
     }
     return false;
 }

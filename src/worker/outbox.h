@@ -21,8 +21,7 @@ public:
     const Identity& identity() const { return identity_; }
 
     // Sends nothing until an identity is bound. requestId is a string or null.
-    void sendEvent(std::string_view type, nlohmann::json requestId,
-                   nlohmann::json payload = nlohmann::json::object());
+    void sendEvent(std::string_view type, nlohmann::json requestId, nlohmann::json payload = nlohmann::json::object());
     // "peer.error" once bound, otherwise "worker.error" without identity.
     void sendFatalError(const char* code, std::string_view currentRequestId);
 

@@ -12,8 +12,7 @@ nlohmann::json rectangle(double x, double y, double width, double height) {
 void Session::constructPeer() {
     if (role_ == Role::host) constructHostMedia();
     ready_ = true;
-    outbox_.sendEvent("peer.created", currentRequestId_,
-                      {{"transportReady", false}, {"capture", createdCapture()}});
+    outbox_.sendEvent("peer.created", currentRequestId_, {{"transportReady", false}, {"capture", createdCapture()}});
 }
 
 void Session::constructHostMedia() {

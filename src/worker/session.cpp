@@ -21,8 +21,8 @@ void Session::checkEnvelope(const nlohmann::json& message) {
     const auto version = message.find("version");
     if (version == message.end() || !(version->is_number_integer() || version->is_number_unsigned()))
         throw ProtocolError(codes::invalidMessage);
-    const bool one = version->is_number_unsigned() ? version->get<std::uint64_t>() == 1
-                                                   : version->get<std::int64_t>() == 1;
+    const bool one =
+        version->is_number_unsigned() ? version->get<std::uint64_t>() == 1 : version->get<std::int64_t>() == 1;
     if (!one) throw ProtocolError(codes::unsupportedVersion);
     const Identity identity = parseIdentity(message);
     if (outbox_.bound() && identity != outbox_.identity()) throw ProtocolError(codes::identityMismatch);

@@ -120,8 +120,8 @@ void expectSame(const Names& inCode, const Names& inReference, const char* what)
     std::ranges::set_difference(inCode, inReference, std::inserter(onlyInCode, onlyInCode.end()));
     std::ranges::set_difference(inReference, inCode, std::inserter(onlyInReference, onlyInReference.end()));
     EXPECT_TRUE(onlyInCode.empty()) << what << " in the code but not in docs/protocol.md:" << listed(onlyInCode);
-    EXPECT_TRUE(onlyInReference.empty()) << what << " in docs/protocol.md but not in the code:"
-                                         << listed(onlyInReference);
+    EXPECT_TRUE(onlyInReference.empty()) << what
+                                         << " in docs/protocol.md but not in the code:" << listed(onlyInReference);
     EXPECT_FALSE(inCode.empty()) << "no " << what << " found in the code: has its form changed?";
 }
 

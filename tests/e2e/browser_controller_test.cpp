@@ -88,8 +88,7 @@ TEST_F(BrowserController, DecodesTheDesktopAndItsInputReachesTheXServer) {
         return connected(host, "peer.state") && connected(browser, "state") && channelOpen(browser, "control") &&
                channelOpen(browser, "motion") && controlMessage(browser, "displayList") &&
                controlMessage(browser, "controlReady");
-    }))
-        << trace();
+    })) << trace();
     EXPECT_EQ(controlMessage(browser, "controlReady")->value("inputEpoch", 0), inputEpoch);
 
     // The page decodes the H264 desktop and presents frames.
@@ -97,7 +96,8 @@ TEST_F(BrowserController, DecodesTheDesktopAndItsInputReachesTheXServer) {
     const auto streaming = Clock::now();
     for (stats = browser.stats(host); stats && Clock::now() - streaming < 15s; stats = browser.stats(host)) {
         if ((*stats)["framesDecoded"].get<int>() > 0 && (*stats)["presentedFrames"].get<int>() > 0) break;
-        relayUntil(host, browser, [] { return false; }, 300ms);
+        relayUntil(
+            host, browser, [] { return false; }, 300ms);
     }
     ASSERT_TRUE(stats) << trace();
     EXPECT_GT((*stats)["framesDecoded"].get<int>(), 0) << stats->dump();
@@ -129,8 +129,10 @@ TEST_F(BrowserController, DecodesTheDesktopAndItsInputReachesTheXServer) {
 
     // "A" down and up, then text that no key of the map types.
     const std::string text = "é€ü";
-    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 1, {{"keyCode", 0}, {"isDown", true}}))) << trace();
-    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 2, {{"keyCode", 0}, {"isDown", false}}))) << trace();
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 1, {{"keyCode", 0}, {"isDown", true}})))
+        << trace();
+    ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.key", 2, {{"keyCode", 0}, {"isDown", false}})))
+        << trace();
     ASSERT_TRUE(sendInput(browser, host, "control", inputEvent("keyboard.text", 3, {{"text", text}}))) << trace();
     EXPECT_EQ(window.typed(4, 10s), "a" + text);
     const auto keys = window.keys(2);

@@ -6,10 +6,9 @@ namespace native_worker::e2e {
 namespace {
 
 std::size_t sentCount(const BrowserParty& browser) {
-    return static_cast<std::size_t>(std::count_if(browser.received().begin(), browser.received().end(),
-                                                  [](const json& line) {
-                                                      return line.is_object() && line.value("type", "") == "sent";
-                                                  }));
+    return static_cast<std::size_t>(
+        std::count_if(browser.received().begin(), browser.received().end(),
+                      [](const json& line) { return line.is_object() && line.value("type", "") == "sent"; }));
 }
 
 }  // namespace
@@ -37,7 +36,8 @@ std::optional<json> controlMessage(const BrowserParty& browser, std::string_view
 bool sendInput(BrowserParty& browser, Party& host, std::string_view label, const json& event) {
     browser.write({{"type", "send"}, {"label", label}, {"data", event.dump()}});
     const std::size_t sent = sentCount(browser) + 1;
-    return relayUntil(host, browser, [&] { return sentCount(browser) >= sent || browser.last("error"); }, 5s) &&
+    return relayUntil(
+               host, browser, [&] { return sentCount(browser) >= sent || browser.last("error"); }, 5s) &&
            !browser.last("error");
 }
 

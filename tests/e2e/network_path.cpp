@@ -41,9 +41,9 @@ std::optional<NetworkPath> NetworkPath::create() {
                           path.receiver_) &&
                       run(s + "addr add 10.79.0.1/24 dev " + senderInterface) &&
                       run(r + "addr add " + receiverAddress + "/24 dev " + receiverInterface) &&
-                      run(s + "link set " + senderInterface + " up") && run(r + "link set " + receiverInterface + " up") &&
-                      run(s + "link set lo up") && run(r + "link set lo up") &&
-                      run(s + "route add default dev " + senderInterface) &&
+                      run(s + "link set " + senderInterface + " up") &&
+                      run(r + "link set " + receiverInterface + " up") && run(s + "link set lo up") &&
+                      run(r + "link set lo up") && run(s + "route add default dev " + senderInterface) &&
                       run(r + "route add default dev " + receiverInterface);
     if (!made) return std::nullopt;
     return path;
@@ -82,8 +82,8 @@ bool NetworkPath::dropRandomly(int lossPercent) {
 }
 
 std::uint64_t NetworkPath::sentBytes() const {
-    std::istringstream text(output("ip netns exec " + sender_ + " cat /sys/class/net/" + senderInterface +
-                                   "/statistics/tx_bytes"));
+    std::istringstream text(
+        output("ip netns exec " + sender_ + " cat /sys/class/net/" + senderInterface + "/statistics/tx_bytes"));
     std::uint64_t bytes = 0;
     text >> bytes;
     return bytes;
@@ -91,8 +91,8 @@ std::uint64_t NetworkPath::sentBytes() const {
 
 std::vector<NetworkPath::RoundTrip> NetworkPath::ping(double seconds) const {
     const int count = std::max(1, static_cast<int>(seconds / pingInterval));
-    std::istringstream text(output("ip netns exec " + sender_ + " ping -n -i " + std::to_string(pingInterval) +
-                                   " -c " + std::to_string(count) + " -W 2 " + receiverAddress + " 2>/dev/null"));
+    std::istringstream text(output("ip netns exec " + sender_ + " ping -n -i " + std::to_string(pingInterval) + " -c " +
+                                   std::to_string(count) + " -W 2 " + receiverAddress + " 2>/dev/null"));
     std::vector<RoundTrip> trips(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) trips[static_cast<std::size_t>(i)].sentAfterSeconds = i * pingInterval;
     for (std::string line; std::getline(text, line);) {
@@ -100,7 +100,8 @@ std::vector<NetworkPath::RoundTrip> NetworkPath::ping(double seconds) const {
         const auto time = line.find("time=");
         if (sequence == std::string::npos || time == std::string::npos) continue;
         const long number = std::atol(line.c_str() + sequence + 9);
-        if (number >= 1 && number <= count) trips[static_cast<std::size_t>(number - 1)].milliseconds = std::atof(line.c_str() + time + 5);
+        if (number >= 1 && number <= count)
+            trips[static_cast<std::size_t>(number - 1)].milliseconds = std::atof(line.c_str() + time + 5);
     }
     return trips;
 }

@@ -127,10 +127,10 @@ TEST(RelayedWorkers, StreamConnectThenNoticeTheControllerVanishAndCloseCleanly) 
     EXPECT_EQ(host.process().waitForExit(5s), 0);
     EXPECT_LT(Clock::now() - closing, 5s);
     EXPECT_FALSE(host.last("peer.error")) << describe(host);
-    std::printf("[ measured ] host noticed the lost controller after %lld ms; closed in %lld ms\n",
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(noticed).count()),
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing).count()));
+    std::printf(
+        "[ measured ] host noticed the lost controller after %lld ms; closed in %lld ms\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(noticed).count()),
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing).count()));
 }
 
 }  // namespace

@@ -35,7 +35,9 @@ std::optional<json> Party::ask(const std::string& type, Party& other, std::chron
     };
     const auto before = answered();
     write({{"type", type}});
-    if (!relayUntil(*this, other, [&] { return answered() > before; }, limit)) return std::nullopt;
+    if (!relayUntil(
+            *this, other, [&] { return answered() > before; }, limit))
+        return std::nullopt;
     return last(type);
 }
 
@@ -64,15 +66,18 @@ std::string freshSessionId() {
 
 WorkerParty::WorkerParty(std::string name, std::string_view display, const std::vector<std::string>& launcher,
                          const std::string& program)
-    : Party(launcher.empty() ? program : launcher.front(), serve(display, launcher, program)),
-      name_(std::move(name)) {
+    : Party(launcher.empty() ? program : launcher.front(), serve(display, launcher, program)), name_(std::move(name)) {
     sessionId_ = freshSessionId();
 }
 
 std::string WorkerParty::command(std::string_view type, json fields) {
     std::string requestId = name_ + "-" + std::to_string(++nextRequest_);
-    json message = {{"version", 1},          {"type", type},           {"requestId", requestId},
-                    {"accountId", "e2e-acct"}, {"sessionId", sessionId_}, {"generation", name_ + "-gen"}};
+    json message = {{"version", 1},
+                    {"type", type},
+                    {"requestId", requestId},
+                    {"accountId", "e2e-acct"},
+                    {"sessionId", sessionId_},
+                    {"generation", name_ + "-gen"}};
     message.update(fields);
     write(message);
     return requestId;
@@ -127,9 +132,9 @@ bool connectWorkers(WorkerParty& host, WorkerParty& controller, const json& host
     if (!relay([&] { return host.last("peer.created") && controller.last("peer.created"); })) return false;
     const std::string offer = host.command("peer.offer");
     if (!relay([&] { return host.answerTo(offer, "peer.description").has_value(); })) return false;
-    const std::string applied = controller.command(
-        "peer.setDescription",
-        {{"descriptionType", "offer"}, {"sdp", (*host.answerTo(offer, "peer.description"))["sdp"]}});
+    const std::string applied =
+        controller.command("peer.setDescription",
+                           {{"descriptionType", "offer"}, {"sdp", (*host.answerTo(offer, "peer.description"))["sdp"]}});
     if (!relay([&] { return controller.answerTo(applied, "peer.descriptionApplied").has_value(); })) return false;
     const std::string answer = controller.command("peer.answer");
     if (!relay([&] { return controller.answerTo(answer, "peer.description").has_value(); })) return false;

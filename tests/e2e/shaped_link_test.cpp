@@ -36,11 +36,13 @@ TEST(ShapedLink, TheHostSettlesBelowTheLinkRateAndTheControllerKeepsDecoding) {
                                {{"role", "controller"}, {"iceServers", json::array()}}))
         << describe(host) << describe(controller);
 
-    relayUntil(host, controller, [] { return false; }, 15s);
+    relayUntil(
+        host, controller, [] { return false; }, 15s);
     const std::uint64_t framesBefore = decodedFrames(controller);
     std::vector<double> times;
     for (const auto& trip : path->ping(4)) times.push_back(trip.milliseconds.value_or(2000));
-    relayUntil(host, controller, [] { return false; }, 1s);
+    relayUntil(
+        host, controller, [] { return false; }, 1s);
     std::sort(times.begin(), times.end());
     std::printf("[ measured ] after 15 s: round trip median %.0f ms, p95 %.0f ms; %.1f frames/s decoded\n",
                 times[times.size() / 2], times[times.size() * 95 / 100],

@@ -104,7 +104,8 @@ struct ChromiumSession {
     // Connected, the picture presented and the host ready for input.
     bool connect() {
         return connectBrowser(host, browser, hostCreate(), 60s) &&
-               relayUntil(host, browser, [&] { return controlMessage(browser, "controlReady").has_value(); }, 15s);
+               relayUntil(
+                   host, browser, [&] { return controlMessage(browser, "controlReady").has_value(); }, 15s);
     }
     bool send(std::string_view label, const json& event) { return sendInput(browser, host, label, event); }
 };
@@ -127,20 +128,22 @@ TEST_F(WindowsHost, StreamsToALinuxControllerAndClosesCleanly) {
     WorkerParty host("host", display(), underWine(), windowsWorker());
     WorkerParty controller("controller", display());
     const auto trace = [&] { return "host:\n" + describe(host) + "controller:\n" + describe(controller); };
-    ASSERT_TRUE(connectWorkers(host, controller, hostCreate(), {{"role", "controller"}, {"iceServers", json::array()}},
-                               60s))
+    ASSERT_TRUE(
+        connectWorkers(host, controller, hostCreate(), {{"role", "controller"}, {"iceServers", json::array()}}, 60s))
         << trace();
-    ASSERT_TRUE(relayUntil(host, controller,
-                           [&] {
-                               const auto sent = host.lastMedia();
-                               return sent && (*sent)["encodedFrames"].get<std::uint64_t>() > 0;
-                           },
-                           15s))
+    ASSERT_TRUE(relayUntil(
+        host, controller,
+        [&] {
+            const auto sent = host.lastMedia();
+            return sent && (*sent)["encodedFrames"].get<std::uint64_t>() > 0;
+        },
+        15s))
         << trace();
     EXPECT_EQ((*host.lastMedia())["codec"], "video/H264");
 
     const std::string close = host.command("peer.close");
-    ASSERT_TRUE(relayUntil(host, controller, [&] { return host.answerTo(close, "peer.closed").has_value(); }, 10s))
+    ASSERT_TRUE(relayUntil(
+        host, controller, [&] { return host.answerTo(close, "peer.closed").has_value(); }, 10s))
         << trace();
     EXPECT_EQ(host.process().waitForExit(10s), 0);
     EXPECT_FALSE(host.last("peer.error")) << trace();
@@ -153,12 +156,11 @@ TEST_F(WindowsHostAndProbe, ChromiumDecodesItAndItsInputReachesAWindowThroughSen
     const std::string displayId = (*controlMessage(session.browser, "displayList"))["activeId"];
 
     // A click at a picture position lands there in the window.
-    ASSERT_TRUE(session.send("control", inputEvent("pointer.button", 1,
-                                                   {{"displayId", displayId},
-                                                    {"button", "left"},
-                                                    {"isDown", true},
-                                                    {"positionX", 200},
-                                                    {"positionY", 100}})))
+    ASSERT_TRUE(session.send(
+        "control",
+        inputEvent(
+            "pointer.button", 1,
+            {{"displayId", displayId}, {"button", "left"}, {"isDown", true}, {"positionX", 200}, {"positionY", 100}})))
         << session.trace();
     ASSERT_TRUE(session.send("control", inputEvent("pointer.button", 2, {{"button", "left"}, {"isDown", false}})));
     const auto pressed = probe.next("button", 10s);
@@ -167,15 +169,15 @@ TEST_F(WindowsHostAndProbe, ChromiumDecodesItAndItsInputReachesAWindowThroughSen
     EXPECT_EQ((*pressed)["down"], true);
     EXPECT_EQ((*pressed)["x"], 200);
     EXPECT_EQ((*pressed)["y"], 100);
-    EXPECT_TRUE(probe.next("button", 5s, [](const json& report) { return report["down"] == false; }))
-        << probe.seen();
+    EXPECT_TRUE(probe.next("button", 5s, [](const json& report) { return report["down"] == false; })) << probe.seen();
 
     // "A" by its scan code; Right arrow with the extended flag. (Windows
     // derives the virtual key from the scan code; Wine 8 leaves it 0.)
     for (const auto& [keyCode, sequence] : {std::pair{0, 3}, std::pair{124, 5}}) {
-        ASSERT_TRUE(session.send("control", inputEvent("keyboard.key", sequence, {{"keyCode", keyCode}, {"isDown", true}})));
         ASSERT_TRUE(
-            session.send("control", inputEvent("keyboard.key", sequence + 1, {{"keyCode", keyCode}, {"isDown", false}})));
+            session.send("control", inputEvent("keyboard.key", sequence, {{"keyCode", keyCode}, {"isDown", true}})));
+        ASSERT_TRUE(session.send("control",
+                                 inputEvent("keyboard.key", sequence + 1, {{"keyCode", keyCode}, {"isDown", false}})));
     }
     const auto a = probe.key("keydown", 0x1E);
     ASSERT_TRUE(a) << probe.seen();
@@ -202,8 +204,8 @@ TEST_F(WindowsHostAndProbe, ChromiumDecodesItAndItsInputReachesAWindowThroughSen
     EXPECT_TRUE(probe.key("keyup", 0x2A, 20s)) << probe.seen() << session.trace();
 
     const std::string close = session.host.command("peer.close");
-    ASSERT_TRUE(relayUntil(session.host, session.browser,
-                           [&] { return session.host.answerTo(close, "peer.closed").has_value(); }, 10s))
+    ASSERT_TRUE(relayUntil(
+        session.host, session.browser, [&] { return session.host.answerTo(close, "peer.closed").has_value(); }, 10s))
         << session.trace();
     EXPECT_EQ(session.host.process().waitForExit(10s), 0);
 }

@@ -97,8 +97,8 @@ public:
 
     std::size_t framesBetween(Clock::time_point from, Clock::time_point to) {
         const auto seen = watcher.seen();
-        return static_cast<std::size_t>(
-            std::count_if(seen.begin(), seen.end(), [&](const auto& frame) { return frame.at >= from && frame.at < to; }));
+        return static_cast<std::size_t>(std::count_if(
+            seen.begin(), seen.end(), [&](const auto& frame) { return frame.at >= from && frame.at < to; }));
     }
 
     std::shared_ptr<engine::DesktopCapturer> capturer;
@@ -157,7 +157,8 @@ TEST(DamageCapture, AReceiverOfAQuietScreenAsksForNothing) {
     ASSERT_TRUE(started.factory) << "the engine did not start";
     PeerPair pair(started);
     ASSERT_TRUE(pair.connect(controlChannelOptions(), motionChannelOptions()));
-    for (const auto deadline = Clock::now() + 5s; pair.controllerObserver.decoded.frames() == 0 && Clock::now() < deadline;)
+    for (const auto deadline = Clock::now() + 5s;
+         pair.controllerObserver.decoded.frames() == 0 && Clock::now() < deadline;)
         std::this_thread::sleep_for(10ms);
     ASSERT_GT(pair.controllerObserver.decoded.frames(), 0U);
     std::this_thread::sleep_for(1s);

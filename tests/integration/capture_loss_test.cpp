@@ -138,9 +138,9 @@ TEST(CaptureLoss, AHostWorkerOutlivesItsXServerRevokesInputAndClosesWhenTold) {
     ASSERT_TRUE(relay([&] { return host.last("peer.created") && controller.last("peer.created"); })) << trace();
     const std::string offer = host.command("peer.offer");
     ASSERT_TRUE(relay([&] { return host.answerTo(offer, "peer.description").has_value(); })) << trace();
-    const std::string applied = controller.command(
-        "peer.setDescription",
-        {{"descriptionType", "offer"}, {"sdp", (*host.answerTo(offer, "peer.description"))["sdp"]}});
+    const std::string applied =
+        controller.command("peer.setDescription",
+                           {{"descriptionType", "offer"}, {"sdp", (*host.answerTo(offer, "peer.description"))["sdp"]}});
     ASSERT_TRUE(relay([&] { return controller.answerTo(applied, "peer.descriptionApplied").has_value(); })) << trace();
     const std::string answer = controller.command("peer.answer");
     ASSERT_TRUE(relay([&] { return controller.answerTo(answer, "peer.description").has_value(); })) << trace();

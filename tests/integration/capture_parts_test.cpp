@@ -114,7 +114,8 @@ struct Picture {
 
     void scramble(const Rect& part, std::mt19937& random) {
         for (int y = part.top; y < part.bottom; ++y)
-            for (int x = part.left * 4; x < part.right * 4; ++x) pixels[y * stride + x] = static_cast<std::uint8_t>(random());
+            for (int x = part.left * 4; x < part.right * 4; ++x)
+                pixels[y * stride + x] = static_cast<std::uint8_t>(random());
     }
     // The part's pixels as a grab returns them: rows of its own width.
     std::vector<std::uint8_t> grab(const Rect& part) const {
@@ -139,13 +140,12 @@ TEST(ChangedBlocks, CoverEveryChangedPixelWithWholeBlocksAndJoinWhatTouches) {
     Picture before;
     before.scramble(whole, random);
     Picture now = before;
-    EXPECT_TRUE(changedBlocks(before.pixels.data(), now.pixels.data(), Picture::width, Picture::height,
-                              Picture::stride).empty());
+    EXPECT_TRUE(changedBlocks(before.pixels.data(), now.pixels.data(), Picture::width, Picture::height, Picture::stride)
+                    .empty());
     // One pixel in the last, partial column of blocks; a square of 3 x 3 blocks.
     now.pixels[40 * Picture::stride + 4 * (Picture::width - 1)] ^= 1;
     now.scramble({40, 70, 80, 100}, random);
-    EXPECT_EQ(changedBlocks(before.pixels.data(), now.pixels.data(), Picture::width, Picture::height,
-                            Picture::stride),
+    EXPECT_EQ(changedBlocks(before.pixels.data(), now.pixels.data(), Picture::width, Picture::height, Picture::stride),
               (std::vector<Rect>{{304, 32, 320, 48}, {32, 64, 80, 112}}));
 
     for (int round = 0; round < 20; ++round) {
@@ -158,8 +158,8 @@ TEST(ChangedBlocks, CoverEveryChangedPixelWithWholeBlocksAndJoinWhatTouches) {
                           std::min(whole.bottom, top + 1 + static_cast<int>(random() % 50))},
                          random);
         }
-        const auto changed = changedBlocks(before.pixels.data(), now.pixels.data(), Picture::width,
-                                           Picture::height, Picture::stride);
+        const auto changed =
+            changedBlocks(before.pixels.data(), now.pixels.data(), Picture::width, Picture::height, Picture::stride);
         for (int y = 0; y < Picture::height; ++y) {
             for (int x = 0; x < Picture::width; ++x) {
                 const std::size_t at = static_cast<std::size_t>(y * Picture::stride + x * 4);

@@ -169,7 +169,8 @@ TEST_P(EngineConformance, UnregisteringAConnectionObserverWaitsForItsRunningCall
     pc->registerObserver(&observer);
     // Gathering for the offer's channel line makes candidates to report.
     pc->createDataChannel("control", controlChannelOptions());
-    pc->setLocalDescription(createdDescription(*pc, true), "offer", [] {}, [](std::string) {});
+    pc->setLocalDescription(
+        createdDescription(*pc, true), "offer", [] {}, [](std::string) {});
     expectDetachingWaitsForTheCallback(observer.callback, [&] { pc->unregisterObserver(); });
     pc->close();
 }
@@ -202,7 +203,8 @@ TEST_P(EngineConformance, EveryOperationEndsInOneCallbackAlsoWhenTheConnectionCl
     pc->createOffer([offer](std::string, std::string) { offer->run(); }, failure(offer), nullptr);
     pc->getStats([statistics](std::vector<engine::StatsReport>) { statistics->run(); }, failure(statistics));
     pc->close();
-    pc->setRemoteDescription("v=0\r\n", "offer", [afterClose] { afterClose->run(); }, failure(afterClose));
+    pc->setRemoteDescription(
+        "v=0\r\n", "offer", [afterClose] { afterClose->run(); }, failure(afterClose));
     for (const auto& counter : {offer, statistics, afterClose}) EXPECT_TRUE(counter->waitEntered());
     std::this_thread::sleep_for(100ms);  // past a late answer
     for (const auto& counter : {offer, statistics, afterClose}) EXPECT_EQ(counter->calls(), 1);

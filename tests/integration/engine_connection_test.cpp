@@ -207,7 +207,8 @@ TEST_F(EngineConnection, OperationsPendingAtCloseFailOnceAndLaterOnesFailToo) {
     EXPECT_EQ(statisticsQuery.calls(), 1);
 
     Outcome<bool> late;
-    pair.host->setRemoteDescription("v=0\r\n", "offer", [&] { late.succeed(true); }, [&](std::string) { late.fail(); });
+    pair.host->setRemoteDescription(
+        "v=0\r\n", "offer", [&] { late.succeed(true); }, [&](std::string) { late.fail(); });
     EXPECT_EQ(late.calls(), 1);
     EXPECT_EQ(late.failures, 1);
     std::this_thread::sleep_for(200ms);
@@ -218,13 +219,15 @@ TEST_F(EngineConnection, OperationsPendingAtCloseFailOnceAndLaterOnesFailToo) {
 TEST_F(EngineConnection, InvalidDescriptionsFailOnAnEngineThread) {
     PeerPair pair(started);
     Outcome<std::thread::id> outcome;
-    pair.host->setRemoteDescription("not a description", "offer", [&] { outcome.succeed(std::this_thread::get_id()); },
-                                    [&](std::string) { outcome.succeed(std::this_thread::get_id()); });
+    pair.host->setRemoteDescription(
+        "not a description", "offer", [&] { outcome.succeed(std::this_thread::get_id()); },
+        [&](std::string) { outcome.succeed(std::this_thread::get_id()); });
     ASSERT_TRUE(outcome.wait(5s));
     EXPECT_NE(outcome.results.front(), std::this_thread::get_id());
     Outcome<bool> wrongType;
-    pair.host->setLocalDescription(createdDescription(*pair.host, true), "answer-ish", [&] { wrongType.succeed(true); },
-                                   [&](std::string) { wrongType.fail(); });
+    pair.host->setLocalDescription(
+        createdDescription(*pair.host, true), "answer-ish", [&] { wrongType.succeed(true); },
+        [&](std::string) { wrongType.fail(); });
     ASSERT_TRUE(wrongType.wait(5s));
     EXPECT_EQ(wrongType.failures, 1);
 }
@@ -255,7 +258,8 @@ TEST_F(EngineConnection, AVanishedControllerIsReportedWithinTenSeconds) {
         },
         10s);
     EXPECT_TRUE(lost);
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     std::printf("host noticed the vanished controller after %lld ms\n", static_cast<long long>(elapsed.count()));
 }
 
@@ -271,7 +275,8 @@ TEST_F(EngineConnection, AVanishedHostIsReportedWithinTenSeconds) {
         },
         10s);
     EXPECT_TRUE(lost);
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     std::printf("controller noticed the vanished host after %lld ms\n", static_cast<long long>(elapsed.count()));
 }
 

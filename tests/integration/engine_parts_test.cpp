@@ -219,7 +219,8 @@ TEST(Statistics, SendingSideReportsItsEncoderAndCodec) {
     EXPECT_EQ(reports[0].type, "codec");
     EXPECT_EQ(reports[1].type, "outbound-rtp");
     const auto& members = reports[1].members;
-    const auto packets = std::find_if(members.begin(), members.end(), [](const auto& m) { return m.name == "packetsSent"; });
+    const auto packets =
+        std::find_if(members.begin(), members.end(), [](const auto& m) { return m.name == "packetsSent"; });
     ASSERT_NE(packets, members.end());
     EXPECT_EQ(packets->text, "5000000000");
     EXPECT_EQ(packets->uint32Value, 4294967295U);
@@ -244,7 +245,8 @@ TEST(Statistics, ReceivingSideGetsTheNegotiatedCodec) {
 TEST(Statistics, FiguresOutliveTheStreamEntries) {
     gst_init(nullptr, nullptr);
     const StructureRef none(gst_structure_new_empty("application/x-webrtc-stats"));
-    const Stats sent = buildStats(statsReports(*none, {.framesEncoded = 1234, .sentVideoMimeType = "video/H264"}), true);
+    const Stats sent =
+        buildStats(statsReports(*none, {.framesEncoded = 1234, .sentVideoMimeType = "video/H264"}), true);
     EXPECT_EQ(sent.encodedFrames, 1234U);
     EXPECT_EQ(sent.codec, "video/H264");
     EXPECT_EQ(buildStats(statsReports(*none, {.videoMimeType = "video/H264"}), false).codec, "video/H264");

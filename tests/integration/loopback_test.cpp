@@ -68,8 +68,9 @@ TEST(SelfTest, SucceedsOnTheVirtualDisplayRunAfterRun) {
 
 TEST(SelfTest, SucceedsInANetworkNamespaceHoldingOnlyLoopback) {
     LaunchOptions options = selfTest();
-    options.arguments = {"-n", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\"", KELVARN_PRODUCT_WORKER,
-                         "--loopback", "--timeout-ms", "10000"};
+    options.arguments = {
+        "-n",         "sh",           "-c",   "ip link set lo up && exec \"$0\" \"$@\"", KELVARN_PRODUCT_WORKER,
+        "--loopback", "--timeout-ms", "10000"};
     const SelfTestRun run = runSelfTest("/usr/bin/unshare", std::move(options));
     // The worker always prints its line; without one, unshare or ip could not run.
     if (run.result.is_discarded()) GTEST_SKIP() << "no network namespace here: " << run.errors;

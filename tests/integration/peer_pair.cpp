@@ -110,8 +110,10 @@ std::string createdDescription(engine::PeerConnection& connection, bool offer) {
     Outcome<std::string> outcome;
     auto onSuccess = [&outcome](std::string sdp, std::string) { outcome.succeed(std::move(sdp)); };
     auto onFailure = [&outcome](std::string) { outcome.fail(); };
-    if (offer) connection.createOffer(onSuccess, onFailure, nullptr);
-    else connection.createAnswer(onSuccess, onFailure, nullptr);
+    if (offer)
+        connection.createOffer(onSuccess, onFailure, nullptr);
+    else
+        connection.createAnswer(onSuccess, onFailure, nullptr);
     if (!outcome.wait(operationLimit) || outcome.results.empty()) return {};
     return outcome.results.front();
 }
@@ -120,8 +122,10 @@ bool applied(engine::PeerConnection& connection, const std::string& sdp, const s
     Outcome<bool> outcome;
     auto onSuccess = [&outcome] { outcome.succeed(true); };
     auto onFailure = [&outcome](std::string) { outcome.fail(); };
-    if (remote) connection.setRemoteDescription(sdp, type, onSuccess, onFailure);
-    else connection.setLocalDescription(sdp, type, onSuccess, onFailure);
+    if (remote)
+        connection.setRemoteDescription(sdp, type, onSuccess, onFailure);
+    else
+        connection.setLocalDescription(sdp, type, onSuccess, onFailure);
     return outcome.wait(operationLimit) && !outcome.results.empty();
 }
 

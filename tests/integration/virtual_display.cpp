@@ -50,8 +50,8 @@ void VirtualDisplay::SetUp() {
             dup2(quiet, STDERR_FILENO);
         }
         const std::string descriptor = std::to_string(channel[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", descriptor.c_str(), "-screen", "0", "1280x720x24", "-noreset",
-               "-nolisten", "tcp", static_cast<char*>(nullptr));
+        execlp("Xvfb", "Xvfb", "-displayfd", descriptor.c_str(), "-screen", "0", "1280x720x24", "-noreset", "-nolisten",
+               "tcp", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(channel[1]);

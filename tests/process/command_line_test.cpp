@@ -94,7 +94,8 @@ TEST(CommandLine, TimeoutsFromOneToThirtySecondsRunTheScriptedSelfTest) {
 // Without any screen the real engine cannot capture; without GStreamer the
 // product has no engine at all. Either way the self-test fails the same way.
 TEST(CommandLine, TheProductSelfTestFailsWithoutAScreen) {
-    if (KELVARN_PRODUCT_HAS_ENGINE && !KELVARN_SCREEN_NEEDS_DISPLAY) GTEST_SKIP() << "a Windows session always has a screen";
+    if (KELVARN_PRODUCT_HAS_ENGINE && !KELVARN_SCREEN_NEEDS_DISPLAY)
+        GTEST_SKIP() << "a Windows session always has a screen";
     for (const char* timeout : {"1000", "30000", "01000"}) {
         SCOPED_TRACE(timeout);
         const Outcome outcome = run(productWorkerPath, {"--loopback", "--timeout-ms", timeout});

@@ -67,7 +67,8 @@ TEST(Dispatch, NoPeriodicEventPrecedesPeerCreated) {
 }
 
 TEST(Dispatch, TheProductHostCannotStartWithoutAScreen) {
-    if (KELVARN_PRODUCT_HAS_ENGINE && !KELVARN_SCREEN_NEEDS_DISPLAY) GTEST_SKIP() << "a Windows session always has a screen";
+    if (KELVARN_PRODUCT_HAS_ENGINE && !KELVARN_SCREEN_NEEDS_DISPLAY)
+        GTEST_SKIP() << "a Windows session always has a screen";
     Worker worker(WorkerOptions{}, productWorkerPath);
     worker.send(hostCreate("c1"));
     expectPeerError(worker, KELVARN_PRODUCT_HAS_ENGINE ? "capture_unavailable" : "native_initialize_failed",

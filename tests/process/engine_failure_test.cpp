@@ -53,7 +53,8 @@ void negotiate(Worker& worker) {
 // in an earlier one.
 const std::string answerApplied =
     R"({"accountId":"acct-1","descriptionType":"answer","generation":"gen-1","requestId":"a1",)"
-    R"("sessionId":"0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7b3e50","type":"peer.descriptionApplied","version":1})" "\n";
+    R"("sessionId":"0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7b3e50","type":"peer.descriptionApplied","version":1})"
+    "\n";
 
 void addCandidate(Worker& worker) {
     worker.createHost();

@@ -115,8 +115,8 @@ TEST(Envelope, IdentityAndRequestIdFollowTheirStringRules) {
         {"accountId of 129 bytes", text(with(create, "accountId", std::string(129, 'a'))), "invalid_message"},
         {"accountId a number", text(with(create, "accountId", 7)), "invalid_message"},
         {"accountId with NUL", text(with(create, "accountId", std::string("ac\0ct", 5))), "invalid_message"},
-        {"sessionId in braces",
-         text(with(create, "sessionId", "{0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7b3e50}")), "invalid_message"},
+        {"sessionId in braces", text(with(create, "sessionId", "{0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7b3e50}")),
+         "invalid_message"},
         {"sessionId without hyphens", text(with(create, "sessionId", "0b7d5f2e93c44a1b8e6f2c9d1a7b3e50")),
          "invalid_message"},
         {"sessionId of 35 bytes", text(with(create, "sessionId", "0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7b3e5")),
@@ -194,8 +194,7 @@ TEST(Envelope, RefusalsAfterCreationCarryTheRequestIdOnceItIsValid) {
         {"a type of 65 bytes", text(command(std::string(65, 't'), "t1")), "invalid_message", idJson("t1")},
         {"an unknown type", text(command("peer.bogus", "b1")), "invalid_message", idJson("b1")},
         {"peer.create again", text(hostCreate("c2")), "invalid_message", idJson("c2")},
-        {"an unknown member", text(with(command("peer.offer", "o1"), "extra", true)), "invalid_message",
-         idJson("o1")},
+        {"an unknown member", text(with(command("peer.offer", "o1"), "extra", true)), "invalid_message", idJson("o1")},
     };
     for (const auto& refusal : cases) {
         SCOPED_TRACE(refusal.what);

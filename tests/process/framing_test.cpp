@@ -58,8 +58,11 @@ TEST(Framing, ACarriageReturnInsideALineStaysInIt) {
     Worker worker;
     worker.createHost();
     // Inside a JSON string a raw carriage return is not allowed.
-    ASSERT_TRUE(worker.write(R"({"version":1,"type":"peer.offer","requestId":"o)" "\r" R"(1","accountId":"acct-1",)"
-                             R"("sessionId":"0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7b3e50","generation":"gen-1"})" "\n"));
+    ASSERT_TRUE(worker.write(R"({"version":1,"type":"peer.offer","requestId":"o)"
+                             "\r"
+                             R"(1","accountId":"acct-1",)"
+                             R"("sessionId":"0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7b3e50","generation":"gen-1"})"
+                             "\n"));
     expectPeerError(worker, "invalid_message", "null");
 }
 

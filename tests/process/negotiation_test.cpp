@@ -33,14 +33,17 @@ json setDescription(std::string_view requestId, json descriptionType, json sdp) 
 std::string applied(std::string_view descriptionType, std::string_view requestId) {
     return std::string(head) + R"("descriptionType":")" + std::string(descriptionType) +
            R"(","generation":"gen-1","requestId":")" + std::string(requestId) + "\"," + tail +
-           R"("type":"peer.descriptionApplied","version":1})" "\n";
+           R"("type":"peer.descriptionApplied","version":1})"
+           "\n";
 }
 
 std::string described(std::string_view descriptionType, std::string_view requestId) {
     return std::string(head) + R"("descriptionType":")" + std::string(descriptionType) +
            R"(","generation":"gen-1","requestId":")" + std::string(requestId) +
            R"(","sdp":"v=0\r\no=scripted 1 0 IN IP4 127.0.0.1\r\ns=)" + std::string(descriptionType) + R"(\r\n",)" +
-           tail + R"("type":"peer.description","version":1})" "\n";
+           tail +
+           R"("type":"peer.description","version":1})"
+           "\n";
 }
 
 TEST(Negotiation, TheHostsWholeExchange) {
@@ -56,11 +59,14 @@ TEST(Negotiation, TheHostsWholeExchange) {
 
     worker.send(answerCommand("a1"));
     const std::string connected = std::string(head) + R"("generation":"gen-1","requestId":null,)" + tail +
-                                  R"("state":"connected","type":"peer.state","version":1})" "\n";
+                                  R"("state":"connected","type":"peer.state","version":1})"
+                                  "\n";
     const std::string media = std::string(head) +
                               R"("capturedFrames":3,"codec":"video/H264","decodedFrames":0,"encodedFrames":42,)"
                               R"("generation":"gen-1","requestId":null,)" +
-                              tail + R"("transportReady":false,"type":"peer.media","version":1})" "\n";
+                              tail +
+                              R"("transportReady":false,"type":"peer.media","version":1})"
+                              "\n";
     auto more = worker.linesUntil(connected);
     lines.insert(lines.end(), more.begin(), more.end());
     more = worker.linesUntil(media);
@@ -111,12 +117,15 @@ TEST(Negotiation, TheControllersWholeExchange) {
     worker.send(command("peer.answer", "a1"));
     const std::string description = described("answer", "a1");
     const std::string connected = std::string(head) + R"("generation":"gen-1","requestId":null,)" + tail +
-                                  R"("state":"connected","type":"peer.state","version":1})" "\n";
+                                  R"("state":"connected","type":"peer.state","version":1})"
+                                  "\n";
     // A controller captures and encodes nothing.
     const std::string media = std::string(head) +
                               R"("capturedFrames":0,"codec":"video/H264","decodedFrames":0,"encodedFrames":0,)"
                               R"("generation":"gen-1","requestId":null,)" +
-                              tail + R"("transportReady":false,"type":"peer.media","version":1})" "\n";
+                              tail +
+                              R"("transportReady":false,"type":"peer.media","version":1})"
+                              "\n";
     // The state may be polled before the completion that caused it.
     auto lines = worker.linesUntil(description);
     EXPECT_EQ(withoutUnsolicited(lines), description);
@@ -137,8 +146,10 @@ void expectEachRefused(bool host, const std::vector<Refusal>& refusals, const st
     for (const auto& refusal : refusals) {
         SCOPED_TRACE(refusal.what);
         Worker worker(script);
-        if (host) worker.createHost();
-        else worker.createController();
+        if (host)
+            worker.createHost();
+        else
+            worker.createController();
         worker.send(refusal.message);
         expectPeerError(worker, refusal.code, idJson(refusal.message["requestId"].get<std::string>()));
     }
@@ -146,29 +157,32 @@ void expectEachRefused(bool host, const std::vector<Refusal>& refusals, const st
 
 TEST(Negotiation, DescriptionCommandsMustFitTheRole) {
     const std::string sdp = "v=0\r\n";
-    expectEachRefused(true, {
-        {"an offer given to a host", setDescription("s1", "offer", sdp), "invalid_state"},
-        {"a six-byte type other than answer", setDescription("s1", "answr.", sdp), "invalid_state"},
-        {"the role is checked before the sdp", setDescription("s1", "offer", ""), "invalid_state"},
-        {"a seven-byte type", setDescription("s1", "answers", sdp), "invalid_message"},
-        {"an empty type", setDescription("s1", "", sdp), "invalid_message"},
-        {"a type that is no string", setDescription("s1", 1, sdp), "invalid_message"},
-        {"an empty sdp", setDescription("s1", "answer", ""), "invalid_message"},
-        {"an sdp of 1048577 bytes", setDescription("s1", "answer", std::string(1'048'577, 'v')), "invalid_message"},
-        {"an sdp that is no string", setDescription("s1", "answer", json::object()), "invalid_message"},
-        {"no sdp", command("peer.setDescription", "s1", {{"descriptionType", "answer"}}), "invalid_message"},
-        {"an extra member",
-         command("peer.setDescription", "s1", {{"descriptionType", "answer"}, {"sdp", sdp}, {"x", 1}}),
-         "invalid_message"},
-        {"an answer asked of a host", command("peer.answer", "a1"), "invalid_state"},
-        {"an offer with a member", command("peer.offer", "o1", {{"iceRestart", true}}), "invalid_message"},
-    });
-    expectEachRefused(false, {
-        {"an offer asked of a controller", command("peer.offer", "o1"), "invalid_state"},
-        {"an answer given to a controller", setDescription("s1", "answer", sdp), "invalid_state"},
-        {"an answer before any remote description", command("peer.answer", "a1"), "invalid_state"},
-        {"an answer with a member", command("peer.answer", "a1", {{"x", 1}}), "invalid_message"},
-    });
+    expectEachRefused(
+        true,
+        {
+            {"an offer given to a host", setDescription("s1", "offer", sdp), "invalid_state"},
+            {"a six-byte type other than answer", setDescription("s1", "answr.", sdp), "invalid_state"},
+            {"the role is checked before the sdp", setDescription("s1", "offer", ""), "invalid_state"},
+            {"a seven-byte type", setDescription("s1", "answers", sdp), "invalid_message"},
+            {"an empty type", setDescription("s1", "", sdp), "invalid_message"},
+            {"a type that is no string", setDescription("s1", 1, sdp), "invalid_message"},
+            {"an empty sdp", setDescription("s1", "answer", ""), "invalid_message"},
+            {"an sdp of 1048577 bytes", setDescription("s1", "answer", std::string(1'048'577, 'v')), "invalid_message"},
+            {"an sdp that is no string", setDescription("s1", "answer", json::object()), "invalid_message"},
+            {"no sdp", command("peer.setDescription", "s1", {{"descriptionType", "answer"}}), "invalid_message"},
+            {"an extra member",
+             command("peer.setDescription", "s1", {{"descriptionType", "answer"}, {"sdp", sdp}, {"x", 1}}),
+             "invalid_message"},
+            {"an answer asked of a host", command("peer.answer", "a1"), "invalid_state"},
+            {"an offer with a member", command("peer.offer", "o1", {{"iceRestart", true}}), "invalid_message"},
+        });
+    expectEachRefused(false,
+                      {
+                          {"an offer asked of a controller", command("peer.offer", "o1"), "invalid_state"},
+                          {"an answer given to a controller", setDescription("s1", "answer", sdp), "invalid_state"},
+                          {"an answer before any remote description", command("peer.answer", "a1"), "invalid_state"},
+                          {"an answer with a member", command("peer.answer", "a1", {{"x", 1}}), "invalid_message"},
+                      });
 }
 
 TEST(Negotiation, AnSdpOfExactlyTheBoundIsApplied) {
@@ -203,8 +217,9 @@ TEST(Negotiation, CandidatesAreSubmittedOnceARemoteDescriptionWasApplied) {
 TEST(Negotiation, CandidateMemberRules) {
     const std::string valid = "candidate:1 1 udp 2122260223 192.0.2.1 40001 typ host";
     const auto candidate = [](json mid, json index, json text) {
-        return command("peer.addCandidate", "k1", {{"sdpMid", std::move(mid)}, {"sdpMLineIndex", std::move(index)},
-                                                   {"candidate", std::move(text)}});
+        return command(
+            "peer.addCandidate", "k1",
+            {{"sdpMid", std::move(mid)}, {"sdpMLineIndex", std::move(index)}, {"candidate", std::move(text)}});
     };
     std::string longest = valid;
     longest.resize(16384, 'x');
@@ -219,23 +234,24 @@ TEST(Negotiation, CandidateMemberRules) {
     noMid.erase("sdpMid");
     json noCandidate = candidate("0", 0, valid);
     noCandidate.erase("candidate");
-    expectEachRefused(true, {
-        {"index 65536", candidate("0", 65536, valid), "invalid_message"},
-        {"index -1", candidate("0", -1, valid), "invalid_message"},
-        {"index 1.0", candidate("0", 1.0, valid), "invalid_message"},
-        {"index a string", candidate("0", "0", valid), "invalid_message"},
-        {"a candidate of 16385 bytes", candidate("0", 0, longest + "x"), "invalid_message"},
-        {"an empty candidate", candidate("0", 0, ""), "invalid_message"},
-        {"an sdpMid of 257 bytes", candidate(std::string(257, 'm'), 0, valid), "invalid_message"},
-        {"an sdpMid that is a number", candidate(0, 0, valid), "invalid_message"},
-        {"no sdpMid", noMid, "invalid_message"},
-        {"no candidate", noCandidate, "invalid_message"},
-        {"an extra member",
-         command("peer.addCandidate", "k1",
-                 {{"sdpMid", "0"}, {"sdpMLineIndex", 0}, {"candidate", valid}, {"usernameFragment", "u"}}),
-         "invalid_message"},
-        {"text the engine cannot parse", candidate("0", 0, "a=candidate:1"), "invalid_candidate"},
-    });
+    expectEachRefused(
+        true, {
+                  {"index 65536", candidate("0", 65536, valid), "invalid_message"},
+                  {"index -1", candidate("0", -1, valid), "invalid_message"},
+                  {"index 1.0", candidate("0", 1.0, valid), "invalid_message"},
+                  {"index a string", candidate("0", "0", valid), "invalid_message"},
+                  {"a candidate of 16385 bytes", candidate("0", 0, longest + "x"), "invalid_message"},
+                  {"an empty candidate", candidate("0", 0, ""), "invalid_message"},
+                  {"an sdpMid of 257 bytes", candidate(std::string(257, 'm'), 0, valid), "invalid_message"},
+                  {"an sdpMid that is a number", candidate(0, 0, valid), "invalid_message"},
+                  {"no sdpMid", noMid, "invalid_message"},
+                  {"no candidate", noCandidate, "invalid_message"},
+                  {"an extra member",
+                   command("peer.addCandidate", "k1",
+                           {{"sdpMid", "0"}, {"sdpMLineIndex", 0}, {"candidate", valid}, {"usernameFragment", "u"}}),
+                   "invalid_message"},
+                  {"text the engine cannot parse", candidate("0", 0, "a=candidate:1"), "invalid_candidate"},
+              });
 }
 
 TEST(Negotiation, AtMost128CandidatesWaitForTheRemoteDescription) {

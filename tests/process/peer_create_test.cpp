@@ -120,8 +120,10 @@ TEST(PeerCreate, IceUrlGrammar) {
                          ? entry.url
                          : entry.url.substr(0, 80) + "... (" + std::to_string(entry.url.size()) + " bytes)");
         const json create = oneServer(entry.url, entry.username, entry.credential);
-        if (entry.accepted) expectCreated(create, controllerCreated(idJson("c1")));
-        else expectRefusedAsWorkerError(create);
+        if (entry.accepted)
+            expectCreated(create, controllerCreated(idJson("c1")));
+        else
+            expectRefusedAsWorkerError(create);
     }
 }
 
@@ -148,7 +150,8 @@ TEST(PeerCreate, IceServerStructure) {
         expectCreated(oneServer("turn:t.example", std::string(512, 'u'), std::string(2048, 'c')), created);
     }
     const std::vector<std::pair<std::string, json>> refused{
-        {"missing", [] {
+        {"missing",
+         [] {
              json create = controllerCreate("c1");
              create.erase("iceServers");
              return create;

@@ -50,7 +50,8 @@ TEST_P(BothChannels, ASessionRunsAndClosesOnRequest) {
     EXPECT_EQ(worker.nextAnswer(),
               R"({"accountId":"acct-1","descriptionType":"offer","generation":"gen-1","requestId":"o1",)"
               R"("sdp":"v=0\r\no=scripted 1 0 IN IP4 127.0.0.1\r\ns=offer\r\n",)"
-              R"("sessionId":"0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7b3e50","type":"peer.description","version":1})" "\n");
+              R"("sessionId":"0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7b3e50","type":"peer.description","version":1})"
+              "\n");
     worker.send(command("peer.close", "x1"));
     expectAnswersToTheEnd(worker, peerEvent("peer.closed", idJson("x1")), 0);
 }

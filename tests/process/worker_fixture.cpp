@@ -9,7 +9,7 @@ constexpr char identityTail[] = R"(,"sessionId":"0b7d5f2e-93c4-4a1b-8e6f-2c9d1a7
 }  // namespace
 
 nlohmann::json command(std::string_view type, std::string_view requestId, nlohmann::json fields) {
-    nlohmann::json message = {{"version", 1},           {"type", type},         {"requestId", requestId},
+    nlohmann::json message = {{"version", 1},           {"type", type},           {"requestId", requestId},
                               {"accountId", accountId}, {"sessionId", sessionId}, {"generation", generation}};
     message.update(fields);
     return message;
@@ -46,17 +46,23 @@ std::string idJson(std::string_view requestId) {
 }
 
 std::string workerError(std::string_view code) {
-    return R"({"code":")" + std::string(code) + R"(","fatal":true,"type":"worker.error","version":1})" "\n";
+    return R"({"code":")" + std::string(code) +
+           R"(","fatal":true,"type":"worker.error","version":1})"
+           "\n";
 }
 
 std::string peerError(std::string_view code, std::string_view requestId) {
     return std::string(identityHead) + R"("code":")" + std::string(code) + R"(","fatal":true,"generation":"gen-1",)" +
-           R"("requestId":)" + std::string(requestId) + identityTail + R"("type":"peer.error","version":1})" "\n";
+           R"("requestId":)" + std::string(requestId) + identityTail +
+           R"("type":"peer.error","version":1})"
+           "\n";
 }
 
 std::string peerEvent(std::string_view type, std::string_view requestId) {
-    return std::string(identityHead) + R"("generation":"gen-1","requestId":)" + std::string(requestId) +
-           identityTail + R"("type":")" + std::string(type) + R"(","version":1})" "\n";
+    return std::string(identityHead) + R"("generation":"gen-1","requestId":)" + std::string(requestId) + identityTail +
+           R"("type":")" + std::string(type) +
+           R"(","version":1})"
+           "\n";
 }
 
 std::string hostCreated(std::string_view requestId) {
@@ -67,12 +73,16 @@ std::string hostCreated(std::string_view requestId) {
            R"("displays":[{"frameHeight":1080,"frameWidth":1920,"frameX":0,"frameY":0,"id":"1","isMain":true,)"
            R"("pixelHeight":1080,"pixelWidth":1920}],"inputEpoch":0,"inputSupported":false},)"
            R"("generation":"gen-1","requestId":)" +
-           std::string(requestId) + identityTail + R"("transportReady":false,"type":"peer.created","version":1})" "\n";
+           std::string(requestId) + identityTail +
+           R"("transportReady":false,"type":"peer.created","version":1})"
+           "\n";
 }
 
 std::string controllerCreated(std::string_view requestId) {
     return std::string(identityHead) + R"("capture":{},"generation":"gen-1","requestId":)" + std::string(requestId) +
-           identityTail + R"("transportReady":false,"type":"peer.created","version":1})" "\n";
+           identityTail +
+           R"("transportReady":false,"type":"peer.created","version":1})"
+           "\n";
 }
 
 bool isUnsolicited(std::string_view line) {
@@ -151,7 +161,8 @@ void Worker::negotiateHost() {
     send(answerCommand("a1"));
     ASSERT_EQ(nextAnswer(), std::string(identityHead) + R"("descriptionType":"answer","generation":"gen-1",)" +
                                 R"("requestId":"a1")" + identityTail +
-                                R"("type":"peer.descriptionApplied","version":1})" "\n");
+                                R"("type":"peer.descriptionApplied","version":1})"
+                                "\n");
 }
 
 void expectWorkerError(Worker& worker, std::string_view code) {

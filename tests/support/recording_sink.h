@@ -34,7 +34,10 @@ public:
 
     // The records accepted, in order.
     std::vector<InputRecord> accepted() const;
-    void clear() { records.clear(); acceptedFlags_.clear(); }
+    void clear() {
+        records.clear();
+        acceptedFlags_.clear();
+    }
 
 private:
     std::vector<bool> acceptedFlags_;

@@ -70,7 +70,9 @@ class ScriptedTransceiver final : public engine::RtpTransceiver {
 public:
     ScriptedTransceiver(engine::MediaKind kind, std::shared_ptr<ScriptedVideoTrack> track,
                         std::function<void(const std::vector<engine::RtpCodecCapability>&)> onPreferences)
-        : kind_(kind), receiver_(std::make_shared<ScriptedReceiver>(std::move(track))), onPreferences_(std::move(onPreferences)) {}
+        : kind_(kind),
+          receiver_(std::make_shared<ScriptedReceiver>(std::move(track))),
+          onPreferences_(std::move(onPreferences)) {}
     engine::MediaKind mediaKind() const override { return kind_; }
     std::shared_ptr<engine::RtpReceiver> receiver() override { return receiver_; }
     void setCodecPreferences(const std::vector<engine::RtpCodecCapability>& codecs) override {
@@ -114,8 +116,7 @@ private:
 }  // namespace
 
 // Named, so that the engine can keep the capturers it made.
-class ScriptedCapturer final : public engine::DesktopCapturer,
-                               public std::enable_shared_from_this<ScriptedCapturer> {
+class ScriptedCapturer final : public engine::DesktopCapturer, public std::enable_shared_from_this<ScriptedCapturer> {
 public:
     explicit ScriptedCapturer(ScriptedEngine& engine) : engine_(engine) {}
     void registerObserver(engine::DesktopCapturerObserver* observer) override {
@@ -173,7 +174,9 @@ public:
 class ScriptedDesktopDevice final : public engine::DesktopDevice {
 public:
     explicit ScriptedDesktopDevice(ScriptedEngine& engine) : engine_(engine) {}
-    std::shared_ptr<engine::SourceList> screenSources() override { return std::make_shared<ScriptedSourceList>(engine_); }
+    std::shared_ptr<engine::SourceList> screenSources() override {
+        return std::make_shared<ScriptedSourceList>(engine_);
+    }
     std::shared_ptr<engine::DesktopCapturer> createCapturer(const std::shared_ptr<engine::MediaSource>& source,
                                                             bool) override {
         engine_.record("createCapturer:" + (source ? source->id() : std::string("null")));
@@ -198,15 +201,17 @@ public:
         engine_.record("factory.terminate");
         return true;
     }
-    std::shared_ptr<engine::PeerConnection> createPeerConnection(const engine::PeerConnectionConfiguration& configuration,
-                                                                 const std::shared_ptr<engine::MediaConstraints>&) override {
+    std::shared_ptr<engine::PeerConnection> createPeerConnection(
+        const engine::PeerConnectionConfiguration& configuration,
+        const std::shared_ptr<engine::MediaConstraints>&) override {
         std::string servers;
         for (const auto& server : configuration.iceServers)
             if (!server.url.empty()) servers += " " + server.url;
         engine_.record("createPeerConnection:" + std::to_string(configuration.offerToReceiveAudio) +
                        std::to_string(configuration.screencastMinBitrateKbps) + servers);
         if (!engine_.script().peerConnection) return nullptr;
-        auto connection = std::make_shared<ScriptedPeerConnection>(engine_, static_cast<int>(engine_.peerConnections().size()) + 1);
+        auto connection =
+            std::make_shared<ScriptedPeerConnection>(engine_, static_cast<int>(engine_.peerConnections().size()) + 1);
         engine_.adopt(connection);
         return connection;
     }
@@ -216,9 +221,9 @@ public:
     std::shared_ptr<engine::DesktopDevice> desktopDevice() override {
         return std::make_shared<ScriptedDesktopDevice>(engine_);
     }
-    std::shared_ptr<engine::VideoSource> createDesktopSource(const std::shared_ptr<engine::DesktopCapturer>& capturer,
-                                                             const std::string& name,
-                                                             const std::shared_ptr<engine::MediaConstraints>&) override {
+    std::shared_ptr<engine::VideoSource> createDesktopSource(
+        const std::shared_ptr<engine::DesktopCapturer>& capturer, const std::string& name,
+        const std::shared_ptr<engine::MediaConstraints>&) override {
         engine_.record("createDesktopSource:" + name);
         if (!engine_.script().videoSource) return nullptr;
         return std::make_shared<ScriptedCapturingSource>(std::static_pointer_cast<ScriptedCapturer>(capturer));
@@ -228,7 +233,8 @@ public:
         engine_.record("createVideoTrack:" + trackId);
         if (!engine_.script().videoTrack) return nullptr;
         auto track = std::make_shared<ScriptedVideoTrack>();
-        if (auto capturing = std::dynamic_pointer_cast<ScriptedCapturingSource>(source)) capturing->capturer->feed(track);
+        if (auto capturing = std::dynamic_pointer_cast<ScriptedCapturingSource>(source))
+            capturing->capturer->feed(track);
         return track;
     }
     std::vector<engine::RtpCodecCapability> senderCapabilities(engine::MediaKind) override {
@@ -355,17 +361,17 @@ void ScriptedPeerConnection::reply(Reply how, std::function<void()> success, std
         openOperations_.emplace(operation, failure);
     }
     switch (how) {
-    case Reply::succeed:
-        engine_.thread().post(settling(operation, std::move(success)));
-        break;
-    case Reply::fail:
-        engine_.thread().post(settling(operation, std::move(failure)));
-        break;
-    case Reply::late:
-        engine_.thread().post(settling(operation, std::move(success)), engine_.script().lateDelay);
-        break;
-    case Reply::never:
-        break;
+        case Reply::succeed:
+            engine_.thread().post(settling(operation, std::move(success)));
+            break;
+        case Reply::fail:
+            engine_.thread().post(settling(operation, std::move(failure)));
+            break;
+        case Reply::late:
+            engine_.thread().post(settling(operation, std::move(success)), engine_.script().lateDelay);
+            break;
+        case Reply::never:
+            break;
     }
 }
 
@@ -385,16 +391,17 @@ void ScriptedPeerConnection::createOffer(engine::DescriptionSuccess onSuccess, e
     engine_.record("createOffer");
     const std::string sdp = engine_.script().descriptionOverride.value_or(describe(number_, "offer"));
     const Reply how = offersCreated_++ == 0 ? engine_.script().probe : engine_.script().createOffer;
-    reply(how, [onSuccess, sdp] { onSuccess(sdp, "offer"); },
-          [onFailure] { onFailure("scripted failure"); });
+    reply(
+        how, [onSuccess, sdp] { onSuccess(sdp, "offer"); }, [onFailure] { onFailure("scripted failure"); });
 }
 
 void ScriptedPeerConnection::createAnswer(engine::DescriptionSuccess onSuccess, engine::Failure onFailure,
                                           const std::shared_ptr<engine::MediaConstraints>&) {
     engine_.record("createAnswer");
     const std::string sdp = engine_.script().descriptionOverride.value_or(describe(number_, "answer"));
-    reply(engine_.script().createAnswer, [onSuccess, sdp] { onSuccess(sdp, "answer"); },
-          [onFailure] { onFailure("scripted failure"); });
+    reply(
+        engine_.script().createAnswer, [onSuccess, sdp] { onSuccess(sdp, "answer"); },
+        [onFailure] { onFailure("scripted failure"); });
 }
 
 void ScriptedPeerConnection::setLocalDescription(const std::string& sdp, const std::string& type,
@@ -402,24 +409,25 @@ void ScriptedPeerConnection::setLocalDescription(const std::string& sdp, const s
     engine_.record("setLocalDescription:" + type);
     auto self = shared_from_this();
     const bool offer = type == "offer" && !sdp.empty();
-    reply(engine_.script().setLocal,
-          [self, onSuccess, offer] {
-              bool nowConnected = false;
-              {
-                  std::lock_guard lock(self->mutex_);
-                  self->localSet_ = true;
-                  self->offerer_ = self->offerer_ || offer;
-                  nowConnected = self->remoteSet_;
-              }
-              onSuccess();
-              for (int i = 0; i < self->engine_.script().localCandidatesPerDescription; ++i) {
-                  const int n = ++self->candidatesEmitted_;
-                  self->emitCandidate("candidate:" + std::to_string(n) + " 1 udp 2122260223 127.0.0.1 " +
-                                      std::to_string(50000 + n) + " typ host");
-              }
-              if (nowConnected) self->connected();
-          },
-          [onFailure] { onFailure("scripted failure"); });
+    reply(
+        engine_.script().setLocal,
+        [self, onSuccess, offer] {
+            bool nowConnected = false;
+            {
+                std::lock_guard lock(self->mutex_);
+                self->localSet_ = true;
+                self->offerer_ = self->offerer_ || offer;
+                nowConnected = self->remoteSet_;
+            }
+            onSuccess();
+            for (int i = 0; i < self->engine_.script().localCandidatesPerDescription; ++i) {
+                const int n = ++self->candidatesEmitted_;
+                self->emitCandidate("candidate:" + std::to_string(n) + " 1 udp 2122260223 127.0.0.1 " +
+                                    std::to_string(50000 + n) + " typ host");
+            }
+            if (nowConnected) self->connected();
+        },
+        [onFailure] { onFailure("scripted failure"); });
 }
 
 void ScriptedPeerConnection::setRemoteDescription(const std::string& sdp, const std::string& type,
@@ -428,19 +436,20 @@ void ScriptedPeerConnection::setRemoteDescription(const std::string& sdp, const 
     auto self = shared_from_this();
     // Only the answering side of an in-process pair receives the other's media.
     const int remote = type == "offer" ? describedConnection(sdp) : 0;
-    reply(engine_.script().setRemote,
-          [self, onSuccess, remote] {
-              bool nowConnected = false;
-              {
-                  std::lock_guard lock(self->mutex_);
-                  self->remoteSet_ = true;
-                  nowConnected = self->localSet_;
-              }
-              onSuccess();
-              if (remote != 0) self->linkTo(remote);
-              if (nowConnected) self->connected();
-          },
-          [onFailure] { onFailure("scripted failure"); });
+    reply(
+        engine_.script().setRemote,
+        [self, onSuccess, remote] {
+            bool nowConnected = false;
+            {
+                std::lock_guard lock(self->mutex_);
+                self->remoteSet_ = true;
+                nowConnected = self->localSet_;
+            }
+            onSuccess();
+            if (remote != 0) self->linkTo(remote);
+            if (nowConnected) self->connected();
+        },
+        [onFailure] { onFailure("scripted failure"); });
 }
 
 void ScriptedPeerConnection::addCandidate(const std::string& sdpMid, std::int32_t sdpMLineIndex,
@@ -459,8 +468,8 @@ std::shared_ptr<engine::DataChannel> ScriptedPeerConnection::createDataChannel(c
     return channel;
 }
 
-std::shared_ptr<engine::RtpTransceiver> ScriptedPeerConnection::addTrack(const std::shared_ptr<engine::VideoTrack>& track,
-                                                                         const std::vector<std::string>&) {
+std::shared_ptr<engine::RtpTransceiver> ScriptedPeerConnection::addTrack(
+    const std::shared_ptr<engine::VideoTrack>& track, const std::vector<std::string>&) {
     engine_.record("addTrack");
     if (!engine_.script().transceiver) return nullptr;
     {
@@ -468,12 +477,12 @@ std::shared_ptr<engine::RtpTransceiver> ScriptedPeerConnection::addTrack(const s
         localTrack_ = track;
     }
     auto self = shared_from_this();
-    return std::make_shared<ScriptedTransceiver>(
-        engine::MediaKind::video, nullptr, [self](const std::vector<engine::RtpCodecCapability>& codecs) {
-            self->engine_.record("setCodecPreferences");
-            std::lock_guard lock(self->mutex_);
-            self->codecPreferences_ = codecs;
-        });
+    return std::make_shared<ScriptedTransceiver>(engine::MediaKind::video, nullptr,
+                                                 [self](const std::vector<engine::RtpCodecCapability>& codecs) {
+                                                     self->engine_.record("setCodecPreferences");
+                                                     std::lock_guard lock(self->mutex_);
+                                                     self->codecPreferences_ = codecs;
+                                                 });
 }
 
 void ScriptedPeerConnection::getStats(engine::StatsSuccess onSuccess, engine::Failure onFailure) {
@@ -483,18 +492,21 @@ void ScriptedPeerConnection::getStats(engine::StatsSuccess onSuccess, engine::Fa
         offerer = offerer_;
     }
     const std::uint32_t encoded = engine_.script().framesEncoded;
-    reply(engine_.script().stats,
-          [onSuccess, offerer, encoded] {
-              std::vector<engine::StatsReport> reports;
-              reports.push_back({"C1", "codec", {{"mimeType", true, "video/H264", 0}}});
-              if (offerer)
-                  reports.push_back({"O1", "outbound-rtp",
-                                     {{"codecId", true, "C1", 0}, {"framesEncoded", true, std::to_string(encoded), encoded}}});
-              else
-                  reports.push_back({"I1", "inbound-rtp", {{"codecId", true, "C1", 0}}});
-              onSuccess(std::move(reports));
-          },
-          [onFailure] { onFailure("scripted failure"); });
+    reply(
+        engine_.script().stats,
+        [onSuccess, offerer, encoded] {
+            std::vector<engine::StatsReport> reports;
+            reports.push_back({"C1", "codec", {{"mimeType", true, "video/H264", 0}}});
+            if (offerer)
+                reports.push_back(
+                    {"O1",
+                     "outbound-rtp",
+                     {{"codecId", true, "C1", 0}, {"framesEncoded", true, std::to_string(encoded), encoded}}});
+            else
+                reports.push_back({"I1", "inbound-rtp", {{"codecId", true, "C1", 0}}});
+            onSuccess(std::move(reports));
+        },
+        [onFailure] { onFailure("scripted failure"); });
 }
 
 engine::PeerConnectionState ScriptedPeerConnection::connectionState() {
@@ -635,20 +647,24 @@ void ScriptedDataChannel::send(std::string_view data, bool binary) {
     const auto told = nlohmann::json::parse(data, nullptr, false);
     if (told.is_object() && told.value("type", "") == "controlReady")
         for (const auto& connection : engine_.peerConnections())
-            if (connection->channel("control").get() == this) holdInput(*connection, told["inputEpoch"].get<std::uint64_t>());
+            if (connection->channel("control").get() == this)
+                holdInput(*connection, told["inputEpoch"].get<std::uint64_t>());
 }
 
 void ScriptedDataChannel::holdInput(const ScriptedPeerConnection& connection, std::uint64_t inputEpoch) {
     const auto event = [inputEpoch](nlohmann::json members, int sequence) {
-        members.update({{"sequence", sequence}, {"inputEpoch", inputEpoch}, {"pressedKeys", nlohmann::json::array()},
+        members.update({{"sequence", sequence},
+                        {"inputEpoch", inputEpoch},
+                        {"pressedKeys", nlohmann::json::array()},
                         {"pressedButtons", nlohmann::json::array()}});
         if (!members.contains("modifiers")) members["modifiers"] = {{"rawValue", 0}};
         return members.dump();
     };
     // Buttons belong to the control channel, whose events keep order.
     const auto control = connection.channel("control");
-    control->receive(event({{"kind", "keyboard.key"}, {"keyCode", 0}, {"isDown", true}, {"modifiers", {{"rawValue", 3}}}}, 1),
-                     false);
+    control->receive(
+        event({{"kind", "keyboard.key"}, {"keyCode", 0}, {"isDown", true}, {"modifiers", {{"rawValue", 3}}}}, 1),
+        false);
     control->receive(event({{"kind", "pointer.button"}, {"button", "left"}, {"isDown", true}}, 2), false);
     control->receive(event({{"kind", "keyboard.text"}, {"text", "\u00e9\u20ac\u6f22"}}, 3), false);
 }
@@ -698,27 +714,48 @@ Script parseScript(const std::string& text) {
         if (equals == std::string::npos) continue;
         const std::string key = word.substr(0, equals);
         const std::string value = word.substr(equals + 1);
-        if (key == "probe") script.probe = replyOf(value);
-        else if (key == "offer") script.createOffer = replyOf(value);
-        else if (key == "answer") script.createAnswer = replyOf(value);
-        else if (key == "local") script.setLocal = replyOf(value);
-        else if (key == "remote") script.setRemote = replyOf(value);
-        else if (key == "stats") script.stats = replyOf(value);
-        else if (key == "init") script.initialize = value != "fail";
-        else if (key == "factory") script.factory = value != "fail";
-        else if (key == "pc") script.peerConnection = value != "fail";
-        else if (key == "screens") script.screenIds.resize(static_cast<std::size_t>(std::stoi(value)), "1");
-        else if (key == "capturer") script.capturer = value != "fail";
-        else if (key == "capture" && value == "fail") script.captureStart = engine::DesktopCapturer::StartResult::failed;
-        else if (key == "h264" && value == "none") script.senderCodecs.erase(script.senderCodecs.begin());
-        else if (key == "candidates") script.localCandidatesPerDescription = std::stoi(value);
-        else if (key == "state") script.statesWhenConnected = {std::stoi(value)};
-        else if (key == "candidate" && value == "refuse") script.parseCandidates = false;
-        else if (key == "channels" && value == "fail") script.dataChannels = false;
-        else if (key == "sdp" && value == "empty") script.descriptionOverride = "";
-        else if (key == "sdp" && value == "huge") script.descriptionOverride = std::string(1'048'577, 'v');
-        else if (key == "desktop" && value == "system") script.systemDesktop = true;
-        else if (key == "input" && value == "hold") script.holdInput = true;
+        if (key == "probe")
+            script.probe = replyOf(value);
+        else if (key == "offer")
+            script.createOffer = replyOf(value);
+        else if (key == "answer")
+            script.createAnswer = replyOf(value);
+        else if (key == "local")
+            script.setLocal = replyOf(value);
+        else if (key == "remote")
+            script.setRemote = replyOf(value);
+        else if (key == "stats")
+            script.stats = replyOf(value);
+        else if (key == "init")
+            script.initialize = value != "fail";
+        else if (key == "factory")
+            script.factory = value != "fail";
+        else if (key == "pc")
+            script.peerConnection = value != "fail";
+        else if (key == "screens")
+            script.screenIds.resize(static_cast<std::size_t>(std::stoi(value)), "1");
+        else if (key == "capturer")
+            script.capturer = value != "fail";
+        else if (key == "capture" && value == "fail")
+            script.captureStart = engine::DesktopCapturer::StartResult::failed;
+        else if (key == "h264" && value == "none")
+            script.senderCodecs.erase(script.senderCodecs.begin());
+        else if (key == "candidates")
+            script.localCandidatesPerDescription = std::stoi(value);
+        else if (key == "state")
+            script.statesWhenConnected = {std::stoi(value)};
+        else if (key == "candidate" && value == "refuse")
+            script.parseCandidates = false;
+        else if (key == "channels" && value == "fail")
+            script.dataChannels = false;
+        else if (key == "sdp" && value == "empty")
+            script.descriptionOverride = "";
+        else if (key == "sdp" && value == "huge")
+            script.descriptionOverride = std::string(1'048'577, 'v');
+        else if (key == "desktop" && value == "system")
+            script.systemDesktop = true;
+        else if (key == "input" && value == "hold")
+            script.holdInput = true;
     }
     return script;
 }

@@ -27,7 +27,7 @@ struct Script {
     bool factoryInitialize = true;
     bool peerConnection = true;
 
-    Reply probe = Reply::succeed;  // the first offer a peer connection creates
+    Reply probe = Reply::succeed;        // the first offer a peer connection creates
     Reply createOffer = Reply::succeed;  // every later one
     Reply createAnswer = Reply::succeed;
     Reply setLocal = Reply::succeed;

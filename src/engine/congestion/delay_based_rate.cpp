@@ -99,28 +99,28 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
     double next = static_cast<double>(bps_);
     const double proven = static_cast<double>(provenBps_);
     switch (phase_) {
-    case Phase::returning:
-        // The sender has sent little of late: the received rate does not hold
-        // it, the rate the path carried before does.
-        next = std::max(next, std::min(next * std::pow(returnIncreasePerSecond, elapsedSeconds),
-                                       returnedShareOfProven * proven));
-        if (next >= returnedShareOfProven * proven) phase_ = lastDecreaseUs_ ? Phase::steady : Phase::startup;
-        break;
-    case Phase::startup:
-    case Phase::steady:
-        // An idle sender must not claim a rate it never proved: the rate climbs
-        // to half again what the receiver gets, so that a sender using its rate
-        // finds more, and not at all while the receiver gets too little to
-        // measure (a still screen).
-        if (!signals.receivedBps) return;
-        if (linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_) {
-            next += additiveBpsPerSecond(next) * elapsedSeconds;
-        } else {
-            const bool climbFast = phase_ == Phase::startup || next < farBelowProven * proven;
-            next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, elapsedSeconds);
-        }
-        next = std::min(next, headroomOverReceived * static_cast<double>(*signals.receivedBps) + headroomBps);
-        break;
+        case Phase::returning:
+            // The sender has sent little of late: the received rate does not hold
+            // it, the rate the path carried before does.
+            next = std::max(next, std::min(next * std::pow(returnIncreasePerSecond, elapsedSeconds),
+                                           returnedShareOfProven * proven));
+            if (next >= returnedShareOfProven * proven) phase_ = lastDecreaseUs_ ? Phase::steady : Phase::startup;
+            break;
+        case Phase::startup:
+        case Phase::steady:
+            // An idle sender must not claim a rate it never proved: the rate climbs
+            // to half again what the receiver gets, so that a sender using its rate
+            // finds more, and not at all while the receiver gets too little to
+            // measure (a still screen).
+            if (!signals.receivedBps) return;
+            if (linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_) {
+                next += additiveBpsPerSecond(next) * elapsedSeconds;
+            } else {
+                const bool climbFast = phase_ == Phase::startup || next < farBelowProven * proven;
+                next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, elapsedSeconds);
+            }
+            next = std::min(next, headroomOverReceived * static_cast<double>(*signals.receivedBps) + headroomBps);
+            break;
     }
     // The cap on an idle sender holds the rate; it does not cut it.
     if (next > static_cast<double>(bps_)) {

@@ -31,8 +31,7 @@ std::int64_t LossBasedRate::bps(std::optional<std::int64_t> delayBasedBps) const
     return state_ == State::following ? *delayBasedBps : std::min(bps_, *delayBasedBps);
 }
 
-void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps,
-                             std::int64_t nowUs) {
+void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs) {
     if (!windowStartUs_) windowStartUs_ = nowUs;
     window_.sent += report.sent;
     window_.lost += report.lost;
@@ -46,8 +45,7 @@ void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64
     restartWindow(nowUs);
 }
 
-void LossBasedRate::onFractionLost(double fractionLost, std::optional<std::int64_t> delayBasedBps,
-                                   std::int64_t nowUs) {
+void LossBasedRate::onFractionLost(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs) {
     const double verdicts =
         lastUpdateUs_ ? std::clamp(static_cast<double>(nowUs - *lastUpdateUs_) / windowUs, 0.0, 1.0) : 1.0;
     lastUpdateUs_ = nowUs;

@@ -21,15 +21,15 @@ bool carriesLittle(std::optional<std::int64_t> receivedBps, std::int64_t provenB
 bool OutageWatch::onReport(const ReportTally& report, std::optional<std::int64_t> receivedBps, std::int64_t provenBps,
                            std::int64_t queueDelayUs) {
     switch (state_) {
-    case State::carrying:
-        if (report.lostMoreThan(outageLoss, outagePackets)) state_ = State::outage;
-        return false;
-    case State::outage:
-        if (queueDelayUs > carryingQueueUs ||
-            (!report.lostLessThan(carryingLoss) && carriesLittle(receivedBps, provenBps)))
+        case State::carrying:
+            if (report.lostMoreThan(outageLoss, outagePackets)) state_ = State::outage;
             return false;
-        state_ = State::carrying;
-        return true;
+        case State::outage:
+            if (queueDelayUs > carryingQueueUs ||
+                (!report.lostLessThan(carryingLoss) && carriesLittle(receivedBps, provenBps)))
+                return false;
+            state_ = State::carrying;
+            return true;
     }
     return false;
 }

@@ -21,9 +21,7 @@ struct ReportTally {
     std::int64_t sentBytes = 0;
 
     // A share of fewer packets than `packetsToJudge` is chance, not a measure.
-    bool lostMoreThan(double share, int packetsToJudge) const {
-        return sent >= packetsToJudge && lost > share * sent;
-    }
+    bool lostMoreThan(double share, int packetsToJudge) const { return sent >= packetsToJudge && lost > share * sent; }
     bool lostLessThan(double share) const { return lost < share * sent; }
 };
 

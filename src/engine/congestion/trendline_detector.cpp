@@ -118,8 +118,8 @@ void TrendlineDetector::adaptThreshold(double trend, std::int64_t arrivalUs) {
     }
     const double k = magnitude < threshold_ ? thresholdDown : thresholdUp;
     const double elapsedMs = std::min(milliseconds(arrivalUs - *lastThresholdUpdateUs_), longestThresholdStepMs);
-    threshold_ = std::clamp(threshold_ + k * (magnitude - threshold_) * std::max(elapsedMs, 0.0), thresholdMin,
-                            thresholdMax);
+    threshold_ =
+        std::clamp(threshold_ + k * (magnitude - threshold_) * std::max(elapsedMs, 0.0), thresholdMin, thresholdMax);
     lastThresholdUpdateUs_ = arrivalUs;
 }
 

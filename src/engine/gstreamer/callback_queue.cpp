@@ -10,8 +10,10 @@ CallbackQueue::CallbackQueue()
 CallbackQueue::~CallbackQueue() {
     stop();
     if (!thread_.joinable()) return;
-    if (onThisThread()) thread_.detach();
-    else thread_.join();
+    if (onThisThread())
+        thread_.detach();
+    else
+        thread_.join();
 }
 
 bool CallbackQueue::post(std::function<void()> task) {

@@ -77,10 +77,10 @@ CapsRef codecPreferenceCaps(const std::vector<RtpCodecCapability>& codecs, std::
     std::int32_t payload = firstDynamicPayload;
     for (const auto& codec : codecs) {
         if (codec.mimeType != h264MimeType) continue;
-        GstStructure* structure = gst_structure_new("application/x-rtp", "media", G_TYPE_STRING, "video",
-                                                    "encoding-name", G_TYPE_STRING, "H264", "clock-rate", G_TYPE_INT,
-                                                    codec.clockRate > 0 ? codec.clockRate : h264ClockRate, "payload",
-                                                    G_TYPE_INT, payload++, nullptr);
+        GstStructure* structure =
+            gst_structure_new("application/x-rtp", "media", G_TYPE_STRING, "video", "encoding-name", G_TYPE_STRING,
+                              "H264", "clock-rate", G_TYPE_INT, codec.clockRate > 0 ? codec.clockRate : h264ClockRate,
+                              "payload", G_TYPE_INT, payload++, nullptr);
         addFmtpFields(structure, codec.sdpFmtpLine);
         gst_structure_set(structure, "packetization-mode", G_TYPE_STRING, "1", "profile-level-id", G_TYPE_STRING,
                           profileLevelId(width, height).c_str(), "rtcp-fb-nack-pli", G_TYPE_BOOLEAN, TRUE, nullptr);

@@ -5,7 +5,6 @@
 
 #include <gst/webrtc/webrtc.h>
 
-
 #include <algorithm>
 #include <string_view>
 
@@ -34,7 +33,8 @@ bool isNiceSource(GstElement* element) {
 
 }  // namespace
 
-PeerConnectionState LivenessRule::next(PeerConnectionState webrtcbinState, std::chrono::steady_clock::duration silence) {
+PeerConnectionState LivenessRule::next(PeerConnectionState webrtcbinState,
+                                       std::chrono::steady_clock::duration silence) {
     if (failed_ || webrtcbinState == stateFailed) {
         failed_ = true;
         return stateFailed;
@@ -119,9 +119,9 @@ void ConnectionMonitor::watchTransports() {
         if (isNiceSource(element) && watched_.insert(element).second) {
             const GstRef<GstPad> pad(gst_element_get_static_pad(element, "src"));
             if (pad)
-                gst_pad_add_probe(pad.get(),
-                                  static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                                  noteTraffic, new SharedTime(lastTraffic_), releaseTime);
+                gst_pad_add_probe(
+                    pad.get(), static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                    noteTraffic, new SharedTime(lastTraffic_), releaseTime);
         }
         g_value_reset(&item);
     }

@@ -6,10 +6,14 @@ namespace {
 // The engine's codes: 0 connecting, 1 open, 2 closing, 3 closed.
 std::int32_t engineState(GstWebRTCDataChannelState state) {
     switch (state) {
-        case GST_WEBRTC_DATA_CHANNEL_STATE_OPEN: return dataChannelOpen;
-        case GST_WEBRTC_DATA_CHANNEL_STATE_CLOSING: return 2;
-        case GST_WEBRTC_DATA_CHANNEL_STATE_CLOSED: return 3;
-        default: return 0;
+        case GST_WEBRTC_DATA_CHANNEL_STATE_OPEN:
+            return dataChannelOpen;
+        case GST_WEBRTC_DATA_CHANNEL_STATE_CLOSING:
+            return 2;
+        case GST_WEBRTC_DATA_CHANNEL_STATE_CLOSED:
+            return 3;
+        default:
+            return 0;
     }
 }
 
@@ -117,8 +121,7 @@ void WebRtcDataChannel::postMessage(std::string data, bool binary) {
         const auto self = link.lock();
         if (!self) return;
         std::lock_guard lock(self->observerMutex_);
-        if (self->observer_)
-            self->observer_->onMessage(data.data(), static_cast<std::int32_t>(data.size()), binary);
+        if (self->observer_) self->observer_->onMessage(data.data(), static_cast<std::int32_t>(data.size()), binary);
     });
 }
 

@@ -18,8 +18,7 @@ namespace native_worker::engine::gstreamer {
 // after the announcement of the channel itself, in the order they happened.
 class WebRtcDataChannel final : public DataChannel, public std::enable_shared_from_this<WebRtcDataChannel> {
 public:
-    static std::shared_ptr<WebRtcDataChannel> wrap(GstWebRTCDataChannel* channel,
-                                                   std::shared_ptr<CallbackQueue> queue);
+    static std::shared_ptr<WebRtcDataChannel> wrap(GstWebRTCDataChannel* channel, std::shared_ptr<CallbackQueue> queue);
     ~WebRtcDataChannel() override;
     WebRtcDataChannel(const WebRtcDataChannel&) = delete;
     WebRtcDataChannel& operator=(const WebRtcDataChannel&) = delete;

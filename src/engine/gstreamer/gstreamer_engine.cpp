@@ -10,8 +10,8 @@ namespace {
 
 // What every connection needs; capture, encoders and decoders are checked
 // where they are used, so that a receive-only machine still works.
-constexpr const char* requiredElements[] = {"webrtcbin", "rtpbin", "nicesrc", "nicesink", "dtlssrtpenc",
-                                            "dtlssrtpdec", "sctpenc", "sctpdec", "appsrc", "appsink"};
+constexpr const char* requiredElements[] = {"webrtcbin",   "rtpbin",  "nicesrc", "nicesink", "dtlssrtpenc",
+                                            "dtlssrtpdec", "sctpenc", "sctpdec", "appsrc",   "appsink"};
 
 class NoConstraints final : public MediaConstraints {};
 
@@ -39,14 +39,18 @@ public:
 
     // GStreamer cannot be initialised again once deinitialised, and the
     // factories already ended every pipeline: nothing is left to undo.
-    void terminate() override { initialized_ = false; }
+    void terminate() override {
+        initialized_ = false;
+    }
 
     std::shared_ptr<PeerConnectionFactory> createPeerConnectionFactory() override {
         if (!initialized_) return nullptr;
         return std::make_shared<gstreamer::WebRtcPeerConnectionFactory>(displays_);
     }
 
-    std::shared_ptr<MediaConstraints> createMediaConstraints() override { return std::make_shared<NoConstraints>(); }
+    std::shared_ptr<MediaConstraints> createMediaConstraints() override {
+        return std::make_shared<NoConstraints>();
+    }
 
     std::shared_ptr<IceCandidate> createIceCandidate(const std::string& candidate, const std::string& sdpMid,
                                                      std::int32_t sdpMLineIndex) override {

@@ -37,8 +37,7 @@ std::optional<std::string> stunServerUri(const IceServer& server) {
 std::optional<std::string> turnServerUri(const IceServer& server) {
     const std::string_view url(server.url);
     const std::size_t colon = url.find(':');
-    if (colon == std::string_view::npos || server.username.empty() || server.credential.empty())
-        return std::nullopt;
+    if (colon == std::string_view::npos || server.username.empty() || server.credential.empty()) return std::nullopt;
     const std::string_view scheme = url.substr(0, colon);
     const std::string_view rest = url.substr(colon + 1);
     if ((scheme != "turn" && scheme != "turns") || rest.starts_with("//")) return std::nullopt;

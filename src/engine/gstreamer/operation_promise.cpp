@@ -21,8 +21,10 @@ void onChange(GstPromise* promise, gpointer data) {
         return;
     }
     const GstStructure* reply = gst_promise_get_reply(promise);
-    if (isError(reply)) pending->operations->fail(pending->operation, "refused");
-    else pending->onReply(reply);
+    if (isError(reply))
+        pending->operations->fail(pending->operation, "refused");
+    else
+        pending->onReply(reply);
 }
 
 void release(gpointer data) {

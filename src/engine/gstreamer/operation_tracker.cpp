@@ -36,8 +36,7 @@ void OperationTracker::failAll(const std::string& reason) {
         std::lock_guard lock(mutex_);
         abandoned.swap(open_);
     }
-    for (auto& [id, onFailure] : abandoned)
-        deliver([onFailure = std::move(onFailure), reason] { onFailure(reason); });
+    for (auto& [id, onFailure] : abandoned) deliver([onFailure = std::move(onFailure), reason] { onFailure(reason); });
 }
 
 void OperationTracker::deliver(std::function<void()> outcome) {

@@ -9,7 +9,6 @@
 #include "engine/gstreamer/transceiver.h"
 #include "engine/gstreamer/video_receiver.h"
 
-
 namespace native_worker::engine::gstreamer {
 namespace {
 
@@ -122,13 +121,12 @@ void WebRtcPeerConnection::createDescription(bool offer, DescriptionSuccess onSu
         operations_, operation,
         [operations = operations_, operation, type, onSuccess = std::move(onSuccess)](const GstStructure* reply) {
             GstWebRTCSessionDescription* created = nullptr;
-            if (!reply ||
-                !gst_structure_get(reply, type, GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &created, nullptr) || !created)
+            if (!reply || !gst_structure_get(reply, type, GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &created, nullptr) ||
+                !created)
                 return operations->fail(operation, "no description");
             const Description description(created);
-            operations->succeed(operation, [onSuccess, sdp = descriptionText(*description), type] {
-                onSuccess(sdp, type);
-            });
+            operations->succeed(operation,
+                                [onSuccess, sdp = descriptionText(*description), type] { onSuccess(sdp, type); });
         });
     g_signal_emit_by_name(webrtcbin_, offer ? "create-offer" : "create-answer", nullptr, promise);
     gst_promise_unref(promise);
@@ -185,7 +183,8 @@ std::shared_ptr<DataChannel> WebRtcPeerConnection::createDataChannel(const std::
     const StructureRef options(gst_structure_new("data-channel-options", "ordered", G_TYPE_BOOLEAN, init.ordered,
                                                  "protocol", G_TYPE_STRING, init.protocol.c_str(), "negotiated",
                                                  G_TYPE_BOOLEAN, init.negotiated, "id", G_TYPE_INT, init.id, nullptr));
-    if (init.maxRetransmits >= 0) gst_structure_set(options.get(), "max-retransmits", G_TYPE_INT, init.maxRetransmits, nullptr);
+    if (init.maxRetransmits >= 0)
+        gst_structure_set(options.get(), "max-retransmits", G_TYPE_INT, init.maxRetransmits, nullptr);
     if (init.maxRetransmitTimeMs >= 0)
         gst_structure_set(options.get(), "max-packet-lifetime", G_TYPE_INT, init.maxRetransmitTimeMs, nullptr);
     GstWebRTCDataChannel* created = nullptr;
@@ -208,7 +207,8 @@ std::shared_ptr<RtpTransceiver> WebRtcPeerConnection::addTrack(const std::shared
         std::lock_guard lock(mutex_);
         if (sender_) return nullptr;  // one video track per connection
     }
-    auto sender = VideoSender::create(pipeline_, webrtcbin_, local->capturer(), configuration_.screencastMinBitrateKbps);
+    auto sender =
+        VideoSender::create(pipeline_, webrtcbin_, local->capturer(), configuration_.screencastMinBitrateKbps);
     if (!sender) return nullptr;
     const auto& capturer = sender->capturer();
     auto transceiver = std::make_shared<Transceiver>(sender->transceiver(), MediaKind::video, nullptr,
@@ -227,8 +227,8 @@ void WebRtcPeerConnection::getStats(StatsSuccess onSuccess, Failure onFailure) {
     if (closed_) return operations_->fail(operation, "closed");
     GstPromise* promise = operationPromise(
         operations_, operation,
-        [link = weak_from_this(), operations = operations_, operation, onSuccess = std::move(onSuccess)](
-            const GstStructure* reply) {
+        [link = weak_from_this(), operations = operations_, operation,
+         onSuccess = std::move(onSuccess)](const GstStructure* reply) {
             const auto self = link.lock();
             if (!reply || !self) return operations->fail(operation, "no statistics");
             StatsAdditions additions;
@@ -240,7 +240,8 @@ void WebRtcPeerConnection::getStats(StatsSuccess onSuccess, Failure onFailure) {
                 }
                 additions.videoMimeType = self->receivedVideoMimeType_;
             }
-            operations->succeed(operation, [onSuccess, reports = statsReports(*reply, additions)] { onSuccess(reports); });
+            operations->succeed(operation,
+                                [onSuccess, reports = statsReports(*reply, additions)] { onSuccess(reports); });
         });
     g_signal_emit_by_name(webrtcbin_, "get-stats", nullptr, promise);
     gst_promise_unref(promise);

@@ -124,7 +124,8 @@ std::vector<congestion::PacketFeedback> feedbackPackets(const GstStructure& even
         gst_structure_get_uint(&packet, "size", &size);
         gst_structure_get_boolean(&packet, "lost", &lost);
         congestion::PacketFeedback feedback{static_cast<std::int64_t>(sent / 1000), std::nullopt, size};
-        if (!lost && GST_CLOCK_TIME_IS_VALID(arrived)) feedback.arrivalTimeUs = static_cast<std::int64_t>(arrived / 1000);
+        if (!lost && GST_CLOCK_TIME_IS_VALID(arrived))
+            feedback.arrivalTimeUs = static_cast<std::int64_t>(arrived / 1000);
         packets.push_back(feedback);
     });
     return packets;
@@ -162,13 +163,14 @@ void addTransportWideSequence(GstElement* payloader) {
 
 void probeUpstreamEvents(GstElement* element, GstPadProbeCallback callback, const SharedState& state) {
     const GstRef<GstPad> pad(gst_element_get_static_pad(element, "src"));
-    if (pad) gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, callback, new SharedState(state), releaseState);
+    if (pad)
+        gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, callback, new SharedState(state), releaseState);
 }
 
 }  // namespace
 
-SendRateAdapter::SendRateAdapter(GstElement* webrtcbin, GstElement* encoder, GstElement* payloader,
-                                 std::int64_t pixels, congestion::RateBounds bounds)
+SendRateAdapter::SendRateAdapter(GstElement* webrtcbin, GstElement* encoder, GstElement* payloader, std::int64_t pixels,
+                                 congestion::RateBounds bounds)
     : state_(std::make_shared<State>(encoder, pixels, bounds)), webrtcbin_(webrtcbin) {
     addTransportWideSequence(payloader);
     probeUpstreamEvents(payloader, onPayloaderFeedback, state_);
@@ -193,7 +195,8 @@ bool SendRateAdapter::admitFrame() {
     const auto now = Clock::now();
     const double rate = state_->frameRate.load();
     if (lastFrame_ != Clock::time_point{})
-        frameCredit_ = std::min(framesOfCredit, frameCredit_ + std::chrono::duration<double>(now - lastFrame_).count() * rate);
+        frameCredit_ =
+            std::min(framesOfCredit, frameCredit_ + std::chrono::duration<double>(now - lastFrame_).count() * rate);
     lastFrame_ = now;
     if (frameCredit_ < 1 - 1e-6) return false;
     frameCredit_ -= 1;
@@ -224,7 +227,8 @@ void SendRateAdapter::pollReceiverReports() {
             gst_structure_get_boolean(&source, "internal", &internal);
             gst_structure_get_boolean(&source, "is-sender", &sender);
             gst_structure_get_boolean(&source, "have-rb", &haveReport);
-            if (!internal || !sender || !haveReport || !gst_structure_get_uint(&source, "rb-fractionlost", &fractionLost) ||
+            if (!internal || !sender || !haveReport ||
+                !gst_structure_get_uint(&source, "rb-fractionlost", &fractionLost) ||
                 !gst_structure_get_uint(&source, "rb-exthighestseq", &sequence) || lastReportedSequence_ == sequence)
                 return;
             lastReportedSequence_ = sequence;

@@ -66,7 +66,8 @@ CapsRef h264AnswerPreferences(const GstSDPMessage& sdp) {
         for (guint a = 0; a < gst_sdp_media_attributes_len(media); ++a) {
             const GstSDPAttribute* attribute = gst_sdp_media_get_attribute(media, a);
             const std::string_view value = attribute->value ? attribute->value : "";
-            if (std::string_view(attribute->key) != "extmap" || value.find(transportWideCcUri) == std::string_view::npos)
+            if (std::string_view(attribute->key) != "extmap" ||
+                value.find(transportWideCcUri) == std::string_view::npos)
                 continue;
             extension = "extmap-" + std::string(value.substr(0, value.find_first_of("/ ")));
         }
@@ -83,7 +84,8 @@ CapsRef h264AnswerPreferences(const GstSDPMessage& sdp) {
             }
             gst_structure_set_name(structure, "application/x-rtp");
             gst_structure_set(structure, "media", G_TYPE_STRING, "video", nullptr);
-            if (!extension.empty()) gst_structure_set(structure, extension.c_str(), G_TYPE_STRING, transportWideCcUri, nullptr);
+            if (!extension.empty())
+                gst_structure_set(structure, extension.c_str(), G_TYPE_STRING, transportWideCcUri, nullptr);
             gst_caps_append(preferences.get(), caps);
         }
         if (gst_caps_is_empty(preferences.get())) return nullptr;

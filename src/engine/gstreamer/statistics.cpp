@@ -23,7 +23,7 @@ StatsMember member(std::string name, std::string text, std::uint32_t number) {
 std::uint32_t clamped(double value) {
     if (!(value > 0)) return 0;
     return value >= std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
-                                                                : static_cast<std::uint32_t>(value);
+                                                              : static_cast<std::uint32_t>(value);
 }
 
 // A field as text and as a number; nullopt for nested structures and the like.
@@ -64,8 +64,10 @@ const StatsMember* find(const StatsReport& report, const std::string& name) {
 void setMember(StatsReport& report, StatsMember value) {
     const auto found = std::find_if(report.members.begin(), report.members.end(),
                                     [&](const StatsMember& candidate) { return candidate.name == value.name; });
-    if (found == report.members.end()) report.members.push_back(std::move(value));
-    else *found = std::move(value);
+    if (found == report.members.end())
+        report.members.push_back(std::move(value));
+    else
+        *found = std::move(value);
 }
 
 bool isVideo(const StatsReport& report) {
@@ -148,7 +150,8 @@ std::vector<StatsReport> statsReports(const GstStructure& stats, const StatsAddi
         const std::uint64_t frames = *additions.framesEncoded;
         const auto sent = videoStreams(reports, "outbound-rtp", sentStreamId);
         for (const std::size_t stream : sent)
-            setMember(reports[stream], member("framesEncoded", std::to_string(frames), clamped(static_cast<double>(frames))));
+            setMember(reports[stream],
+                      member("framesEncoded", std::to_string(frames), clamped(static_cast<double>(frames))));
         if (!additions.sentVideoMimeType.empty()) nameCodec(reports, sent, sentCodecId, additions.sentVideoMimeType);
     }
     if (!additions.videoMimeType.empty())

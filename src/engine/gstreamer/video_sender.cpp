@@ -88,7 +88,8 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
     // The pipeline stops before the sender goes: no request arrives after it.
     sender->rateAdapter_->whenKeyFrameRequested([raw = sender.get()] { raw->sendKeyFrame(); });
     for (GstElement* element : {source, queue, encoder, filter, payloader}) gst_element_sync_state_with_parent(element);
-    sender->subscription_ = sender->capturer_->subscribe([raw = sender.get()](GstSample* sample) { raw->push(sample); });
+    sender->subscription_ =
+        sender->capturer_->subscribe([raw = sender.get()](GstSample* sample) { raw->push(sample); });
     return sender;
 }
 
@@ -129,8 +130,9 @@ void VideoSender::push(GstSample* sample) {
     }
     // Ahead of the frame in the stream, so that this very frame becomes the key frame.
     if (keyFrameWanted_.exchange(false))
-        gst_element_send_event(source_.get(), gst_video_event_new_downstream_force_key_unit(
-                                                  GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, TRUE, 0));
+        gst_element_send_event(source_.get(),
+                               gst_video_event_new_downstream_force_key_unit(GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE,
+                                                                             GST_CLOCK_TIME_NONE, TRUE, 0));
     // The capture's timestamps belong to its own pipeline; appsrc stamps the
     // frame with this pipeline's time.
     GstBuffer* frame = gst_buffer_copy(buffer);

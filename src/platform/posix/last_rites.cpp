@@ -41,13 +41,15 @@ void awaitTrigger() {
     nameCurrentThread("last-rites");
     for (;;) {
         char byte = leaveByte;
-        while (read(trigger[0], &byte, 1) < 0 && errno == EINTR) {}
+        while (read(trigger[0], &byte, 1) < 0 && errno == EINTR) {
+        }
         if (byte == leaveByte) return;
         std::lock_guard lock(enlisted);
         if (byte == resumeByte) {
             // The next rites are waited for afresh.
             char performed = 0;
-            while (read(done[0], &performed, 1) < 0 && errno == EINTR) {}
+            while (read(done[0], &performed, 1) < 0 && errno == EINTR) {
+            }
             if (current) current->resume();
             continue;
         }
@@ -152,7 +154,8 @@ void performLastRites() {
     }
     pollfd finished{done[0], POLLIN, 0};
     const auto limit = static_cast<int>(LastRites::lastRitesLimit.count());
-    while (poll(&finished, 1, limit) < 0 && errno == EINTR) {}
+    while (poll(&finished, 1, limit) < 0 && errno == EINTR) {
+    }
 }
 
 void giveThreadSignalStack() {

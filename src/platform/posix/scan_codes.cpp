@@ -40,8 +40,8 @@ static_assert(std::ranges::is_sorted(extendedCodes));
 
 std::uint16_t evdevKeyFromScanCode(std::uint16_t scanCode, bool extended) {
     if (!extended) return scanCode <= lastPlainScanCode ? scanCode : std::uint16_t{0};
-    const auto found = std::ranges::lower_bound(extendedCodes, scanCode, {},
-                                                &std::pair<std::uint16_t, std::uint16_t>::first);
+    const auto found =
+        std::ranges::lower_bound(extendedCodes, scanCode, {}, &std::pair<std::uint16_t, std::uint16_t>::first);
     return found != extendedCodes.end() && found->first == scanCode ? found->second : std::uint16_t{0};
 }
 

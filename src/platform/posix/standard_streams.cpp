@@ -12,7 +12,7 @@ namespace native_worker::platform {
 namespace {
 
 bool isPipeOrSocket(int fd) {
-    struct stat info{};
+    struct stat info {};
     if (fstat(fd, &info) != 0) return false;
     return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
 }

@@ -76,7 +76,8 @@ struct X11DesktopWatch::State {
         std::unique_ptr<X11Connection> connection;
         for (;;) {
             // The connection survives its server; a lost one is opened again later.
-            if (!connection && (connection = X11Connection::open()) && !publish(ConnectionNumber(connection->display())))
+            if (!connection && (connection = X11Connection::open()) &&
+                !publish(ConnectionNumber(connection->display())))
                 break;
             Reading reading;
             if (connection) {
@@ -130,7 +131,8 @@ std::shared_ptr<X11DesktopWatch> X11DesktopWatch::shared() {
     return watch;
 }
 
-X11DesktopWatch::X11DesktopWatch() : state_(std::make_unique<State>()), thread_([state = state_.get()] { state->run(); }) {}
+X11DesktopWatch::X11DesktopWatch()
+    : state_(std::make_unique<State>()), thread_([state = state_.get()] { state->run(); }) {}
 
 X11DesktopWatch::~X11DesktopWatch() {
     state_->stop();

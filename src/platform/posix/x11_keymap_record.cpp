@@ -84,9 +84,9 @@ std::vector<Entry> readEntries(Display* display) {
 std::vector<long> valuesOf(const std::vector<Entry>& entries) {
     std::vector<long> values;
     for (const Entry& entry : entries) {
-        values.insert(values.end(), {static_cast<long>(entry.owner.window), static_cast<long>(entry.owner.token),
-                                     long{entry.subject}, static_cast<long>(entry.lent),
-                                     static_cast<long>(entry.mapping.size())});
+        values.insert(values.end(),
+                      {static_cast<long>(entry.owner.window), static_cast<long>(entry.owner.token), long{entry.subject},
+                       static_cast<long>(entry.lent), static_cast<long>(entry.mapping.size())});
         values.insert(values.end(), entry.mapping.begin(), entry.mapping.end());
     }
     return values;
@@ -303,8 +303,8 @@ void KeymapRecord::restart() {
 void KeymapRecord::makeOwner() {
     if (owner() != 0) return;
     XSetWindowAttributes none{};
-    const Window window = XCreateWindow(display_, DefaultRootWindow(display_), -1, -1, 1, 1, 0, 0, InputOnly,
-                                        CopyFromParent, 0, &none);
+    const Window window =
+        XCreateWindow(display_, DefaultRootWindow(display_), -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, &none);
     // Positive as a 32-bit value: Xlib hands format 32 values back sign-extended.
     std::random_device random;
     token_ = std::uniform_int_distribution<unsigned long>(1, 0x7FFFFFFF)(random);

@@ -12,13 +12,19 @@ constexpr std::uint16_t lastFunctionVirtualKey = 0x87;   // F24
 
 KeySym keysymOfCodePoint(char32_t codePoint) {
     switch (codePoint) {
-    case 0x08: return XK_BackSpace;
-    case 0x09: return XK_Tab;
-    case 0x0A:
-    case 0x0D: return XK_Return;
-    case 0x1B: return XK_Escape;
-    case 0x7F: return XK_Delete;
-    default: break;
+        case 0x08:
+            return XK_BackSpace;
+        case 0x09:
+            return XK_Tab;
+        case 0x0A:
+        case 0x0D:
+            return XK_Return;
+        case 0x1B:
+            return XK_Escape;
+        case 0x7F:
+            return XK_Delete;
+        default:
+            break;
     }
     // Latin-1 keysyms equal their code points; every other character has one
     // at 0x01000000 plus its code point.

@@ -33,8 +33,7 @@ std::unique_ptr<X11SinkConnection> X11SinkConnection::open(X11Cutoff& cutoff) {
     return std::unique_ptr<X11SinkConnection>(new X11SinkConnection(std::move(connection), cutoff));
 }
 
-X11SinkConnection::X11SinkConnection(std::unique_ptr<X11Connection> connection,
-                                     X11Cutoff& cutoff)
+X11SinkConnection::X11SinkConnection(std::unique_ptr<X11Connection> connection, X11Cutoff& cutoff)
     : connection_(std::move(connection)),
       watch_(cutoff, *connection_),
       display_(connection_->display()),
@@ -204,8 +203,8 @@ bool X11SinkConnection::mouse(const InputRecord& record) {
         bool press;
     };
     static constexpr ButtonFlag buttons[] = {
-        {mouseeventfLeftDown, 1, true},   {mouseeventfLeftUp, 1, false},  {mouseeventfRightDown, 3, true},
-        {mouseeventfRightUp, 3, false},   {mouseeventfMiddleDown, 2, true}, {mouseeventfMiddleUp, 2, false},
+        {mouseeventfLeftDown, 1, true}, {mouseeventfLeftUp, 1, false},    {mouseeventfRightDown, 3, true},
+        {mouseeventfRightUp, 3, false}, {mouseeventfMiddleDown, 2, true}, {mouseeventfMiddleUp, 2, false},
     };
     for (const ButtonFlag& b : buttons)
         if (flags & b.flag) click(b.button, b.press);

@@ -49,8 +49,7 @@ public:
     void resume() noexcept override;
 
 private:
-    X11SinkConnection(std::unique_ptr<X11Connection> connection,
-                      X11Cutoff& cutoff);
+    X11SinkConnection(std::unique_ptr<X11Connection> connection, X11Cutoff& cutoff);
 
     void restoreWhenIdle(std::stop_token stop);
     bool key(const kelvarn::input::InputRecord& record);

@@ -38,10 +38,11 @@ constexpr KeySym vendorKeysyms = 0x10000000;
 // XF86 keys that belong to the system rather than to an application: power
 // and session, display, lights and radios, volume and media.
 constexpr std::string_view systemKeys[] = {
-    "Audio",      "Battery",  "Bluetooth",   "Brightness", "ClearGrab", "Display",  "Eject",     "Hibernate",
-    "KbdBrightness", "KbdLightOnOff", "Log", "Media",      "Mic",       "MonBrightness", "Next_VMode", "Power",
-    "Prev_VMode", "RFKill",   "ScreenSaver", "Sleep",      "Standby",   "Suspend",  "Switch_VT", "Touchpad",
-    "UWB",        "Ungrab",   "Video",       "WLAN",       "WWAN",      "WakeUp",   "WebCam",
+    "Audio",      "Battery",       "Bluetooth",     "Brightness", "ClearGrab",   "Display", "Eject",
+    "Hibernate",  "KbdBrightness", "KbdLightOnOff", "Log",        "Media",       "Mic",     "MonBrightness",
+    "Next_VMode", "Power",         "Prev_VMode",    "RFKill",     "ScreenSaver", "Sleep",   "Standby",
+    "Suspend",    "Switch_VT",     "Touchpad",      "UWB",        "Ungrab",      "Video",   "WLAN",
+    "WWAN",       "WakeUp",        "WebCam",
 };
 
 // A local press of these must never type a character instead; vendors
@@ -116,8 +117,7 @@ bool SpareKeys::lends(KeyCode keycode) const {
 }
 
 std::optional<SpareKeys::Clock::time_point> SpareKeys::idleAt() const {
-    const bool waiting =
-        std::ranges::any_of(spares_, [](const Spare& s) { return s.bound != NoSymbol && !s.held; });
+    const bool waiting = std::ranges::any_of(spares_, [](const Spare& s) { return s.bound != NoSymbol && !s.held; });
     return waiting ? std::optional(lastStroke_ + reuseDelay) : std::nullopt;
 }
 

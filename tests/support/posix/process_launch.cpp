@@ -154,7 +154,8 @@ WorkerProcess::~WorkerProcess() {
     if (system_->pid > 0 && !exitCode_) {
         ::kill(system_->pid, SIGKILL);
         int status = 0;
-        while (::waitpid(system_->pid, &status, 0) < 0 && errno == EINTR) {}
+        while (::waitpid(system_->pid, &status, 0) < 0 && errno == EINTR) {
+        }
     }
     closeQuietly(system_->input);
     closeQuietly(system_->output);
@@ -209,8 +210,10 @@ bool WorkerProcess::collect(Clock::time_point deadline, bool wantStdout) {
             bool& ended = i == 0 ? outputEnded_ : errorEnded_;
             char chunk[readChunk];
             const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (got > 0) buffer.append(chunk, static_cast<std::size_t>(got));
-            else if (got == 0 || (errno != EAGAIN && errno != EINTR)) ended = true;
+            if (got > 0)
+                buffer.append(chunk, static_cast<std::size_t>(got));
+            else if (got == 0 || (errno != EAGAIN && errno != EINTR))
+                ended = true;
             wantedProgress = wantedProgress || (i == 0) == wantStdout;
         }
         if (wantedProgress) return true;

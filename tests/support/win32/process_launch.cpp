@@ -116,8 +116,9 @@ HANDLE openInputFile(const LaunchOptions& options) {
     if (!GetTempPathW(MAX_PATH + 1, directory) || !GetTempFileNameW(directory, L"kvn", 0, path))
         fail("temporary file name");
     // Deleted once the worker, which shares this handle, has closed it too.
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              &attributes, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    &attributes, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) fail("stdin file");
     const std::string& content = options.inputFileContent;
     DWORD written = 0;
@@ -200,8 +201,8 @@ WorkerProcess::WorkerProcess(const std::string& program, LaunchOptions options) 
         input = makeChannel(options.channel, true, defaultCapacity);
     else
         input.child = openInputFile(options);
-    const DWORD outputCapacity = options.outputCapacity != 0 ? static_cast<DWORD>(options.outputCapacity)
-                                                              : defaultCapacity;
+    const DWORD outputCapacity =
+        options.outputCapacity != 0 ? static_cast<DWORD>(options.outputCapacity) : defaultCapacity;
     Ends output = makeChannel(options.channel, false, outputCapacity);
     Ends error = makeChannel(Channel::pipe, false, defaultCapacity);
 

@@ -76,8 +76,8 @@ const wchar_t* programCommandLine() {
 }
 
 int fail(const char* what) {
-    const std::string text = std::string("stdio-relay: ") + what + " failed, error " + std::to_string(GetLastError()) +
-                             "\n";
+    const std::string text =
+        std::string("stdio-relay: ") + what + " failed, error " + std::to_string(GetLastError()) + "\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return 125;

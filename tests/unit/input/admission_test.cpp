@@ -63,26 +63,24 @@ TEST_P(KeyAdmission, GivesItsCode) {
     EXPECT_EQ(apply(GetParam().event).code, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Admission, KeyAdmission,
-    ::testing::Values(KeyCase{"unmapped_press", key(52, true), "unsupported_key"},
-                      KeyCase{"unmapped_release", key(52, false), "unsupported_key"},
-                      KeyCase{"beyond_map", key(127, true), "unsupported_key"},
-                      KeyCase{"all_modifier_bits", key(0, true, 0x0F), ""},
-                      KeyCase{"function_bit_on_f5", key(96, true, 0x20), ""},
-                      KeyCase{"function_bit_on_f20", key(90, true, 0x20), ""},
-                      KeyCase{"function_bit_on_a", key(0, true, 0x20), "unsupported_modifiers"},
-                      KeyCase{"bit_0x10", key(0, true, 0x10), "unsupported_modifiers"},
-                      KeyCase{"high_bit", key(96, true, 0x100), "unsupported_modifiers"},
-                      KeyCase{"release_not_checked", key(0, false, 0x10), ""}),
-    testing::CaseName{});
+INSTANTIATE_TEST_SUITE_P(Admission, KeyAdmission,
+                         ::testing::Values(KeyCase{"unmapped_press", key(52, true), "unsupported_key"},
+                                           KeyCase{"unmapped_release", key(52, false), "unsupported_key"},
+                                           KeyCase{"beyond_map", key(127, true), "unsupported_key"},
+                                           KeyCase{"all_modifier_bits", key(0, true, 0x0F), ""},
+                                           KeyCase{"function_bit_on_f5", key(96, true, 0x20), ""},
+                                           KeyCase{"function_bit_on_f20", key(90, true, 0x20), ""},
+                                           KeyCase{"function_bit_on_a", key(0, true, 0x20), "unsupported_modifiers"},
+                                           KeyCase{"bit_0x10", key(0, true, 0x10), "unsupported_modifiers"},
+                                           KeyCase{"high_bit", key(96, true, 0x100), "unsupported_modifiers"},
+                                           KeyCase{"release_not_checked", key(0, false, 0x10), ""}),
+                         testing::CaseName{});
 
 TEST_F(Admission, AtMostThirtyTwoKeysArePressed) {
     std::vector<std::int64_t> codes;
     for (std::int64_t code = 0; codes.size() < 33; ++code)
         if (findKey(code)) codes.push_back(code);
-    for (std::size_t i = 0; i < 32; ++i)
-        ASSERT_EQ(apply(key(codes[i], true)).code, "") << codes[i];
+    for (std::size_t i = 0; i < 32; ++i) ASSERT_EQ(apply(key(codes[i], true)).code, "") << codes[i];
     EXPECT_EQ(apply(key(codes.back(), true)).code, "pressed_key_limit");
     EXPECT_EQ(apply(key(codes.front(), true)).code, "");
     EXPECT_EQ(apply(key(codes.front(), false)).code, "");
@@ -121,15 +119,12 @@ TEST_F(Admission, CodesFollowTheOrderOfTheChecks) {
     EXPECT_EQ(apply(withMembers(allWrong, {{"inputEpoch", testing::testEpoch}})).code, "input_scope");
     EXPECT_EQ(apply(withMembers(allWrong, {{"inputEpoch", testing::testEpoch}, {"generation", "generation-1"}})).code,
               "input_display");
-    const json keyWrong = withMembers(allWrong, {{"inputEpoch", testing::testEpoch},
-                                                 {"generation", "generation-1"},
-                                                 {"displayId", "1"}});
+    const json keyWrong =
+        withMembers(allWrong, {{"inputEpoch", testing::testEpoch}, {"generation", "generation-1"}, {"displayId", "1"}});
     EXPECT_EQ(apply(keyWrong).code, "unsupported_key");
     EXPECT_EQ(apply(withMembers(keyWrong, {{"keyCode", 0}})).code, "unsupported_modifiers");
-    EXPECT_EQ(apply(withMembers(keyWrong, {{"keyCode", 0}, {"modifiers", {{"rawValue", 0}}}})).code,
-              "input_sequence");
-    EXPECT_EQ(apply(withMembers(keyWrong, {{"keyCode", 0}, {"modifiers", {{"rawValue", 0}}}, {"sequence", 101}}))
-                  .code,
+    EXPECT_EQ(apply(withMembers(keyWrong, {{"keyCode", 0}, {"modifiers", {{"rawValue", 0}}}})).code, "input_sequence");
+    EXPECT_EQ(apply(withMembers(keyWrong, {{"keyCode", 0}, {"modifiers", {{"rawValue", 0}}}, {"sequence", 101}})).code,
               "");
 }
 
@@ -142,8 +137,8 @@ TEST_F(Admission, AFailedInjectionRevokesAndReleases) {
     EXPECT_EQ(sink.accepted().back(), kelvarn::input::keyboardRecord(0, 0x1E, 0x8 | 0x2));
     EXPECT_EQ(apply(key(0, true)).code, "input_scope");
     // The counters started over with the next activation.
-    ASSERT_TRUE(injector.activate(testing::testEpoch + 1, testing::display1080(), testing::desktop1080(),
-                                  testing::openGate));
+    ASSERT_TRUE(
+        injector.activate(testing::testEpoch + 1, testing::display1080(), testing::desktop1080(), testing::openGate));
     EXPECT_EQ(apply(withMembers(key(0, true), {{"sequence", 1}, {"inputEpoch", testing::testEpoch + 1}})).code, "");
 }
 

@@ -8,8 +8,8 @@ namespace native_worker {
 namespace {
 
 using namespace kelvarn::input;
-using testing::display1080;
 using testing::desktop1080;
+using testing::display1080;
 using testing::key;
 using testing::openGate;
 using testing::testEpoch;
@@ -47,34 +47,34 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 INSTANTIATE_TEST_SUITE_P(
     InputInjector, Activation,
-    ::testing::Values(
-        activation("valid", true, [](auto&) {}),
-        activation("largest_epoch", true, [](auto& c) { c.epoch = 9007199254740991u; }),
-        activation("epoch_too_large", false, [](auto& c) { c.epoch = 9007199254740992u; }),
-        activation("empty_generation", false, [](auto& c) { c.identity.generation.clear(); }),
-        activation("long_generation", false, [](auto& c) { c.identity.generation = std::string(65, 'g'); }),
-        activation("empty_account", false, [](auto& c) { c.identity.accountId.clear(); }),
-        activation("long_session", false, [](auto& c) { c.identity.sessionId = std::string(257, 's'); }),
-        activation("gate_not_evaluated", false, [](auto& c) { c.gate.evaluated = false; }),
-        activation("gate_not_approved", false, [](auto& c) { c.gate.approved = false; }),
-        activation("gate_capture", false, [](auto& c) { c.gate.captureReady = false; }),
-        activation("gate_desktop", false, [](auto& c) { c.gate.inputDesktop = false; }),
-        activation("display_without_id", false, [](auto& c) { c.display.id.clear(); }),
-        activation("display_long_id", false, [](auto& c) { c.display.id = std::string(257, 'd'); }),
-        activation("display_no_picture", false, [](auto& c) { c.display.pixelWidth = 0; }),
-        activation("display_nan", false, [](auto& c) { c.display.frameY = nan; }),
-        activation("display_far", false,
-                   [](auto& c) {
-                       c.display.frameX = 10000001;
-                       c.desktop = {0, 0, 10000000, 1080};
-                   }),
-        activation("display_one_pixel_out", false, [](auto& c) { c.display.frameX = 1; }),
-        activation("display_inside_negative_desktop", true,
-                   [](auto& c) {
-                       c.display.frameX = -1920;
-                       c.desktop = {-1920, 0, 3840, 1080};
-                   }),
-        activation("desktop_empty", false, [](auto& c) { c.desktop.height = 0; })),
+    ::testing::Values(activation("valid", true, [](auto&) {}),
+                      activation("largest_epoch", true, [](auto& c) { c.epoch = 9007199254740991u; }),
+                      activation("epoch_too_large", false, [](auto& c) { c.epoch = 9007199254740992u; }),
+                      activation("empty_generation", false, [](auto& c) { c.identity.generation.clear(); }),
+                      activation("long_generation", false,
+                                 [](auto& c) { c.identity.generation = std::string(65, 'g'); }),
+                      activation("empty_account", false, [](auto& c) { c.identity.accountId.clear(); }),
+                      activation("long_session", false, [](auto& c) { c.identity.sessionId = std::string(257, 's'); }),
+                      activation("gate_not_evaluated", false, [](auto& c) { c.gate.evaluated = false; }),
+                      activation("gate_not_approved", false, [](auto& c) { c.gate.approved = false; }),
+                      activation("gate_capture", false, [](auto& c) { c.gate.captureReady = false; }),
+                      activation("gate_desktop", false, [](auto& c) { c.gate.inputDesktop = false; }),
+                      activation("display_without_id", false, [](auto& c) { c.display.id.clear(); }),
+                      activation("display_long_id", false, [](auto& c) { c.display.id = std::string(257, 'd'); }),
+                      activation("display_no_picture", false, [](auto& c) { c.display.pixelWidth = 0; }),
+                      activation("display_nan", false, [](auto& c) { c.display.frameY = nan; }),
+                      activation("display_far", false,
+                                 [](auto& c) {
+                                     c.display.frameX = 10000001;
+                                     c.desktop = {0, 0, 10000000, 1080};
+                                 }),
+                      activation("display_one_pixel_out", false, [](auto& c) { c.display.frameX = 1; }),
+                      activation("display_inside_negative_desktop", true,
+                                 [](auto& c) {
+                                     c.display.frameX = -1920;
+                                     c.desktop = {-1920, 0, 3840, 1080};
+                                 }),
+                      activation("desktop_empty", false, [](auto& c) { c.desktop.height = 0; })),
     testing::CaseName{});
 
 TEST(InputInjector, ActivatesOnlyForIncreasingEpochs) {

@@ -74,9 +74,14 @@ std::optional<InputEvent> referenceRead(std::string_view text) {
         string("button", 32, e.button);
         string("text", 4096, e.text);
         string("displayId", 256, e.displayId);
-        for (auto [key, target] : {std::pair{"deltaX", &e.deltaX}, {"deltaY", &e.deltaY}, {"positionX", &e.positionX},
-                                   {"positionY", &e.positionY}, {"motionX", &e.motionX}, {"motionY", &e.motionY},
-                                   {"normalizedX", &e.normalizedX}, {"normalizedY", &e.normalizedY}})
+        for (auto [key, target] : {std::pair{"deltaX", &e.deltaX},
+                                   {"deltaY", &e.deltaY},
+                                   {"positionX", &e.positionX},
+                                   {"positionY", &e.positionY},
+                                   {"motionX", &e.motionX},
+                                   {"motionY", &e.motionY},
+                                   {"normalizedX", &e.normalizedX},
+                                   {"normalizedY", &e.normalizedY}})
             if (message.contains(key)) *target = number(message[key]);
         if (message.contains("isDown")) e.isDown = message["isDown"].get<bool>();
         if (message.contains("keyCode")) e.keyCode = static_cast<std::uint32_t>(integer(message["keyCode"], 65535));
@@ -124,28 +129,74 @@ std::string nested(int levels, const std::string& innermost) {
 }
 
 // Member values around every type and limit of the rules.
-const std::vector<std::string> values = {
-    "null", "true", "false", "0", "-0", "-1", "7", "1.0", "-2.5", "0.5", "1e9", "-1000000000", "1000000000.5",
-    "1e400", "65535", "65536", "9007199254740991", "9007199254740992", "18446744073709551615",
-    "18446744073709551616", "\"\"", "\"left\"", "\"back\"", "\"g\"", "\"\\u00e9\\ud83d\\ude00\"",
-    quoted(std::string(32, 'b')), quoted(std::string(33, 'b')), quoted(std::string(64, 'g')),
-    quoted(std::string(65, 'g')), quoted(std::string(256, 'd')), quoted(std::string(257, 'd')),
-    quoted(std::string(4096, 't')), quoted(std::string(4097, 't')), "[]", "[\"a\"]", "[1]", "[[]]", "[{}]",
-    strings(8), strings(9), strings(32), strings(33), "{}", "{\"rawValue\":1}", "{\"rawValue\":65536}",
-    "{\"rawValue\":-1}", "{\"rawValue\":1,\"rawValue\":1}", "{\"rawValue\":1,\"x\":{\"rawValue\":{}}}",
-    "{\"x\":{\"rawValue\":1}}", "{\"a\":1,\"b\":{\"a\":2},\"a\":3}", "{\"\\u0061\":1,\"a\":2}",
-    nested(11, "0"), nested(11, "[]"), nested(12, "0"), nested(11, "[{}]"), nested(10, "{\"a\":1,\"a\":1}")};
+const std::vector<std::string> values = {"null",
+                                         "true",
+                                         "false",
+                                         "0",
+                                         "-0",
+                                         "-1",
+                                         "7",
+                                         "1.0",
+                                         "-2.5",
+                                         "0.5",
+                                         "1e9",
+                                         "-1000000000",
+                                         "1000000000.5",
+                                         "1e400",
+                                         "65535",
+                                         "65536",
+                                         "9007199254740991",
+                                         "9007199254740992",
+                                         "18446744073709551615",
+                                         "18446744073709551616",
+                                         "\"\"",
+                                         "\"left\"",
+                                         "\"back\"",
+                                         "\"g\"",
+                                         "\"\\u00e9\\ud83d\\ude00\"",
+                                         quoted(std::string(32, 'b')),
+                                         quoted(std::string(33, 'b')),
+                                         quoted(std::string(64, 'g')),
+                                         quoted(std::string(65, 'g')),
+                                         quoted(std::string(256, 'd')),
+                                         quoted(std::string(257, 'd')),
+                                         quoted(std::string(4096, 't')),
+                                         quoted(std::string(4097, 't')),
+                                         "[]",
+                                         "[\"a\"]",
+                                         "[1]",
+                                         "[[]]",
+                                         "[{}]",
+                                         strings(8),
+                                         strings(9),
+                                         strings(32),
+                                         strings(33),
+                                         "{}",
+                                         "{\"rawValue\":1}",
+                                         "{\"rawValue\":65536}",
+                                         "{\"rawValue\":-1}",
+                                         "{\"rawValue\":1,\"rawValue\":1}",
+                                         "{\"rawValue\":1,\"x\":{\"rawValue\":{}}}",
+                                         "{\"x\":{\"rawValue\":1}}",
+                                         "{\"a\":1,\"b\":{\"a\":2},\"a\":3}",
+                                         "{\"\\u0061\":1,\"a\":2}",
+                                         nested(11, "0"),
+                                         nested(11, "[]"),
+                                         nested(12, "0"),
+                                         nested(11, "[{}]"),
+                                         nested(10, "{\"a\":1,\"a\":1}")};
 
 const std::vector<std::string> names = {
-    "kind", "sequence", "inputEpoch", "generation", "button", "text", "displayId", "deltaX", "deltaY",
-    "positionX", "positionY", "motionX", "motionY", "normalizedX", "normalizedY", "isDown", "keyCode",
-    "modifiers", "pressedKeys", "pressedButtons", "rawValue", "other", "\\u006bind", "Kind"};
+    "kind",    "sequence",  "inputEpoch",  "generation",     "button",   "text",        "displayId",   "deltaX",
+    "deltaY",  "positionX", "positionY",   "motionX",        "motionY",  "normalizedX", "normalizedY", "isDown",
+    "keyCode", "modifiers", "pressedKeys", "pressedButtons", "rawValue", "other",       "\\u006bind",  "Kind"};
 
 using Members = std::vector<std::pair<std::string, std::string>>;
 
 Members validEvent(const std::string& kind) {
-    Members m{{"kind", quoted(kind)}, {"sequence", "1"}, {"inputEpoch", "7"}, {"modifiers", "{\"rawValue\":1}"},
-              {"pressedKeys", "[]"}, {"pressedButtons", "[\"left\"]"}};
+    Members m{{"kind", quoted(kind)}, {"sequence", "1"},
+              {"inputEpoch", "7"},    {"modifiers", "{\"rawValue\":1}"},
+              {"pressedKeys", "[]"},  {"pressedButtons", "[\"left\"]"}};
     if (kind == "pointer.move" || kind == "pointer.scroll") m.insert(m.end(), {{"deltaX", "1.5"}, {"deltaY", "-2"}});
     if (kind == "pointer.absolute" || kind == "pointer.button")
         m.insert(m.end(), {{"positionX", "3"}, {"positionY", "4"}, {"normalizedX", "0"}, {"normalizedY", "1"}});
@@ -167,11 +218,13 @@ std::string render(const Members& members) {
 }
 
 TEST(ReadInputEvent, AgreesWithTheDocumentReadingOfTheRules) {
-    const std::array<const char*, 8> kinds = {"pointer.move",  "pointer.absolute", "pointer.scroll",
-                                              "pointer.button", "keyboard.key",     "keyboard.text",
+    const std::array<const char*, 8> kinds = {"pointer.move",        "pointer.absolute", "pointer.scroll",
+                                              "pointer.button",      "keyboard.key",     "keyboard.text",
                                               "input.releasedState", "pointer.wheel"};
     std::mt19937 random(20240611);
-    const auto pick = [&random](std::size_t size) { return std::uniform_int_distribution<std::size_t>(0, size - 1)(random); };
+    const auto pick = [&random](std::size_t size) {
+        return std::uniform_int_distribution<std::size_t>(0, size - 1)(random);
+    };
     std::size_t accepted = 0;
     for (int round = 0; round < 20000; ++round) {
         Members members = validEvent(kinds[pick(kinds.size())]);
@@ -179,9 +232,15 @@ TEST(ReadInputEvent, AgreesWithTheDocumentReadingOfTheRules) {
             const std::string& name = names[pick(names.size())];
             const std::string& value = values[pick(values.size())];
             switch (pick(4)) {
-            case 0: members.emplace_back(name, value); break;  // perhaps a repeated key
-            case 1: members.erase(members.begin() + static_cast<std::ptrdiff_t>(pick(members.size()))); break;
-            default: members[pick(members.size())].second = value; break;
+                case 0:
+                    members.emplace_back(name, value);
+                    break;  // perhaps a repeated key
+                case 1:
+                    members.erase(members.begin() + static_cast<std::ptrdiff_t>(pick(members.size())));
+                    break;
+                default:
+                    members[pick(members.size())].second = value;
+                    break;
             }
             if (members.empty()) members = validEvent("pointer.move");
         }
@@ -190,9 +249,15 @@ TEST(ReadInputEvent, AgreesWithTheDocumentReadingOfTheRules) {
             static const std::string bytes = "{}[]\",:-.0123456789aeEtu \\\xC3";
             const std::size_t at = pick(text.size());
             switch (pick(3)) {
-            case 0: text[at] = bytes[pick(bytes.size())]; break;
-            case 1: text.insert(at, 1, bytes[pick(bytes.size())]); break;
-            default: text.erase(at, 1); break;
+                case 0:
+                    text[at] = bytes[pick(bytes.size())];
+                    break;
+                case 1:
+                    text.insert(at, 1, bytes[pick(bytes.size())]);
+                    break;
+                default:
+                    text.erase(at, 1);
+                    break;
             }
         }
         const std::optional<InputEvent> expected = referenceRead(text);

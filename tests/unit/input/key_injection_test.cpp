@@ -47,8 +47,8 @@ TEST_F(KeyInjection, AReleasedShiftStaysDownWhileAnotherKeyImpliesIt) {
     ASSERT_TRUE(apply(key(56, false)).injected);
     EXPECT_EQ(sink.records, (std::vector{shiftDown, keyboardRecord(0, 0x1F, down)}));
     ASSERT_TRUE(apply(key(1, false)).injected);
-    EXPECT_EQ(sink.records, (std::vector{shiftDown, keyboardRecord(0, 0x1F, down), keyboardRecord(0, 0x1F, up),
-                                         shiftUp}));
+    EXPECT_EQ(sink.records,
+              (std::vector{shiftDown, keyboardRecord(0, 0x1F, down), keyboardRecord(0, 0x1F, up), shiftUp}));
 }
 
 TEST_F(KeyInjection, RepeatedPressesAndStrayReleasesSendNothing) {
@@ -134,8 +134,8 @@ TEST_F(KeyInjection, ARefusedUnitEndsTheTextAndReleasesWhatItPressed) {
     sink.refuse = [](const InputRecord& r) { return r.wScan == 'b' && (r.dwFlags & keyeventfKeyUp); };
     EXPECT_EQ(apply(text("abc")).code, "injection_failed");
     // "b" stays held after its refused release, and the reset tries again.
-    EXPECT_EQ(sink.records, (std::vector{unit('a', false), unit('a', true), unit('b', false), unit('b', true),
-                                         unit('b', true)}));
+    EXPECT_EQ(sink.records,
+              (std::vector{unit('a', false), unit('a', true), unit('b', false), unit('b', true), unit('b', true)}));
     EXPECT_TRUE(injector.holdsInput());
     sink.refuse = nullptr;
     injector.reset();

@@ -113,8 +113,8 @@ TEST_F(PointerInjection, AButtonGoesDownWhereItsEventPointsAndUpWithItsOwnMove) 
     ASSERT_TRUE(apply(press).injected);
     ASSERT_TRUE(apply(release).injected);
     const InputRecord moved = *absoluteRecord(testing::desktop1080(), {960, 540});
-    EXPECT_EQ(sink.records, (std::vector{moved, mouseRecord(mouseeventfLeftDown),
-                                         mouseRecord(mouseeventfLeftUp | moveFlags, 0, 0)}));
+    EXPECT_EQ(sink.records,
+              (std::vector{moved, mouseRecord(mouseeventfLeftDown), mouseRecord(mouseeventfLeftUp | moveFlags, 0, 0)}));
 }
 
 TEST_F(PointerInjection, AButtonWithoutPositionActsAtTheCursor) {

@@ -57,8 +57,12 @@ protected:
     RecordingSink sink;
     std::mutex sentMutex;
     std::vector<std::string> sent;
-    RemoteControl control{testing::testIdentity(), testing::testEpoch, testing::display1080(),
-                          testing::desktop1080(),  sink, [this](const std::string& text) {
+    RemoteControl control{testing::testIdentity(),
+                          testing::testEpoch,
+                          testing::display1080(),
+                          testing::desktop1080(),
+                          sink,
+                          [this](const std::string& text) {
                               std::lock_guard lock(sentMutex);
                               sent.push_back(text);
                           }};

@@ -31,8 +31,8 @@ public:
 class TextHint : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(injector.activate(testing::testEpoch, testing::display1080(), testing::desktop1080(),
-                                      testing::openGate));
+        ASSERT_TRUE(
+            injector.activate(testing::testEpoch, testing::display1080(), testing::desktop1080(), testing::openGate));
     }
 
     HintedSink sink;

@@ -28,13 +28,12 @@ TEST_P(Utf8Refusal, IsRefusedWhole) {
 
 INSTANTIATE_TEST_SUITE_P(
     Utf8ToUtf16, Utf8Refusal,
-    ::testing::Values(Refused{"empty", ""}, Refused{"lone_continuation", "a\x80"},
-                      Refused{"truncated_two", "\xC3"}, Refused{"truncated_four", "\xF0\x9F\x98"},
-                      Refused{"missing_continuation", "\xE2\x41\x93"}, Refused{"overlong_two", "\xC0\x80"},
-                      Refused{"overlong_three", "\xE0\x80\xAF"}, Refused{"overlong_four", "\xF0\x8F\xBF\xBF"},
-                      Refused{"high_surrogate", "\xED\xA0\x80"}, Refused{"low_surrogate", "\xED\xBF\xBF"},
-                      Refused{"beyond_unicode", "\xF4\x90\x80\x80"}, Refused{"five_byte_lead", "\xF8\x88\x80\x80\x80"},
-                      Refused{"invalid_byte", "\xFF"}),
+    ::testing::Values(Refused{"empty", ""}, Refused{"lone_continuation", "a\x80"}, Refused{"truncated_two", "\xC3"},
+                      Refused{"truncated_four", "\xF0\x9F\x98"}, Refused{"missing_continuation", "\xE2\x41\x93"},
+                      Refused{"overlong_two", "\xC0\x80"}, Refused{"overlong_three", "\xE0\x80\xAF"},
+                      Refused{"overlong_four", "\xF0\x8F\xBF\xBF"}, Refused{"high_surrogate", "\xED\xA0\x80"},
+                      Refused{"low_surrogate", "\xED\xBF\xBF"}, Refused{"beyond_unicode", "\xF4\x90\x80\x80"},
+                      Refused{"five_byte_lead", "\xF8\x88\x80\x80\x80"}, Refused{"invalid_byte", "\xFF"}),
     testing::CaseName{});
 
 }  // namespace

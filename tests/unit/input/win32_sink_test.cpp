@@ -37,9 +37,9 @@ protected:
 TEST_F(Win32SinkTest, AnAbsoluteMovePutsTheCursorOnTheMappedPixel) {
     const double right = desktop_.x + desktop_.width - 1;
     const double bottom = desktop_.y + desktop_.height - 1;
-    for (const Point target : {Point{desktop_.x, desktop_.y}, Point{right, bottom},
-                               Point{std::floor(right / 3), std::floor(bottom / 2)},
-                               Point{desktop_.x + 101, desktop_.y + 57}}) {
+    for (const Point target :
+         {Point{desktop_.x, desktop_.y}, Point{right, bottom}, Point{std::floor(right / 3), std::floor(bottom / 2)},
+          Point{desktop_.x + 101, desktop_.y + 57}}) {
         SCOPED_TRACE(::testing::Message() << target.x << "," << target.y);
         const auto record = absoluteRecord(desktop_, target);
         ASSERT_TRUE(record);

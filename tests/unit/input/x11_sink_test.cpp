@@ -21,11 +21,12 @@ TEST_F(X11SinkTest, AbsoluteMovesEndAtTheMappedPixel) {
     ASSERT_TRUE(sink.inject(mouseRecord(absoluteMoveFlags, 0, 0)));
     EXPECT_EQ(pointer(), (Point{0, 0}));
     InputInjector& injector = activeInjector(sink);
-    ASSERT_TRUE(injector.apply(events({{"kind", "pointer.absolute"},
-                                       {"positionX", 0},
-                                       {"positionY", 0},
-                                       {"normalizedX", 0.25},
-                                       {"normalizedY", 0.5}}))
+    ASSERT_TRUE(injector
+                    .apply(events({{"kind", "pointer.absolute"},
+                                   {"positionX", 0},
+                                   {"positionY", 0},
+                                   {"normalizedX", 0.25},
+                                   {"normalizedY", 0.5}}))
                     .injected);
     const Point expected{width_ * 0.25, height_ * 0.5};
     EXPECT_EQ(pointer(), expected);
@@ -131,7 +132,8 @@ TEST_F(X11SinkTest, TheWorkersOwnKeysKeepTheirSymbolsRightAfterALongText) {
         constexpr std::size_t characters = 400;
         ASSERT_TRUE(injector.apply(events(testing::text(distinctText(characters)))).injected);
         const auto strokes = [&] {
-            for (const std::uint32_t up : {0u, keyeventfKeyUp}) ASSERT_TRUE(sink.inject(key(0, 0x1E, keyeventfScanCode | up)));
+            for (const std::uint32_t up : {0u, keyeventfKeyUp})
+                ASSERT_TRUE(sink.inject(key(0, 0x1E, keyeventfScanCode | up)));
             for (const std::uint32_t up : {0u, keyeventfKeyUp}) ASSERT_TRUE(sink.inject(key(0x7C, 0, up)));  // F13
         };
         strokes();
@@ -230,7 +232,8 @@ TEST_F(X11SinkTest, TwoSinksTypingAtOnceEachTypeTheirTextAndLeaveTheKeymapAsItWa
         floodDone = true;
     }
     const auto seen = client.keys(2 * (steadyTyped + floodCharacters), std::chrono::seconds(10));
-    for (const auto& [first, characters] : {std::pair{steadyFirst, steadyTyped.load()}, {floodFirst, floodCharacters}}) {
+    for (const auto& [first, characters] :
+         {std::pair{steadyFirst, steadyTyped.load()}, {floodFirst, floodCharacters}}) {
         std::vector<KeySym> typed;
         for (const testing::KeySeen& event : seen)
             if (event.press && event.keysym >= 0x01000000u + first && event.keysym < 0x01000000u + first + 1000)

@@ -33,8 +33,8 @@ std::unique_ptr<VirtualDisplay> VirtualDisplay::start(int width, int height, con
     if (pipe(ready) != 0) return nullptr;
     const std::string fd = std::to_string(ready[1]);
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    std::vector<const char*> argv = {"Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
-                                     screen.c_str()};
+    std::vector<const char*> argv = {"Xvfb", "-displayfd", fd.c_str(), "-noreset",    "-nolisten",
+                                     "tcp",  "-screen",    "0",        screen.c_str()};
     for (const auto& option : options) argv.push_back(option.c_str());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;

@@ -13,8 +13,8 @@ using platform::Monitor;
 // Primary in the middle, one monitor left of it and one above it.
 std::vector<Monitor> threeMonitorLayout() {
     return {{11, {-1280, 0, 0, 1024}, false, "\\\\.\\DISPLAY2"},
-                          {22, {0, 0, 1920, 1080}, true, "\\\\.\\DISPLAY1"},
-                          {33, {0, -900, 1600, 0}, false, "\\\\.\\DISPLAY3"}};
+            {22, {0, 0, 1920, 1080}, true, "\\\\.\\DISPLAY1"},
+            {33, {0, -900, 1600, 0}, false, "\\\\.\\DISPLAY3"}};
 }
 
 class ThreeMonitors : public ::testing::Test {
@@ -25,17 +25,29 @@ protected:
 
 TEST_F(ThreeMonitors, ResolveNumbersDeviceNamesAndHandles) {
     const std::vector<std::pair<std::string, std::optional<std::uint64_t>>> cases{
-        {"0", 22}, {"00", 22}, {"0x0", 22}, {"1", 22}, {"2", 11}, {"3", 33}, {"\\\\.\\DISPLAY3", 33},
+        {"0", 22},
+        {"00", 22},
+        {"0x0", 22},
+        {"1", 22},
+        {"2", 11},
+        {"3", 33},
+        {"\\\\.\\DISPLAY3", 33},
         {"33", 33},  // no \\.\DISPLAY33, but a monitor handle
-        {"65", std::nullopt}, {"12abc", std::nullopt}, {"abc", std::nullopt}, {"", std::nullopt},
-        {"\\\\.\\display3", std::nullopt}, {"4", std::nullopt}, {std::string(33, '1'), std::nullopt},
+        {"65", std::nullopt},
+        {"12abc", std::nullopt},
+        {"abc", std::nullopt},
+        {"", std::nullopt},
+        {"\\\\.\\display3", std::nullopt},
+        {"4", std::nullopt},
+        {std::string(33, '1'), std::nullopt},
         {"0x16", 22}};
     for (const auto& [id, expected] : cases) EXPECT_EQ(resolveMonitor(displays, id), expected) << id;
 }
 
 TEST(ResolveMonitor, PrimaryFallsBackToTheFirstMonitor) {
     scripted::ScriptedDisplays displays;
-    displays.setMonitors({{5, {0, 0, 800, 600}, false, "\\\\.\\DISPLAY1"}, {6, {800, 0, 1600, 600}, false, "\\\\.\\DISPLAY2"}});
+    displays.setMonitors(
+        {{5, {0, 0, 800, 600}, false, "\\\\.\\DISPLAY1"}, {6, {800, 0, 1600, 600}, false, "\\\\.\\DISPLAY2"}});
     EXPECT_EQ(resolveMonitor(displays, "0"), 5u);
 }
 
@@ -74,9 +86,10 @@ TEST_F(ThreeMonitors, OnlyALaterSourceResolves) {
 TEST_F(ThreeMonitors, NoSourceResolvesGivesTheVirtualDesktop) {
     testing::FixedSourceList sources({"x", "y"});
     const DisplayList list = buildDisplayList(displays, &sources);
-    EXPECT_EQ(list.entries.dump(),
-              "[{\"frameHeight\":1980,\"frameWidth\":3200,\"frameX\":-1280,\"frameY\":-900,\"id\":\"x\",\"isMain\":true,"
-              "\"pixelHeight\":1980,\"pixelWidth\":3200}]");
+    EXPECT_EQ(
+        list.entries.dump(),
+        "[{\"frameHeight\":1980,\"frameWidth\":3200,\"frameX\":-1280,\"frameY\":-900,\"id\":\"x\",\"isMain\":true,"
+        "\"pixelHeight\":1980,\"pixelWidth\":3200}]");
     EXPECT_EQ(list.capturedMonitor, 22u);
 }
 

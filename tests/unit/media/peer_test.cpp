@@ -95,14 +95,16 @@ TEST(PeerChannels, RemoteChannelsKeepTheirLabelAndReachTheCallbacks) {
     peer.setOnChannelMessage([&](std::string_view label, std::string_view data, bool binary) {
         seen.push_back(std::string(label) + ":" + std::string(data) + (binary ? ":bin" : ""));
     });
-    peer.setOnChannelState([&](std::string_view label, bool open) { seen.push_back(std::string(label) + (open ? ":open" : ":shut")); });
+    peer.setOnChannelState(
+        [&](std::string_view label, bool open) { seen.push_back(std::string(label) + (open ? ":open" : ":shut")); });
     auto channel = std::make_shared<RecordingChannel>("chosen-by-remote");
     peer.onDataChannel(channel);
     ASSERT_NE(channel->observer_, nullptr);
     channel->observer_->onStateChange(engine::dataChannelOpen);
     channel->observer_->onMessage("hi", 2, true);
     channel->observer_->onStateChange(3);
-    EXPECT_EQ(seen, (std::vector<std::string>{"chosen-by-remote:open", "chosen-by-remote:hi:bin", "chosen-by-remote:shut"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"chosen-by-remote:open", "chosen-by-remote:hi:bin", "chosen-by-remote:shut"}));
     EXPECT_THROW(peer.attachChannel(nullptr), std::runtime_error);
 }
 
@@ -124,7 +126,7 @@ TEST(PeerGreetings, CountedPerLabelOnlyForMatchingText) {
     auto motion = std::make_shared<RecordingChannel>("motion");
     peer.attachChannel(control);
     peer.attachChannel(motion);
-    control->observer_->onMessage("host", 4, true);   // binary: not a greeting
+    control->observer_->onMessage("host", 4, true);  // binary: not a greeting
     control->observer_->onMessage("hos", 3, false);
     EXPECT_EQ(peer.countGreetings("control"), 0);
     control->observer_->onMessage("host", 4, false);  // marks the channel open too

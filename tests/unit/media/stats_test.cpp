@@ -25,14 +25,16 @@ TEST(StatsReduction, ControllerNamesTheCodecOnlyThroughTheInboundStream) {
 
 TEST(StatsReduction, LookupAfterAllReportsAndLastMatchWins) {
     const StatsReport vp8{"C2", "codec", {{"mimeType", true, "video/VP8", 0}}};
-    const StatsReport laterOutbound{"O2", "outbound-rtp", {{"codecId", true, "C2", 0}, {"framesEncoded", true, "7", 7}}};
+    const StatsReport laterOutbound{
+        "O2", "outbound-rtp", {{"codecId", true, "C2", 0}, {"framesEncoded", true, "7", 7}}};
     const Stats stats = buildStats({outbound, laterOutbound, h264Codec, vp8}, true);
     EXPECT_EQ(stats.codec, "video/VP8");
     EXPECT_EQ(stats.encodedFrames, 7u);
 }
 
 TEST(StatsReduction, UndefinedMembersAndMissingReportsLeaveDefaults) {
-    const StatsReport undefinedMembers{"O1", "outbound-rtp", {{"codecId", false, "C1", 0}, {"framesEncoded", false, "9", 9}}};
+    const StatsReport undefinedMembers{
+        "O1", "outbound-rtp", {{"codecId", false, "C1", 0}, {"framesEncoded", false, "9", 9}}};
     const Stats stats = buildStats({h264Codec, undefinedMembers}, true);
     EXPECT_EQ(stats.encodedFrames, 0u);
     EXPECT_EQ(stats.codec, "");

@@ -43,9 +43,13 @@ TEST_F(Win32Displays, OnePrimaryMonitorNamedDisplay1CoversTheScreen) {
 }
 
 TEST_F(Win32Displays, EveryIdFormNamesTheMonitorInTheListAndTheCaptureTarget) {
-    const nlohmann::json entry = {{"frameX", 0},           {"frameY", 0},          {"frameWidth", screen_.right},
-                                  {"frameHeight", screen_.bottom}, {"pixelWidth", screen_.right},
-                                  {"pixelHeight", screen_.bottom}, {"isMain", true}};
+    const nlohmann::json entry = {{"frameX", 0},
+                                  {"frameY", 0},
+                                  {"frameWidth", screen_.right},
+                                  {"frameHeight", screen_.bottom},
+                                  {"pixelWidth", screen_.right},
+                                  {"pixelHeight", screen_.bottom},
+                                  {"isMain", true}};
     for (const std::string id : {"0", "1", "\\\\.\\DISPLAY1"}) {
         SCOPED_TRACE(id);
         testing::FixedSourceList sources({id});

@@ -86,7 +86,8 @@ TEST_F(ControlChannel, AnnouncesTheDisplaysOnceKnown) {
 }
 
 TEST(ControlMessages, AreCompactWithMembersInKeyOrder) {
-    EXPECT_EQ(controlReadyMessage(7), R"({"inputEpoch":7,"protocolVersion":{"major":1,"minor":0},"type":"controlReady"})");
+    EXPECT_EQ(controlReadyMessage(7),
+              R"({"inputEpoch":7,"protocolVersion":{"major":1,"minor":0},"type":"controlReady"})");
     EXPECT_EQ(controlUnavailableMessage(9007199254740991u, "peer_lost"),
               R"({"inputEpoch":9007199254740991,"protocolVersion":{"major":1,"minor":0},"reason":"peer_lost",)"
               R"("type":"controlUnavailable"})");

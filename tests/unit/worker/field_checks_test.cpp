@@ -52,7 +52,7 @@ TEST(FieldChecksIntegers, UnsignedBounds) {
 }
 
 TEST(FieldChecksEnvelope, OnlyEnvelopeAndNamedFields) {
-    const json message{{"version", 1}, {"type", "t"}, {"requestId", "r"}, {"accountId", "a"},
+    const json message{{"version", 1},     {"type", "t"},       {"requestId", "r"}, {"accountId", "a"},
                        {"sessionId", "s"}, {"generation", "g"}, {"sdp", "x"}};
     EXPECT_FALSE(refused([&] { requireOnlyFields(message, {"sdp"}); }));
     EXPECT_TRUE(refused([&] { requireOnlyFields(message, {}); }));
@@ -74,7 +74,8 @@ TEST(FieldChecksEnvelope, RequestIdCharacterSet) {
 }
 
 TEST(FieldChecksEnvelope, IdentityReadsInOrderAndChecksTheUuid) {
-    json message{{"accountId", std::string(128, 'a')}, {"sessionId", "12345678-1234-1234-1234-123456789abc"},
+    json message{{"accountId", std::string(128, 'a')},
+                 {"sessionId", "12345678-1234-1234-1234-123456789abc"},
                  {"generation", std::string(64, 'g')}};
     EXPECT_EQ(parseIdentity(message).accountId.size(), 128u);
     message["accountId"] = std::string(129, 'a');

@@ -19,7 +19,8 @@ bool parses(const std::string& line) {
 }
 
 std::string nestedArrays(int depth, const std::string& innermost) {
-    return std::string(static_cast<std::size_t>(depth), '[') + innermost + std::string(static_cast<std::size_t>(depth), ']');
+    return std::string(static_cast<std::size_t>(depth), '[') + innermost +
+           std::string(static_cast<std::size_t>(depth), ']');
 }
 
 TEST(HostMessageParsing, OnlyOneJsonObjectPerLine) {

@@ -9,9 +9,8 @@ namespace {
 using nlohmann::json;
 
 json command(json inputEpoch) {
-    return {{"version", 1},          {"type", "peer.inputGate"}, {"requestId", "r-1"},
-            {"accountId", "a"},      {"sessionId", "s"},         {"generation", "g"},
-            {"inputEpoch", inputEpoch}};
+    return {{"version", 1},     {"type", "peer.inputGate"}, {"requestId", "r-1"},      {"accountId", "a"},
+            {"sessionId", "s"}, {"generation", "g"},        {"inputEpoch", inputEpoch}};
 }
 
 std::string refusal(const json& message, bool hasRemoteControl = true, bool host = true) {

@@ -42,10 +42,17 @@ protected:
     }
 
     std::string pointerAt(double x, double y, int sequence) {
-        return json{{"kind", "pointer.absolute"}, {"positionX", 0}, {"positionY", 0},
-                    {"normalizedX", x}, {"normalizedY", y}, {"sequence", sequence},
-                    {"inputEpoch", 7}, {"displayId", "1"}, {"modifiers", {{"rawValue", 0}}},
-                    {"pressedKeys", json::array()}, {"pressedButtons", json::array()}}
+        return json{{"kind", "pointer.absolute"},
+                    {"positionX", 0},
+                    {"positionY", 0},
+                    {"normalizedX", x},
+                    {"normalizedY", y},
+                    {"sequence", sequence},
+                    {"inputEpoch", 7},
+                    {"displayId", "1"},
+                    {"modifiers", {{"rawValue", 0}}},
+                    {"pressedKeys", json::array()},
+                    {"pressedButtons", json::array()}}
             .dump();
     }
 
@@ -109,7 +116,8 @@ TEST_F(ConnectedHost, InputGateRefusals) {
               "input_epoch_mismatch");
     SessionHarness noInput;
     noInput.createdHost();
-    EXPECT_EQ(noInput.dispatch(SessionHarness::command("peer.inputGate", "g1", {{"inputEpoch", 7}})), "invalid_message");
+    EXPECT_EQ(noInput.dispatch(SessionHarness::command("peer.inputGate", "g1", {{"inputEpoch", 7}})),
+              "invalid_message");
     SessionHarness controller;
     controller.createdController();
     EXPECT_EQ(controller.dispatch(SessionHarness::command("peer.inputGate", "g1", {{"inputEpoch", 7}})),
@@ -140,8 +148,13 @@ TEST_F(ConnectedHost, ADisplayLayoutChangeRevokesForTheRestOfTheSession) {
 
 TEST_F(ConnectedHost, AKeyHeldAtCloseIsReleased) {
     connect();
-    const json keyDown{{"kind", "keyboard.key"}, {"keyCode", 0}, {"isDown", true}, {"sequence", 1},
-                       {"inputEpoch", 7}, {"modifiers", {{"rawValue", 0}}}, {"pressedKeys", json::array()},
+    const json keyDown{{"kind", "keyboard.key"},
+                       {"keyCode", 0},
+                       {"isDown", true},
+                       {"sequence", 1},
+                       {"inputEpoch", 7},
+                       {"modifiers", {{"rawValue", 0}}},
+                       {"pressedKeys", json::array()},
                        {"pressedButtons", json::array()}};
     harness.connection().channel("control")->receive(keyDown.dump(), false);
     harness.engine.thread().drain();

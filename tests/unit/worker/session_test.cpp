@@ -15,7 +15,6 @@ using nlohmann::json;
 using scripted::Reply;
 using ::testing::ElementsAre;
 
-
 scripted::Script withProbe(Reply reply) {
     scripted::Script script;
     script.probe = reply;
@@ -38,14 +37,18 @@ std::vector<std::string> callsStartingWith(const std::vector<std::string>& calls
 
 TEST(SessionStartup, HostPeerCreatedCarriesTheCaptureGeometry) {
     SessionHarness harness;
-    ASSERT_EQ(harness.dispatch(SessionHarness::createHost("c1", {{"input", {{"inputEpoch", 7}, {"inputApproved", true}}}})), "");
-    EXPECT_EQ(harness.pumpUntilEvent().dump(),
-              "{\"accountId\":\"account\",\"capture\":{\"desktop\":{\"height\":1080.0,\"width\":1920.0,\"x\":0.0,\"y\":0.0},"
-              "\"display\":{\"encodedHeight\":1080.0,\"encodedWidth\":1920.0,\"id\":\"1\",\"physical\":{\"height\":1080.0,"
-              "\"width\":1920.0,\"x\":0.0,\"y\":0.0}},\"displays\":[{\"frameHeight\":1080,\"frameWidth\":1920,\"frameX\":0,"
-              "\"frameY\":0,\"id\":\"1\",\"isMain\":true,\"pixelHeight\":1080,\"pixelWidth\":1920}],\"inputEpoch\":7,"
-              "\"inputSupported\":true},\"generation\":\"gen-1\",\"requestId\":\"c1\",\"sessionId\":\"12345678-1234-1234-1234-"
-              "123456789abc\",\"transportReady\":false,\"type\":\"peer.created\",\"version\":1}");
+    ASSERT_EQ(
+        harness.dispatch(SessionHarness::createHost("c1", {{"input", {{"inputEpoch", 7}, {"inputApproved", true}}}})),
+        "");
+    EXPECT_EQ(
+        harness.pumpUntilEvent().dump(),
+        "{\"accountId\":\"account\",\"capture\":{\"desktop\":{\"height\":1080.0,\"width\":1920.0,\"x\":0.0,\"y\":0.0},"
+        "\"display\":{\"encodedHeight\":1080.0,\"encodedWidth\":1920.0,\"id\":\"1\",\"physical\":{\"height\":1080.0,"
+        "\"width\":1920.0,\"x\":0.0,\"y\":0.0}},\"displays\":[{\"frameHeight\":1080,\"frameWidth\":1920,\"frameX\":0,"
+        "\"frameY\":0,\"id\":\"1\",\"isMain\":true,\"pixelHeight\":1080,\"pixelWidth\":1920}],\"inputEpoch\":7,"
+        "\"inputSupported\":true},\"generation\":\"gen-1\",\"requestId\":\"c1\",\"sessionId\":\"12345678-1234-1234-"
+        "1234-"
+        "123456789abc\",\"transportReady\":false,\"type\":\"peer.created\",\"version\":1}");
     const auto& connection = harness.connection();
     const auto channels = connection.createdChannels();
     ASSERT_EQ(channels.size(), 2u);
@@ -113,13 +116,15 @@ TEST(SessionStartup, EngineFailuresAreReportedWithTheCreateRequestId) {
     const StartupFailure failures[] = {
         {"init", [](scripted::Script& s) { s.initialize = false; }, "native_initialize_failed", "initialize"},
         {"factory", [](scripted::Script& s) { s.factory = false; }, "native_initialize_failed", "terminate"},
-        {"factoryInit", [](scripted::Script& s) { s.factoryInitialize = false; }, "native_initialize_failed", "terminate"},
+        {"factoryInit", [](scripted::Script& s) { s.factoryInitialize = false; }, "native_initialize_failed",
+         "terminate"},
         {"pc", [](scripted::Script& s) { s.peerConnection = false; }, "native_initialize_failed", "terminate"},
         {"probe", [](scripted::Script& s) { s.probe = Reply::fail; }, "native_initialize_failed", "terminate"},
         {"screens", [](scripted::Script& s) { s.screenIds.clear(); }, "capture_unavailable", "terminate"},
         {"capturer", [](scripted::Script& s) { s.capturer = false; }, "capture_unavailable", "terminate"},
         {"track", [](scripted::Script& s) { s.videoTrack = false; }, "capture_unavailable", "terminate"},
-        {"h264", [](scripted::Script& s) { s.senderCodecs.erase(s.senderCodecs.begin()); }, "h264_unavailable", "terminate"},
+        {"h264", [](scripted::Script& s) { s.senderCodecs.erase(s.senderCodecs.begin()); }, "h264_unavailable",
+         "terminate"},
         {"transceiver", [](scripted::Script& s) { s.transceiver = false; }, "h264_unavailable", "terminate"},
         {"start", [](scripted::Script& s) { s.captureStart = engine::DesktopCapturer::StartResult::failed; },
          "capture_unavailable", "terminate"},
@@ -229,8 +234,8 @@ TEST(SessionDescriptions, RoleAndStateRules) {
 TEST(SessionDescriptions, ControllerAnswersAfterApplyingTheOffer) {
     SessionHarness harness;
     harness.createdController();
-    ASSERT_EQ(harness.dispatch(SessionHarness::command("peer.setDescription", "s1",
-                                                       {{"descriptionType", "offer"}, {"sdp", "v=0"}})),
+    ASSERT_EQ(harness.dispatch(
+                  SessionHarness::command("peer.setDescription", "s1", {{"descriptionType", "offer"}, {"sdp", "v=0"}})),
               "");
     json applied;
     do applied = harness.pumpUntilEvent();
@@ -308,8 +313,8 @@ TEST(SessionCandidates, QueueHoldsAtMost128) {
 TEST(SessionCandidates, TextTheEngineCannotParseIsInvalidCandidate) {
     SessionHarness harness;
     harness.createdHost();
-    EXPECT_EQ(harness.dispatch(SessionHarness::command("peer.addCandidate", "q1",
-                                                       {{"candidate", "garbage"}, {"sdpMid", ""}, {"sdpMLineIndex", 0}})),
+    EXPECT_EQ(harness.dispatch(SessionHarness::command(
+                  "peer.addCandidate", "q1", {{"candidate", "garbage"}, {"sdpMid", ""}, {"sdpMLineIndex", 0}})),
               "invalid_candidate");
 }
 
@@ -318,7 +323,8 @@ TEST(SessionPump, LocalCandidatesGoOutOncePerRecordUpTo128BetweenPasses) {
     script.localCandidatesPerDescription = 0;
     SessionHarness harness(script);
     harness.createdHost();
-    for (int n = 0; n < 130; ++n) harness.connection().emitCandidate("candidate:" + std::to_string(n) + " 1 udp 1 10.0.0.1 9 typ host");
+    for (int n = 0; n < 130; ++n)
+        harness.connection().emitCandidate("candidate:" + std::to_string(n) + " 1 udp 1 10.0.0.1 9 typ host");
     // Passes come 10 ms apart, as in the serve loop.
     for (int pass = 0; pass < 8; ++pass) {
         ASSERT_EQ(harness.pump(), "");
@@ -342,8 +348,8 @@ TEST(SessionPump, StateNamesOnlyOnChangeAndOutOfRangeIsFatal) {
     script.statesWhenConnected = {engine::stateConnecting, engine::stateConnected};
     SessionHarness harness(script);
     harness.createdController();
-    ASSERT_EQ(harness.dispatch(SessionHarness::command("peer.setDescription", "s1",
-                                                       {{"descriptionType", "offer"}, {"sdp", "v=0"}})),
+    ASSERT_EQ(harness.dispatch(
+                  SessionHarness::command("peer.setDescription", "s1", {{"descriptionType", "offer"}, {"sdp", "v=0"}})),
               "");
     ASSERT_EQ(harness.pump(), "");
     harness.engine.thread().drain();
@@ -421,7 +427,8 @@ TEST(SessionDispatch, EnvelopeRulesInTheirOrder) {
     SessionHarness harness;
     json versionTwo{{"version", 2}};
     EXPECT_EQ(harness.dispatch(versionTwo), "unsupported_version");
-    EXPECT_EQ(harness.nextLine(), "{\"code\":\"unsupported_version\",\"fatal\":true,\"type\":\"worker.error\",\"version\":1}");
+    EXPECT_EQ(harness.nextLine(),
+              "{\"code\":\"unsupported_version\",\"fatal\":true,\"type\":\"worker.error\",\"version\":1}");
     json floatVersion = SessionHarness::createHost("c1");
     floatVersion["version"] = 1.0;
     EXPECT_EQ(harness.dispatch(floatVersion), "invalid_message");

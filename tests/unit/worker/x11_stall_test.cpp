@@ -27,8 +27,8 @@ using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 json event(json members, int sequence) {
-    members.update({{"sequence", sequence}, {"inputEpoch", 7}, {"pressedKeys", json::array()},
-                    {"pressedButtons", json::array()}});
+    members.update(
+        {{"sequence", sequence}, {"inputEpoch", 7}, {"pressedKeys", json::array()}, {"pressedButtons", json::array()}});
     if (!members.contains("modifiers")) members["modifiers"] = {{"rawValue", 0}};
     return members;
 }
@@ -45,10 +45,13 @@ TEST(ServerStall, PassesStayShortAndHeldInputIsReleasedOnceTheServerAnswers) {
     SessionHarness harness({}, {*displays, *input, sink});
     harness.connectedHost({{"input", {{"inputEpoch", 7}, {"inputApproved", true}}}});
     const auto control = harness.connection().channel("control");
-    ASSERT_EQ(control->sent().back(), R"({"inputEpoch":7,"protocolVersion":{"major":1,"minor":0},"type":"controlReady"})");
+    ASSERT_EQ(control->sent().back(),
+              R"({"inputEpoch":7,"protocolVersion":{"major":1,"minor":0},"type":"controlReady"})");
 
     // Shift, Ctrl and A down, and the left button.
-    control->receive(event({{"kind", "keyboard.key"}, {"keyCode", 0}, {"isDown", true}, {"modifiers", {{"rawValue", 3}}}}, 1).dump(), false);
+    control->receive(
+        event({{"kind", "keyboard.key"}, {"keyCode", 0}, {"isDown", true}, {"modifiers", {{"rawValue", 3}}}}, 1).dump(),
+        false);
     control->receive(event({{"kind", "pointer.button"}, {"button", "left"}, {"isDown", true}}, 2).dump(), false);
     harness.engine.thread().drain();
     ASSERT_TRUE(probe.anyKeyDown() && (probe.buttons() & Button1Mask) != 0);
@@ -86,7 +89,8 @@ TEST(ServerStall, PassesStayShortAndHeldInputIsReleasedOnceTheServerAnswers) {
     bool revokedForTheHost = false;
     for (const auto& line : harness.close()) {
         const json reported = json::parse(line);
-        revokedForTheHost = revokedForTheHost || (reported["type"] == "peer.inputConfigured" && reported["ready"] == false);
+        revokedForTheHost =
+            revokedForTheHost || (reported["type"] == "peer.inputConfigured" && reported["ready"] == false);
     }
     EXPECT_TRUE(revokedForTheHost);
     unsetenv("DISPLAY");

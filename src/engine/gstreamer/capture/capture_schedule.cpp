@@ -27,8 +27,10 @@ void CaptureSchedule::grabbed(Clock::time_point now, bool delivered) {
 
 void CaptureSchedule::resent(Clock::time_point now) {
     lastSent_ = now;
-    if (resendNow_) settleLeft_ = settleFrames;
-    else if (settleLeft_ > 0) --settleLeft_;
+    if (resendNow_)
+        settleLeft_ = settleFrames;
+    else if (settleLeft_ > 0)
+        --settleLeft_;
     resendNow_ = false;
 }
 

@@ -17,9 +17,10 @@ GstVideoFrame viewOf(const GstVideoFrame& frame, const platform::Rect& part) {
     view.info.height = part.bottom - part.top;
     for (guint plane = 0; plane < GST_VIDEO_FRAME_N_PLANES(&frame); ++plane) {
         const std::int32_t shift = plane == 0 ? 0 : 1;
-        view.data[plane] = static_cast<guint8*>(frame.data[plane]) +
-                           static_cast<std::ptrdiff_t>(part.top >> shift) * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane) +
-                           (part.left >> shift);
+        view.data[plane] =
+            static_cast<guint8*>(frame.data[plane]) +
+            static_cast<std::ptrdiff_t>(part.top >> shift) * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane) +
+            (part.left >> shift);
     }
     return view;
 }
@@ -46,7 +47,8 @@ KeptFrame::~KeptFrame() {
 }
 
 platform::Rect KeptFrame::grown(const platform::Rect& part, std::int32_t by) const {
-    return {std::max(0, part.left - by), std::max(0, part.top - by), std::min(GST_VIDEO_INFO_WIDTH(&info_), part.right + by),
+    return {std::max(0, part.left - by), std::max(0, part.top - by),
+            std::min(GST_VIDEO_INFO_WIDTH(&info_), part.right + by),
             std::min(GST_VIDEO_INFO_HEIGHT(&info_), part.bottom + by)};
 }
 
@@ -85,8 +87,8 @@ void KeptFrame::keep(const platform::Rect& part, const platform::Rect& grabbed, 
         GstVideoFrame converted;
         gst_video_frame_map(&converted, &scratchInfo_, scratch_, GST_MAP_READWRITE);
         gst_video_converter_frame(converter, &source, &converted);
-        const platform::Rect inner{changed.left - grabbed.left, changed.top - grabbed.top,
-                                   changed.right - grabbed.left, changed.bottom - grabbed.top};
+        const platform::Rect inner{changed.left - grabbed.left, changed.top - grabbed.top, changed.right - grabbed.left,
+                                   changed.bottom - grabbed.top};
         GstVideoFrame from = viewOf(converted, inner);
         GstVideoFrame to = viewOf(kept, changed);
         gst_video_frame_copy(&to, &from);
@@ -106,14 +108,15 @@ void KeptFrame::makeWritable(const platform::Rect& changed) {
     // Subscribers still hold the frame: this one goes on in a copy, or in a
     // new buffer when all of it changes.
     const bool whole = sameSize(info_, changed.right - changed.left, changed.bottom - changed.top);
-    GstBuffer* next = whole ? gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info_), nullptr)
-                            : gst_buffer_copy_deep(buffer_);
+    GstBuffer* next =
+        whole ? gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info_), nullptr) : gst_buffer_copy_deep(buffer_);
     gst_buffer_unref(buffer_);
     buffer_ = next;
 }
 
 GstVideoConverter* KeptFrame::converterFor(std::int32_t width, std::int32_t height, std::int32_t stride) {
-    if (converter_ && sameSize(converterInput_, width, height) && GST_VIDEO_INFO_PLANE_STRIDE(&converterInput_, 0) == stride)
+    if (converter_ && sameSize(converterInput_, width, height) &&
+        GST_VIDEO_INFO_PLANE_STRIDE(&converterInput_, 0) == stride)
         return converter_;
     if (converter_) gst_video_converter_free(converter_);
     gst_video_info_set_format(&converterInput_, grabbedFormat_, static_cast<guint>(width), static_cast<guint>(height));

@@ -36,10 +36,7 @@ struct ScreenCapturer::Run {
 };
 
 ScreenCapturer::ScreenCapturer(const platform::Rect& area)
-    : left_(area.left),
-      top_(area.top),
-      width_(even(area.right - area.left)),
-      height_(even(area.bottom - area.top)) {}
+    : left_(area.left), top_(area.top), width_(even(area.right - area.left)), height_(even(area.bottom - area.top)) {}
 
 ScreenCapturer::~ScreenCapturer() {
     std::lock_guard lock(controlMutex_);

@@ -6,8 +6,7 @@
 namespace native_worker::testing {
 
 AnonymousPipeOutput::AnonymousPipeOutput(std::size_t capacity) : saved_(GetStdHandle(STD_OUTPUT_HANDLE)) {
-    if (!CreatePipe(&read_, &write_, nullptr, static_cast<DWORD>(capacity)))
-        throw std::runtime_error("CreatePipe");
+    if (!CreatePipe(&read_, &write_, nullptr, static_cast<DWORD>(capacity))) throw std::runtime_error("CreatePipe");
     SetStdHandle(STD_OUTPUT_HANDLE, write_);
 }
 

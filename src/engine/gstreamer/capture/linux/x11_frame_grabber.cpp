@@ -102,8 +102,8 @@ X11FrameGrabber::ImagePointer X11FrameGrabber::grabShared(const platform::Rect& 
     const int screen = DefaultScreen(display);
     // The image only describes the segment: destroying it leaves the segment alone.
     ImagePointer image(XShmCreateImage(display, DefaultVisual(display, screen),
-                                       static_cast<unsigned>(DefaultDepth(display, screen)), ZPixmap,
-                                       segment_->shmaddr, &*segment_, width(part), height(part)));
+                                       static_cast<unsigned>(DefaultDepth(display, screen)), ZPixmap, segment_->shmaddr,
+                                       &*segment_, width(part), height(part)));
     if (!image || !XShmGetImage(display, DefaultRootWindow(display), image.get(), area_.left + part.left,
                                 area_.top + part.top, AllPlanes))
         return nullptr;
