@@ -32,6 +32,8 @@ test_packages=(
   x11-xserver-utils xdotool iproute2 util-linux iputils-ping nftables
   # the browser that plays the remote controller, and its driver's runtime
   chromium nodejs
+  # the formatting check
+  clang-format
 )
 webhost_packages=(nodejs xterm)
 fuzz_packages=(clang libclang-rt-14-dev)
