@@ -42,7 +42,6 @@ void reportQuietly(Session& session, const char* code) {
 }  // namespace
 
 int runServeLoop(WorkerServices services) {
-    platform::prepareStandardStreams();
     ServeWatchdog watchdog;
     const auto output = platform::openStandardOutput();
     const auto input = platform::openStandardInput();

@@ -8,7 +8,8 @@ namespace native_worker::platform {
 // that is closed gets the null device, so that nothing the process opens
 // later takes its place and passes for the host application's pipe. The
 // signals by which host applications stop their children then only ask the
-// running mode to stop, so that it ends by its own clean path.
+// running mode to stop, so that it ends by its own clean path, and a write
+// that finds its reader gone fails instead of ending the process.
 void prepareProcess();
 
 // Whether a stop was asked for since prepareProcess.

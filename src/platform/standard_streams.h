@@ -6,10 +6,6 @@
 
 namespace native_worker::platform {
 
-// Process-wide set-up the transport relies on (a closed reader must fail a
-// write instead of killing the process).
-void prepareStandardStreams();
-
 // Both standard input and standard output are pipes (or sockets, which host
 // applications on some systems hand their children instead).
 bool standardStreamsArePipes();

@@ -30,6 +30,9 @@ void fillClosedStandardDescriptors() {
 void prepareProcess() {
     fillClosedStandardDescriptors();
     giveThreadSignalStack();
+    // A write to a reader that went away, the host application's pipe or an X
+    // connection cut off at the stop, must fail instead of ending the process.
+    std::signal(SIGPIPE, SIG_IGN);
     struct sigaction stop {};
     stop.sa_handler = askToStop;
     sigemptyset(&stop.sa_mask);

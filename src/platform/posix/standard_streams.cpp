@@ -1,7 +1,6 @@
 #include "platform/standard_streams.h"
 
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -86,10 +85,6 @@ private:
 };
 
 }  // namespace
-
-void prepareStandardStreams() {
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 bool standardStreamsArePipes() {
     return isPipeOrSocket(STDIN_FILENO) && isPipeOrSocket(STDOUT_FILENO);

@@ -70,9 +70,6 @@ private:
 
 }  // namespace
 
-// Windows has no signal for a closed reader: the write fails by itself.
-void prepareStandardStreams() {}
-
 bool standardStreamsArePipes() {
     return isPipe(STD_INPUT_HANDLE) && isPipe(STD_OUTPUT_HANDLE);
 }

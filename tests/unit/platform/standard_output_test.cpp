@@ -1,6 +1,7 @@
 // The contract of the platform's standard output, the same on every port:
 // writes reach the pipe, a closed reader fails them, and a cancel fails the
 // write in progress and every later one, also when it lands between writes.
+#include "platform/process.h"
 #include "platform/standard_streams.h"
 #include "standard_output_pipes.h"
 
@@ -30,8 +31,8 @@ std::ptrdiff_t writeAll(platform::OutputPort& output, const std::string& text) {
 template <typename Pipe>
 class StandardOutputContract : public ::testing::Test {
 protected:
-    // What the worker sets up before it writes: a closed reader fails a write.
-    void SetUp() override { platform::prepareStandardStreams(); }
+    // What the worker sets up first: a closed reader fails a write.
+    void SetUp() override { platform::prepareProcess(); }
 };
 
 TYPED_TEST_SUITE(StandardOutputContract, testing::StandardOutputPipes);
