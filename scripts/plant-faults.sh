@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Plants each fault of tests/faults (or the patches given) one at a time in a
 # scratch copy of the working tree, rebuilds it incrementally, runs the fast
-# test tiers (ctest labels unit and process) and reports the faults no test
-# caught, with a score line.
+# test tiers (ctest labels unit and process; for a fault in the engine, the
+# engine's integration tests too, on a virtual display) and reports the faults
+# no test caught, with a score line.
 #
 # usage: plant-faults.sh [PATCH...]
 #   KELVARN_FAULTS_DIR  scratch directory, kept between runs for incremental
@@ -58,11 +59,16 @@ sync_tree() {
 # A test counts as failed only when it fails twice in a row, so that a test
 # which fails now and then under load is not taken for a catch.
 build_and_test() {
-  local log=$1 status=0
+  local log=$1 engine=${2:-false} status=0
+  local targets=(unit_tests input_tests process_tests) labels='^(unit|process)$'
+  if $engine; then
+    targets+=(integration_tests)
+    labels='^(unit|process|integration)$'
+  fi
   lock
-  if ! cmake --build "$build" -j 2 --target unit_tests input_tests process_tests >"$log" 2>&1; then
+  if ! cmake --build "$build" -j 2 --target "${targets[@]}" >"$log" 2>&1; then
     status=2
-  elif ! bash "$repo/scripts/with-display.sh" ctest --test-dir "$build" -L '^(unit|process)$' \
+  elif ! bash "$repo/scripts/with-display.sh" ctest --test-dir "$build" -L "$labels" \
       --timeout "$timeout" --repeat until-pass:2 --stop-on-failure --output-on-failure >>"$log" 2>&1; then
     status=1
   fi
@@ -89,8 +95,13 @@ if [[ ! -f $build/build.ninja ]]; then
     { echo "plant-faults: configuring failed, see $logs/configure.log" >&2; exit 2; }
 fi
 
+# Touches the engine: the fault's patch names a file under src/engine/.
+touches_engine() { grep -q '^+++ b/src/engine/' "$1"; }
+
+any_engine=false
+for patch in "${patches[@]}"; do touches_engine "$patch" && any_engine=true; done
 echo "plant-faults: ${#patches[@]} faults, scratch $scratch"
-build_and_test "$logs/baseline.log"
+build_and_test "$logs/baseline.log" "$any_engine"
 case $? in
   1) echo "plant-faults: the suite fails without any fault ($(failed_tests)); see $logs/baseline.log" >&2; exit 2 ;;
   2) echo "plant-faults: the tree does not build; see $logs/baseline.log" >&2; exit 2 ;;
@@ -109,7 +120,9 @@ for patch in "${patches[@]}"; do
   fi
   patch -p1 -s -d "$tree" --no-backup-if-mismatch <"$patch" >/dev/null
   planted=$patch
-  build_and_test "$log"
+  engine=false
+  touches_engine "$patch" && engine=true
+  build_and_test "$log" "$engine"
   result=$?
   revert
   case $result in

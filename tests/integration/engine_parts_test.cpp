@@ -3,6 +3,7 @@
 #include "engine/gstreamer/callback_queue.h"
 #include "engine/gstreamer/codec_capabilities.h"
 #include "engine/gstreamer/connection_monitor.h"
+#include "engine/gstreamer/h264_encoder.h"
 #include "engine/gstreamer/ice_candidate.h"
 #include "engine/gstreamer/ice_configuration.h"
 #include "engine/gstreamer/key_frame_watch.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <string_view>
 #include <thread>
 
 namespace native_worker::engine::gstreamer {
@@ -109,6 +111,8 @@ TEST(IceServers, TheSelfTestAndTheHostApplicationsAddressesKeepCandidatesOnThem)
 TEST(H264Level, FitsTheCaptureAtSixtyFramesPerSecond) {
     EXPECT_EQ(profileLevelId(640, 480), "42c01f");
     EXPECT_EQ(profileLevelId(1280, 720), "42c020");
+    // A partial row of macroblocks is a whole one: 80 x 46 at 60 fps passes level 3.2.
+    EXPECT_EQ(profileLevelId(1280, 728), "42c028");
     EXPECT_EQ(profileLevelId(1920, 1080), "42c02a");
     EXPECT_EQ(profileLevelId(2560, 1440), "42c033");
     EXPECT_EQ(profileLevelId(3840, 2160), "42c034");
@@ -181,6 +185,91 @@ TEST(KeyFrameRequests, ReachTheSenderAsTheSpacingLetsThem) {
         EXPECT_EQ(heard.load(), 2);
     }
     gst_element_set_state(encoder.get(), GST_STATE_NULL);
+}
+
+// The adapter between the network's feedback and the encoder, fed as
+// webrtcbin feeds it: transport-wide reports as upstream events on the
+// payloader, frames offered at the capture rate.
+class SendRateAdapterTest : public ::testing::Test {
+protected:
+    static GstRef<GstElement> owned(GstElement* element) {
+        return GstRef<GstElement>(element ? GST_ELEMENT(gst_object_ref_sink(element)) : nullptr);
+    }
+
+    static void SetUpTestSuite() { gst_init(nullptr, nullptr); }
+    // Events reach only the pads of an element that runs.
+    void SetUp() override {
+        ASSERT_TRUE(webrtcbin && encoder && payloader);
+        ASSERT_NE(gst_element_set_state(payloader.get(), GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+    }
+    void TearDown() override {
+        if (payloader) gst_element_set_state(payloader.get(), GST_STATE_NULL);
+    }
+
+    // 50 ms of packets sent every 5 ms and received 20 ms later, times in
+    // nanoseconds as the payloader's event carries them.
+    void reportAllArrived(std::uint64_t& sentNs) {
+        GValueArray* packets = nullptr;
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        packets = g_value_array_new(10);
+        for (int i = 0; i < 10; ++i, sentNs += 5'000'000) {
+            GstStructure* packet = gst_structure_new("RTPTWCCPacket", "local-ts", G_TYPE_UINT64, sentNs, "remote-ts",
+                                                     G_TYPE_UINT64, sentNs + 20'000'000, "size", G_TYPE_UINT, 1200U,
+                                                     "lost", G_TYPE_BOOLEAN, FALSE, nullptr);
+            GValue value = G_VALUE_INIT;
+            g_value_init(&value, GST_TYPE_STRUCTURE);
+            gst_value_set_structure(&value, packet);
+            g_value_array_append(packets, &value);
+            g_value_unset(&value);
+            gst_structure_free(packet);
+        }
+        GstStructure* report =
+            gst_structure_new("RTPTWCCPackets", "packets", g_value_array_get_type(), packets, nullptr);
+        g_value_array_free(packets);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        const GstRef<GstPad> pad(gst_element_get_static_pad(payloader.get(), "src"));
+        gst_pad_send_event(pad.get(), gst_event_new_custom(GST_EVENT_CUSTOM_UPSTREAM, report));
+    }
+
+    // The encoder's rate in bit/s, whichever encoder and unit it is.
+    std::int64_t encoderBps() const {
+        guint rate = 0;
+        g_object_get(encoder.get(), "bitrate", &rate, nullptr);
+        const bool kilobits = std::string_view(GST_OBJECT_NAME(gst_element_get_factory(encoder.get()))) == "x264enc";
+        return static_cast<std::int64_t>(rate) * (kilobits ? 1000 : 1);
+    }
+
+    const GstRef<GstElement> webrtcbin = owned(gst_element_factory_make("webrtcbin", nullptr));
+    const GstRef<GstElement> encoder = owned(makeH264Encoder(30, 100));
+    const GstRef<GstElement> payloader = owned(gst_element_factory_make("rtph264pay", nullptr));
+};
+
+// A path that carries everything lets the rate climb from where it started,
+// and the encoder gets it in its own unit, within the bounds.
+TEST_F(SendRateAdapterTest, APathThatCarriesEverythingRaisesTheEncoderRateWithinTheBounds) {
+    const congestion::RateBounds bounds{100'000, 300'000, 1'500'000};
+    SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), 640 * 480, bounds);
+    EXPECT_NEAR(static_cast<double>(encoderBps()), 300'000, 30'000);
+    std::uint64_t sent = 1'000'000'000;
+    for (int report = 0; report < 40; ++report) {
+        reportAllArrived(sent);
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_GT(encoderBps(), 330'000);
+    EXPECT_LE(encoderBps(), bounds.maximumBps);
+}
+
+// After a pause the capture may offer frames in a burst: the rate's credit
+// lets at most two through at once.
+TEST_F(SendRateAdapterTest, FramesOfferedInABurstAfterAPauseAreAdmittedTwoAtMost) {
+    SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), 640 * 480,
+                            {1'000'000, 4'000'000, 8'000'000});
+    adapter.setCaptureRate(30);
+    EXPECT_TRUE(adapter.admitFrame());
+    std::this_thread::sleep_for(500ms);
+    int admitted = 0;
+    for (int frame = 0; frame < 10; ++frame) admitted += adapter.admitFrame() ? 1 : 0;
+    EXPECT_EQ(admitted, 2);
 }
 
 // Microseconds. A still screen's frame a second after a quiet second is no
