@@ -7,15 +7,18 @@
 //   latency   paint-to-decode time of a frame number on the screen, through an
 //             in-process host and controller on the real engine
 //   network   a host and a controller worker over a shaped, lossy path (root)
+//   picture   picture per bit of the H264 encoder's settings on desktop-like
+//             frames at fixed rates: luma PSNR and encoder time per frame
 //   windows   the Windows worker under Wine (KELVARN_WINDOWS_BUILD, Wine's
 //             environment set; scripts/windows-bench.sh does both) against
 //             this build's worker on the same display: self-test time, and
 //             host CPU streaming a still and a moving desktop
-// usage: media_bench [loopback|stream|latency|network|windows]... [--runs N] [--seconds S] [--only SCENARIO]
+// usage: media_bench [loopback|stream|latency|network|picture|windows]... [--runs N] [--seconds S] [--only SCENARIO]
 
 #include "latency_bench.h"
 #include "moving_desktop.h"
 #include "network_bench.h"
+#include "picture_bench.h"
 #include "process_usage.h"
 #include "session_party.h"
 #include "x11_test_display.h"
@@ -296,11 +299,14 @@ int main(int argc, char** argv) {
             native_worker::bench::latency(seconds);
         else if (part == "network")
             native_worker::bench::network(seconds, only);
+        else if (part == "picture")
+            native_worker::bench::picture(seconds);
         else if (part == "windows")
             native_worker::bench::windows(runs, seconds);
         else {
             std::fprintf(stderr,
-                         "usage: media_bench [loopback|stream|latency|network|windows]... [--runs N] [--seconds S] "
+                         "usage: media_bench [loopback|stream|latency|network|picture|windows]... [--runs N] "
+                         "[--seconds S] "
                          "[--only SCENARIO]\n");
             return 2;
         }
