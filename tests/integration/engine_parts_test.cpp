@@ -260,8 +260,8 @@ TEST_F(SendRateAdapterTest, APathThatCarriesEverythingRaisesTheEncoderRateWithin
 }
 
 // After a pause the capture may offer frames in a burst: the rate's credit
-// lets at most two through at once.
-TEST_F(SendRateAdapterTest, FramesOfferedInABurstAfterAPauseAreAdmittedTwoAtMost) {
+// lets about two through at once, not the whole pause's worth.
+TEST_F(SendRateAdapterTest, ABurstOfFramesAfterAPauseGetsNoCreditForThePause) {
     SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), 640 * 480,
                             {1'000'000, 4'000'000, 8'000'000});
     adapter.setCaptureRate(30);
@@ -269,7 +269,9 @@ TEST_F(SendRateAdapterTest, FramesOfferedInABurstAfterAPauseAreAdmittedTwoAtMost
     std::this_thread::sleep_for(500ms);
     int admitted = 0;
     for (int frame = 0; frame < 10; ++frame) admitted += adapter.admitFrame() ? 1 : 0;
-    EXPECT_EQ(admitted, 2);
+    // A third only if a loaded machine held the burst up for a frame's time.
+    EXPECT_GE(admitted, 2);
+    EXPECT_LE(admitted, 3);
 }
 
 // Microseconds. A still screen's frame a second after a quiet second is no
