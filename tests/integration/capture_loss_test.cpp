@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -44,26 +45,37 @@ bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) 
 
 // On a server that reports changes, the capture thread waits for them; on one
 // that cannot, it grabs at the capture rate. Either way it notices the loss.
-class CaptureLossOn : public ::testing::TestWithParam<std::vector<std::string>> {};
+class CaptureLossOn : public ::testing::TestWithParam<std::vector<std::string>> {
+protected:
+    // A capturer of the first screen of an Xvfb of the test's own.
+    void SetUp() override {
+        display = testing::VirtualDisplay::start(640, 480, GetParam());
+        ASSERT_TRUE(display) << "Xvfb did not start";
+        variable.emplace(display->name());
+        started.emplace();
+        ASSERT_TRUE(started->factory) << "the engine did not start";
+        device = started->factory->desktopDevice();
+        const auto sources = device->screenSources();
+        ASSERT_GE(sources->refresh(false, false), 1);
+        capturer = device->createCapturer(sources->source(0), false);
+    }
+
+    std::unique_ptr<testing::VirtualDisplay> display;
+    std::optional<DisplayVariable> variable;
+    std::optional<StartedEngine> started;
+    std::shared_ptr<engine::DesktopDevice> device;
+    std::shared_ptr<engine::DesktopCapturer> capturer;
+};
 
 INSTANTIATE_TEST_SUITE_P(Servers, CaptureLossOn,
                          ::testing::Values(std::vector<std::string>{},
                                            std::vector<std::string>{"-extension", "DAMAGE"}));
 
 TEST_P(CaptureLossOn, TheCapturerReportsTheLostServerOnceAndDeliversNothingMore) {
-    const auto display = testing::VirtualDisplay::start(640, 480, GetParam());
-    ASSERT_TRUE(display) << "Xvfb did not start";
-    const DisplayVariable variable(display->name());
-    StartedEngine started;
-    ASSERT_TRUE(started.factory) << "the engine did not start";
-    const auto device = started.factory->desktopDevice();
-    const auto sources = device->screenSources();
-    ASSERT_GE(sources->refresh(false, false), 1);
-    const auto capturer = device->createCapturer(sources->source(0), false);
     CountingObserver observer;
     capturer->registerObserver(&observer);
-    const auto track = started.factory->createVideoTrack(
-        started.factory->createDesktopSource(capturer, "desktop", started.constraints), "desktop-video");
+    const auto track = started->factory->createVideoTrack(
+        started->factory->createDesktopSource(capturer, "desktop", started->constraints), "desktop-video");
     FrameCounter frames;
     track->addRenderer(&frames);
     ASSERT_EQ(capturer->start(30), engine::DesktopCapturer::StartResult::running);
@@ -90,15 +102,6 @@ TEST_P(CaptureLossOn, TheCapturerReportsTheLostServerOnceAndDeliversNothingMore)
 // The server stops answering while the capture runs: stopping it waits for
 // nothing from the server, neither a grab in flight nor the clean-up.
 TEST_P(CaptureLossOn, StoppingWaitsForNoServerThatStoppedAnswering) {
-    const auto display = testing::VirtualDisplay::start(640, 480, GetParam());
-    ASSERT_TRUE(display) << "Xvfb did not start";
-    const DisplayVariable variable(display->name());
-    StartedEngine started;
-    ASSERT_TRUE(started.factory) << "the engine did not start";
-    const auto device = started.factory->desktopDevice();
-    const auto sources = device->screenSources();
-    ASSERT_GE(sources->refresh(false, false), 1);
-    const auto capturer = device->createCapturer(sources->source(0), false);
     ASSERT_EQ(capturer->start(30), engine::DesktopCapturer::StartResult::running);
     std::this_thread::sleep_for(300ms);
     display->stall();
