@@ -37,7 +37,7 @@ test_packages=(
 )
 webhost_packages=(nodejs xterm)
 fuzz_packages=(clang libclang-rt-14-dev)
-bench_packages=(libbenchmark-dev gstreamer1.0-tools iproute2 nftables iputils-ping chromium nodejs)
+bench_packages=(libbenchmark-dev gstreamer1.0-tools iproute2 nftables iputils-ping iperf3 chromium nodejs)
 package_packages=(dpkg-dev debootstrap util-linux)
 windows_packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
                   cmake ninja-build nlohmann-json3-dev python3 xvfb x11-utils

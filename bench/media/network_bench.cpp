@@ -28,8 +28,6 @@ using e2e::NetworkPath;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr int width = 1280;
-constexpr int height = 720;
 constexpr int fps = 30;
 constexpr auto stampPeriod = 33ms;
 constexpr int stampRows = 64;
@@ -46,6 +44,21 @@ struct Scenario {
     int lossPercent = 0;
     std::int64_t laterKbps = 0;  // a second rate from half-way through (0: none)
     int outageSeconds = 0;       // from half-way through, the link carries next to nothing this long
+    int width = 1280;
+    int height = 720;
+    bool stillFirst = false;  // the desktop stays still (but for its frame stamp) until half-way through
+    bool download = false;    // a TCP download shares the link throughout
+
+    // Where the second phase starts (0: there is one phase).
+    double phaseAt(double seconds) const {
+        return laterKbps || outageSeconds || stillFirst ? static_cast<int>(seconds / 2) : 0;
+    }
+    // Figures count from the settling after a change of the link; after a
+    // still spell, from the first moving second: how soon it moves smoothly
+    // is the point.
+    double windowStart(double seconds) const {
+        return stillFirst ? phaseAt(seconds) : phaseAt(seconds) + settleAllowance;
+    }
 };
 
 // What tbf lets through during an outage: next to nothing.
@@ -63,6 +76,7 @@ struct Run {
     std::vector<NetworkPath::RoundTrip> trips;
     double stepAt = 0;  // seconds; 0: no step
     double seconds = 0;
+    std::optional<double> downloadKbps;
     // Browser receivers: every presented picture, and when each number was painted.
     std::vector<Presented> presented;
     std::map<int, double> paintedAtMs;
@@ -108,8 +122,8 @@ private:
 // The reference pair: Chromium sending a canvas to Chromium (browser/canvas_stream.mjs).
 class CanvasStream final : public e2e::Party {
 public:
-    CanvasStream(const std::string& sender, const std::string& receiver)
-        : Party(KELVARN_NODE, launch(sender, receiver)) {}
+    CanvasStream(const std::string& sender, const std::string& receiver, const json& canvas)
+        : Party(KELVARN_NODE, launch(sender, receiver, canvas)) {}
     ~CanvasStream() override {
         write({{"type", "close"}});
         process().closeInput();
@@ -119,10 +133,12 @@ public:
     void addCandidate(const json&) override {}
 
 private:
-    static harness::LaunchOptions launch(const std::string& sender, const std::string& receiver) {
+    static harness::LaunchOptions launch(const std::string& sender, const std::string& receiver, const json& canvas) {
         harness::LaunchOptions options;
         options.arguments = {KELVARN_BROWSER_DIR "/canvas_stream.mjs"};
-        options.environment = {{"KELVARN_SENDER_CHROMIUM", sender}, {"KELVARN_RECEIVER_CHROMIUM", receiver}};
+        options.environment = {{"KELVARN_SENDER_CHROMIUM", sender},
+                               {"KELVARN_RECEIVER_CHROMIUM", receiver},
+                               {"KELVARN_CANVAS", canvas.dump()}};
         return options;
     }
     std::optional<json> candidateOf(const json&) const override { return std::nullopt; }
@@ -130,18 +146,26 @@ private:
 
 // Keeps the parties' output read for `span`.
 using KeepAlive = std::function<void(std::chrono::milliseconds span)>;
+// Sets a still desktop moving.
+using StartMoving = std::function<void()>;
 
 // The scenario's timeline, the same for every pair: the sent rate each
-// second, pings beside the stream, the step half-way through.
-void runTimeline(NetworkPath& path, const Scenario& scenario, double seconds, const KeepAlive& keepAlive, Run& run) {
+// second, pings and a download beside the stream, the step or the first
+// motion half-way through.
+void runTimeline(NetworkPath& path, const Scenario& scenario, double seconds, const KeepAlive& keepAlive,
+                 const StartMoving& startMoving, Run& run) {
     run.seconds = seconds;
-    run.stepAt = scenario.laterKbps || scenario.outageSeconds ? static_cast<int>(seconds / 2) : 0;
+    run.stepAt = scenario.phaseAt(seconds);
     run.startMs = epochMs();
     std::thread pings([&] { run.trips = path.ping(seconds); });
+    std::thread download([&] {
+        if (scenario.download) run.downloadKbps = path.downloadKbps(seconds);
+    });
     std::uint64_t lastBytes = path.sentBytes();
     for (int second = 1; second <= static_cast<int>(seconds); ++second) {
         const int stepSecond = static_cast<int>(run.stepAt) + 1;
-        if (run.stepAt > 0 && second == stepSecond)
+        if (scenario.stillFirst && second == stepSecond) startMoving();
+        if (run.stepAt > 0 && second == stepSecond && !scenario.stillFirst)
             path.shape(scenario.outageSeconds ? outageKbps : scenario.laterKbps, scenario.bufferMs);
         if (scenario.outageSeconds && second == stepSecond + scenario.outageSeconds)
             path.shape(scenario.kbps, scenario.bufferMs);
@@ -151,6 +175,7 @@ void runTimeline(NetworkPath& path, const Scenario& scenario, double seconds, co
         lastBytes = bytes;
     }
     pings.join();
+    download.join();
 }
 
 std::optional<std::uint64_t> decodedFrames(const e2e::WorkerParty& controller) {
@@ -160,7 +185,7 @@ std::optional<std::uint64_t> decodedFrames(const e2e::WorkerParty& controller) {
 }
 
 std::optional<Run> workerToWorker(NetworkPath& path, const Scenario& scenario, const std::string& display,
-                                  double seconds) {
+                                  const StartMoving& startMoving, double seconds) {
     e2e::WorkerParty host("host", display, path.senderLauncher());
     e2e::WorkerParty controller("controller", display, path.receiverLauncher());
     if (!e2e::connectWorkers(host, controller,
@@ -172,8 +197,7 @@ std::optional<Run> workerToWorker(NetworkPath& path, const Scenario& scenario, c
     std::uint64_t lastCount = decodedFrames(controller).value_or(0);
     std::optional<std::uint64_t> countAtWindow;
     const auto start = Clock::now();
-    const double windowStart =
-        (scenario.laterKbps || scenario.outageSeconds ? static_cast<int>(seconds / 2) : 0) + settleAllowance;
+    const double windowStart = scenario.windowStart(seconds);
     runTimeline(
         path, scenario, seconds,
         [&](std::chrono::milliseconds span) {
@@ -191,7 +215,7 @@ std::optional<Run> workerToWorker(NetworkPath& path, const Scenario& scenario, c
                 lastCount = count;
             }
         },
-        run);
+        startMoving, run);
     if (countAtWindow) run.decodedPerSecond = static_cast<double>(lastCount - *countAtWindow) / (seconds - windowStart);
     run.codec = controller.lastMedia() ? (*controller.lastMedia())["codec"].get<std::string>() : "";
     host.command("peer.close");
@@ -212,7 +236,7 @@ void addPresented(const std::optional<json>& answer, Run& run) {
 }
 
 std::optional<Run> workerToChromium(NetworkPath& path, const Scenario& scenario, const std::string& display,
-                                    double seconds) {
+                                    const StartMoving& startMoving, double seconds) {
     FrameStamp stamp(display, stampPeriod);
     // FrameStamp's clock is steady; the page's is the wall clock.
     const double steadyToEpochMs =
@@ -233,7 +257,7 @@ std::optional<Run> workerToChromium(NetworkPath& path, const Scenario& scenario,
             e2e::relayUntil(
                 host, browser, [] { return false; }, span);
         },
-        run);
+        startMoving, run);
     addPresented(browser.presented(host), run);
     const auto painted = stamp.paintTimes();
     for (std::size_t number = 0; number < painted.size(); ++number)
@@ -251,7 +275,8 @@ std::optional<Run> workerToChromium(NetworkPath& path, const Scenario& scenario,
 std::optional<Run> chromiumToChromium(NetworkPath& path, const Scenario& scenario, double seconds) {
     NamespacedChromium sender(path.senderLauncher());
     NamespacedChromium receiver(path.receiverLauncher());
-    CanvasStream stream(sender.path(), receiver.path());
+    CanvasStream stream(sender.path(), receiver.path(),
+                        {{"width", scenario.width}, {"height", scenario.height}, {"still", scenario.stillFirst}});
     if (!e2e::relayUntil(
             stream, stream, [&] { return stream.last("connected") || stream.last("error"); }, 60s) ||
         stream.last("error"))
@@ -272,6 +297,9 @@ std::optional<Run> chromiumToChromium(NetworkPath& path, const Scenario& scenari
             collect(run);
             e2e::relayUntil(
                 stream, stream, [] { return false; }, span);
+        },
+        [&] {
+            stream.write({{"type", "move"}});
         },
         run);
     collect(run);
@@ -335,6 +363,7 @@ std::string describePictures(const Run& run, double from, double to) {
 }
 
 void report(const Scenario& scenario, const std::string& pair, const std::optional<Run>& run) {
+    const double windowStart = scenario.windowStart(run ? run->seconds : 0);
     const std::string name = scenario.name + " | " + pair;
     if (!run) return void(std::printf("%-44s did not connect\n", name.c_str()));
     std::string rates;
@@ -349,25 +378,53 @@ void report(const Scenario& scenario, const std::string& pair, const std::option
         std::printf("; after the step settled after %.1f s, then p50 %.0f p95 %.0f ms", step.settledAfter, step.p50,
                     step.p95);
     }
-    const double windowStart = (run->stepAt > 0 ? run->stepAt : 0) + settleAllowance;
-    std::printf("\n%-44s %s (%s)\n", name.c_str(), describePictures(*run, windowStart, run->seconds).c_str(),
+    const double windowEnd = scenario.stillFirst ? windowStart + settleAllowance : run->seconds;
+    std::printf("\n%-44s %s (%s)\n", name.c_str(), describePictures(*run, windowStart, windowEnd).c_str(),
                 run->codec.c_str());
+    if (scenario.stillFirst)
+        std::printf("%-44s its first moving second: %s\n", name.c_str(),
+                    describePictures(*run, windowStart, windowStart + 1).c_str());
+    if (scenario.download) {
+        double sent = 0;
+        for (const double rate : run->kbitPerSecond) sent += rate;
+        sent /= static_cast<double>(std::max<std::size_t>(1, run->kbitPerSecond.size()));
+        if (run->downloadKbps)
+            std::printf("%-44s download %.0f kbit/s (%.0f%% of the link), the stream about %.0f kbit/s\n", name.c_str(),
+                        *run->downloadKbps, 100 * *run->downloadKbps / static_cast<double>(scenario.kbps),
+                        sent - *run->downloadKbps);
+        else
+            std::printf("%-44s the download did not run (iperf3)\n", name.c_str());
+    }
     std::fflush(stdout);
 }
 
 }  // namespace
 
 void network(double seconds, const std::string& only) {
-    const auto display = testing::VirtualDisplay::start(width, height);
-    if (!display) return void(std::puts("network: Xvfb did not start"));
-    MovingDesktop desktop(display->name(), MovingDesktop::Detail::detailed, stampRows);
     seconds = std::max(seconds, 2 * settleAllowance + 2);
     const bool browsers = e2e::browserDriverInstalled() && access("/usr/bin/chromium", X_OK) == 0;
     if (!browsers) std::puts("network: without Chromium and tests/e2e/browser/node_modules, workers only");
-    for (const Scenario& scenario :
-         {Scenario{"unshaped"}, Scenario{"1 Mbit/s, 1 s buffer", 1000, 1000}, Scenario{"300 kbit/s", 300, 1000},
-          Scenario{"4 -> 1 Mbit/s step", 4000, 1000, 0, 1000}, Scenario{"4 Mbit/s, 2% loss", 4000, 200, 2},
-          Scenario{"4 Mbit/s, 5% loss", 4000, 200, 5}, Scenario{"4 Mbit/s, 3 s outage", 4000, 200, 0, 0, 3}}) {
+    const Scenario scenarios[] = {
+        {.name = "unshaped"},
+        {.name = "1 Mbit/s, 1 s buffer", .kbps = 1000, .bufferMs = 1000},
+        {.name = "300 kbit/s", .kbps = 300, .bufferMs = 1000},
+        {.name = "4 -> 1 Mbit/s step", .kbps = 4000, .bufferMs = 1000, .laterKbps = 1000},
+        {.name = "4 -> 0.5 Mbit/s step", .kbps = 4000, .bufferMs = 200, .laterKbps = 500},
+        {.name = "4 Mbit/s, 2% loss", .kbps = 4000, .bufferMs = 200, .lossPercent = 2},
+        {.name = "4 Mbit/s, 5% loss", .kbps = 4000, .bufferMs = 200, .lossPercent = 5},
+        {.name = "4 Mbit/s, 3 s outage", .kbps = 4000, .bufferMs = 200, .outageSeconds = 3},
+        {.name = "2 Mbit/s, 40 ms buffer", .kbps = 2000, .bufferMs = 40},
+        {.name = "1080p, 1 Mbit/s, 20 ms buffer", .kbps = 1000, .bufferMs = 20, .width = 1920, .height = 1080},
+        {.name = "1080p, 2 Mbit/s, still then moving",
+         .kbps = 2000,
+         .bufferMs = 100,
+         .width = 1920,
+         .height = 1080,
+         .stillFirst = true},
+        {.name = "4 Mbit/s, 100 ms buffer, a download", .kbps = 4000, .bufferMs = 100, .download = true},
+        {.name = "4 Mbit/s, 400 ms buffer, a download", .kbps = 4000, .bufferMs = 400, .download = true},
+    };
+    for (const Scenario& scenario : scenarios) {
         const auto pass = [&](const std::string& pair, const std::function<std::optional<Run>(NetworkPath&)>& measure) {
             if (!only.empty() && (scenario.name + " | " + pair).find(only) == std::string::npos) return;
             auto path = NetworkPath::create();
@@ -376,11 +433,29 @@ void network(double seconds, const std::string& only) {
                 return void(std::printf("%s: could not shape the link\n", scenario.name.c_str()));
             report(scenario, pair, measure(*path));
         };
+        // The workers' desktop: a screen of the scenario's size, moving from the start or from half-way through.
+        const auto onDesktop = [&](const std::function<std::optional<Run>(NetworkPath&, const std::string&,
+                                                                          const StartMoving&)>& measure) {
+            return [&, measure](NetworkPath& path) -> std::optional<Run> {
+                const auto display = testing::VirtualDisplay::start(scenario.width, scenario.height);
+                if (!display) return std::nullopt;
+                std::optional<MovingDesktop> desktop;
+                const StartMoving startMoving = [&] {
+                    desktop.emplace(display->name(), MovingDesktop::Detail::detailed, stampRows);
+                };
+                if (!scenario.stillFirst) startMoving();
+                return measure(path, display->name(), startMoving);
+            };
+        };
         pass("worker -> worker",
-             [&](NetworkPath& path) { return workerToWorker(path, scenario, display->name(), seconds); });
+             onDesktop([&](NetworkPath& path, const std::string& display, const StartMoving& startMoving) {
+                 return workerToWorker(path, scenario, display, startMoving, seconds);
+             }));
         if (!browsers) continue;
         pass("worker -> Chromium",
-             [&](NetworkPath& path) { return workerToChromium(path, scenario, display->name(), seconds); });
+             onDesktop([&](NetworkPath& path, const std::string& display, const StartMoving& startMoving) {
+                 return workerToChromium(path, scenario, display, startMoving, seconds);
+             }));
         pass("Chromium -> Chromium", [&](NetworkPath& path) { return chromiumToChromium(path, scenario, seconds); });
     }
 }

@@ -4,7 +4,7 @@
 
 namespace native_worker::bench {
 
-// A moving 1280x720 desktop at 30 fps sent over a shaped, lossy path (two
+// A moving desktop (720p, or 1080p where a scenario says) at 30 fps sent over a shaped, lossy path (two
 // network namespaces, root only), scenario by scenario, by three pairs (only those whose
 // "scenario | pair" contains `only`): our host worker to our controller worker,
 // our host worker to headless Chromium, and Chromium to Chromium with its own

@@ -3,6 +3,7 @@
 #include "desktop_frames.h"
 #include "engine/gstreamer/gst_handles.h"
 #include "engine/gstreamer/h264_encoder.h"
+#include "engine/gstreamer/send_rate_adapter.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -31,7 +32,6 @@ using BufferRef = std::unique_ptr<GstBuffer, BufferRelease>;
 
 constexpr int framesPerSecond = 30;
 constexpr std::uint32_t keyFrameInterval = 300;  // the engine's
-constexpr std::uint32_t frameSizeBoundMs = 100;  // the engine's
 constexpr GstClockTime pullPatience = 10 * GST_SECOND;
 
 // The engine's setting, and x264's own presets over it for reference.
@@ -73,7 +73,8 @@ struct Encoded {
 };
 
 std::optional<Encoded> encode(DesktopFrames& source, int frames, const Setting& setting, std::uint32_t kbps) {
-    GstElement* encoder = engine::gstreamer::makeH264Encoder(keyFrameInterval, frameSizeBoundMs);
+    GstElement* encoder =
+        engine::gstreamer::makeH264Encoder(keyFrameInterval, engine::gstreamer::SendRateAdapter::frameSizeBoundMs);
     if (!encoder) return std::nullopt;
     if (setting.preset) gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", setting.preset);
     engine::gstreamer::setEncoderBitrate(encoder, kbps);

@@ -1,11 +1,15 @@
 #include "network_path.h"
 
+#include <nlohmann/json.hpp>
+
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 namespace native_worker::e2e {
 namespace {
@@ -104,6 +108,20 @@ std::vector<NetworkPath::RoundTrip> NetworkPath::ping(double seconds) const {
             trips[static_cast<std::size_t>(number - 1)].milliseconds = std::atof(line.c_str() + time + 5);
     }
     return trips;
+}
+
+std::optional<double> NetworkPath::downloadKbps(double seconds) const {
+    // The server answers one client and exits; it forks away once listening.
+    if (!run("ip netns exec " + receiver_ + " iperf3 -s -1 -D")) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto report = nlohmann::json::parse(output("ip netns exec " + sender_ + " iperf3 -J -c " + receiverAddress +
+                                                     " -t " + std::to_string(std::max(1, static_cast<int>(seconds)))),
+                                              nullptr, false);
+    const auto* received = report.is_object() && report.contains("end") && report["end"].contains("sum_received")
+                               ? &report["end"]["sum_received"]
+                               : nullptr;
+    if (!received || !(*received)["bits_per_second"].is_number()) return std::nullopt;
+    return (*received)["bits_per_second"].get<double>() / 1000;
 }
 
 }  // namespace native_worker::e2e

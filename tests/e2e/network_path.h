@@ -39,6 +39,9 @@ public:
     static constexpr double pingInterval = 0.2;
     // Pings through the shaped direction, one every pingInterval for `seconds`.
     std::vector<RoundTrip> ping(double seconds) const;
+    // A TCP download through the shaped direction for `seconds` (iperf3), as a
+    // competing flow: its mean rate at the receiver, none when it did not run.
+    std::optional<double> downloadKbps(double seconds) const;
 
 private:
     explicit NetworkPath(const std::string& suffix);

@@ -8,16 +8,20 @@
 #include "engine/gstreamer/ice_configuration.h"
 #include "engine/gstreamer/key_frame_watch.h"
 #include "engine/gstreamer/operation_tracker.h"
+#include "engine/gstreamer/packet_pacing.h"
 #include "engine/gstreamer/send_rate_adapter.h"
 #include "engine/gstreamer/statistics.h"
 #include "media/stats.h"
 
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <gst/webrtc/webrtc.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <atomic>
 #include <future>
 #include <string_view>
@@ -168,9 +172,11 @@ TEST(KeyFrameRequests, ReachTheSenderAsTheSpacingLetsThem) {
     const auto payloader = make("rtph264pay");
     ASSERT_TRUE(webrtcbin && encoder && payloader);
     ASSERT_NE(gst_element_set_state(encoder.get(), GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+    const auto bin = make("bin");
     std::atomic<int> heard{0};
     {
-        SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), 640 * 480, {100000, 500000, 1000000});
+        SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), PacketPacing::create(bin.get(), 1),
+                                640 * 480, {100000, 500000, 1000000});
         adapter.whenKeyFrameRequested([&] { heard.fetch_add(1); });
         const GstRef<GstPad> encoded(gst_element_get_static_pad(encoder.get(), "src"));
         const auto request = [&] {
@@ -242,13 +248,15 @@ protected:
     const GstRef<GstElement> webrtcbin = owned(gst_element_factory_make("webrtcbin", nullptr));
     const GstRef<GstElement> encoder = owned(makeH264Encoder(30, 100));
     const GstRef<GstElement> payloader = owned(gst_element_factory_make("rtph264pay", nullptr));
+    const GstRef<GstElement> bin = owned(gst_bin_new(nullptr));
+    const std::shared_ptr<PacketPacing> pacing = PacketPacing::create(bin.get(), 1);
 };
 
 // A path that carries everything lets the rate climb from where it started,
 // and the encoder gets it in its own unit, within the bounds.
 TEST_F(SendRateAdapterTest, APathThatCarriesEverythingRaisesTheEncoderRateWithinTheBounds) {
     const congestion::RateBounds bounds{100'000, 300'000, 1'500'000};
-    SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), 640 * 480, bounds);
+    SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), pacing, 640 * 480, bounds);
     EXPECT_NEAR(static_cast<double>(encoderBps()), 300'000, 30'000);
     std::uint64_t sent = 1'000'000'000;
     for (int report = 0; report < 40; ++report) {
@@ -262,16 +270,76 @@ TEST_F(SendRateAdapterTest, APathThatCarriesEverythingRaisesTheEncoderRateWithin
 // After a pause the capture may offer frames in a burst: the rate's credit
 // lets about two through at once, not the whole pause's worth.
 TEST_F(SendRateAdapterTest, ABurstOfFramesAfterAPauseGetsNoCreditForThePause) {
-    SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), 640 * 480,
+    SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), pacing, 640 * 480,
                             {1'000'000, 4'000'000, 8'000'000});
     adapter.setCaptureRate(30);
     EXPECT_TRUE(adapter.admitFrame());
+    EXPECT_LT(pacing->backlog(), 1ms) << "the pacer runs at a share of the target";
     std::this_thread::sleep_for(500ms);
     int admitted = 0;
     for (int frame = 0; frame < 10; ++frame) admitted += adapter.admitFrame() ? 1 : 0;
     // A third only if a loaded machine held the burst up for a frame's time.
     EXPECT_GE(admitted, 2);
     EXPECT_LE(admitted, 3);
+}
+
+// A frame behind a pacer still busy with earlier ones would only queue: it is
+// dropped, and the next one that finds the pacer done goes.
+TEST_F(SendRateAdapterTest, AFrameIsDroppedRatherThanQueuedBehindThePacer) {
+    SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), pacing, 640 * 480,
+                            {1'000'000, 1'000'000, 1'000'000});
+    adapter.setCaptureRate(30);
+    pacing->departure(20'000);  // 128 ms at 1.25 Mbit/s
+    std::this_thread::sleep_for(40ms);
+    EXPECT_FALSE(adapter.admitFrame());
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(adapter.admitFrame());
+}
+
+// A payloader hands over a frame's packets at once, as a buffer list: they
+// leave one by one, no faster than the pacing rate.
+TEST(PacketPacing, AFramesPacketsLeaveSpreadAtThePacingRate) {
+    gst_init(nullptr, nullptr);
+    const GstRef<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+    GstElement* source = gst_element_factory_make("appsrc", nullptr);
+    GstElement* sink = gst_element_factory_make("appsink", nullptr);
+    ASSERT_TRUE(source && sink);
+    gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
+    constexpr int packets = 10;
+    constexpr gsize packetBytes = 1200;
+    const auto pacing = PacketPacing::create(pipeline.get(), 960'000);  // 10 ms a packet
+    ASSERT_TRUE(pacing);
+    ASSERT_TRUE(gst_element_link(source, pacing->input()) && gst_element_link(pacing->output(), sink));
+    g_object_set(sink, "sync", FALSE, "emit-signals", FALSE, nullptr);
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = [](GstAppSink* appsink, gpointer data) {
+        const auto at = std::chrono::steady_clock::now();
+        gst_sample_unref(gst_app_sink_pull_sample(appsink));
+        auto& [lock, times] = *static_cast<std::pair<std::mutex*, decltype(arrivals)*>*>(data);
+        std::lock_guard guard(*lock);
+        times->push_back(at);
+        return GST_FLOW_OK;
+    };
+    std::pair<std::mutex*, decltype(arrivals)*> shared{&mutex, &arrivals};
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &shared, nullptr);
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    GstBufferList* frame = gst_buffer_list_new();
+    for (int i = 0; i < packets; ++i)
+        gst_buffer_list_add(frame, gst_buffer_new_allocate(nullptr, packetBytes, nullptr));
+    const auto offered = std::chrono::steady_clock::now();
+    ASSERT_EQ(gst_app_src_push_buffer_list(GST_APP_SRC(source), frame), GST_FLOW_OK);
+    for (int wait = 0; wait < 100; ++wait) {
+        std::this_thread::sleep_for(20ms);
+        std::lock_guard guard(mutex);
+        if (arrivals.size() == packets) break;
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    ASSERT_EQ(arrivals.size(), static_cast<std::size_t>(packets));
+    // The pacer grants a short burst first; the rest is spaced.
+    EXPECT_GE(arrivals.back() - offered, 80ms);
+    EXPECT_GE(arrivals.back() - arrivals[arrivals.size() - 2], 8ms);
 }
 
 // Microseconds. A still screen's frame a second after a quiet second is no

@@ -6,7 +6,7 @@ namespace native_worker::congestion {
 namespace {
 
 // Bits a frame of screen content needs per pixel before it visibly blurs.
-constexpr double bitsPerPixelFloor = 0.03;
+constexpr double bitsPerPixelFloor = 0.02;
 constexpr double lowestFrameRate = 5;
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "engine/gstreamer/gst_handles.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace native_worker::engine::gstreamer {
@@ -56,6 +57,10 @@ bool hasH264Encoder() {
 void setEncoderBitrate(GstElement* encoder, std::uint32_t kbps) {
     // x264 counts in kbit/s, OpenH264 in bit/s.
     g_object_set(encoder, "bitrate", isX264(encoder) ? kbps : kbps * 1000U, nullptr);
+}
+
+void setEncoderFrameSizeBound(GstElement* encoder, std::uint32_t milliseconds) {
+    if (isX264(encoder)) g_object_set(encoder, "vbv-buf-capacity", std::max(1U, milliseconds), nullptr);
 }
 
 }  // namespace native_worker::engine::gstreamer

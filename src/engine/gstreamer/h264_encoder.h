@@ -16,5 +16,8 @@ GstElement* makeH264Encoder(std::uint32_t keyFrameInterval, std::uint32_t frameS
 bool hasH264Encoder();
 // Changes the encoder's target while it runs.
 void setEncoderBitrate(GstElement* encoder, std::uint32_t kbps);
+// Changes the frame-size bound while it runs, in milliseconds of the target
+// (x264 only: OpenH264 has none).
+void setEncoderFrameSizeBound(GstElement* encoder, std::uint32_t milliseconds);
 
 }  // namespace native_worker::engine::gstreamer

@@ -30,6 +30,12 @@ constexpr double defaultCaptureRate = 30;
 // Credit for at most this many frames: admission follows a fractional rate
 // (24 of 30 frames, not every second one) without letting a burst through.
 constexpr double framesOfCredit = 2;
+// Packets leave a little faster than the target, so a frame reaches a shallow
+// router buffer spread out and the pacer's queue still drains.
+constexpr double pacingOverTarget = 1.25;
+// A frame waits for no more than this of earlier ones in the pacer: a
+// desktop's newest picture matters, a queued one only adds delay.
+constexpr auto pacerBacklogBound = 50ms;
 
 std::int64_t microseconds(Clock::time_point time) {
     return std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
@@ -41,8 +47,9 @@ struct SendRateAdapter::State {
     // Not a reference: the probes on the encoder's own pads hold this state,
     // and a reference back would keep the encoder alive for ever. The probes
     // fire only while the pipeline runs, the adapter dies before it.
-    State(GstElement* encoderElement, std::int64_t pixelCount, congestion::RateBounds bounds)
-        : encoder(encoderElement), pixels(pixelCount), controller(bounds) {
+    State(GstElement* encoderElement, std::shared_ptr<PacketPacing> packetPacing, std::int64_t pixelCount,
+          congestion::RateBounds bounds)
+        : encoder(encoderElement), pacing(std::move(packetPacing)), pixels(pixelCount), controller(bounds) {
         apply();
     }
 
@@ -69,18 +76,23 @@ struct SendRateAdapter::State {
 
     // Called with the mutex held. The encoder spreads its rate over the frame
     // rate its caps announce; it gets only the admitted frames, so it is asked
-    // for proportionally more to send the target.
+    // for proportionally more to send the target, and its frame-size bound,
+    // in time of its own rate, shrinks alike.
     void apply() {
         const double admitted = controller.frameRate(pixels, captureRate);
         frameRate.store(admitted);
-        const double encoderBps = static_cast<double>(controller.targetBps()) * captureRate / admitted;
-        const double kbps = std::max(1.0, std::round(encoderBps / 1000.0));
+        const auto target = static_cast<double>(controller.targetBps());
+        pacing->setRate(static_cast<std::int64_t>(pacingOverTarget * target));
+        const double kbps = std::max(1.0, std::round(target * captureRate / admitted / 1000.0));
         if (std::abs(kbps - appliedKbps) < rateChangeWorthApplying * appliedKbps) return;
         appliedKbps = kbps;
+        setEncoderFrameSizeBound(encoder, static_cast<std::uint32_t>(
+                                              std::round(SendRateAdapter::frameSizeBoundMs * admitted / captureRate)));
         setEncoderBitrate(encoder, static_cast<std::uint32_t>(kbps));
     }
 
     GstElement* const encoder;
+    const std::shared_ptr<PacketPacing> pacing;
     const std::int64_t pixels;
     std::atomic<double> frameRate{defaultCaptureRate};
     std::atomic<Clock::rep> lastKeyFrameRequest{0};
@@ -169,9 +181,10 @@ void probeUpstreamEvents(GstElement* element, GstPadProbeCallback callback, cons
 
 }  // namespace
 
-SendRateAdapter::SendRateAdapter(GstElement* webrtcbin, GstElement* encoder, GstElement* payloader, std::int64_t pixels,
+SendRateAdapter::SendRateAdapter(GstElement* webrtcbin, GstElement* encoder, GstElement* payloader,
+                                 std::shared_ptr<PacketPacing> pacing, std::int64_t pixels,
                                  congestion::RateBounds bounds)
-    : state_(std::make_shared<State>(encoder, pixels, bounds)), webrtcbin_(webrtcbin) {
+    : state_(std::make_shared<State>(encoder, std::move(pacing), pixels, bounds)), webrtcbin_(webrtcbin) {
     addTransportWideSequence(payloader);
     probeUpstreamEvents(payloader, onPayloaderFeedback, state_);
     probeUpstreamEvents(encoder, onKeyFrameRequest, state_);
@@ -198,7 +211,7 @@ bool SendRateAdapter::admitFrame() {
         frameCredit_ =
             std::min(framesOfCredit, frameCredit_ + std::chrono::duration<double>(now - lastFrame_).count() * rate);
     lastFrame_ = now;
-    if (frameCredit_ < 1 - 1e-6) return false;
+    if (frameCredit_ < 1 - 1e-6 || state_->pacing->backlog() > pacerBacklogBound) return false;
     frameCredit_ -= 1;
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "engine/congestion/send_rate_controller.h"
 #include "engine/gstreamer/gst_handles.h"
+#include "engine/gstreamer/packet_pacing.h"
 
 #include <gst/gst.h>
 
@@ -20,19 +21,26 @@ namespace native_worker::engine::gstreamer {
 // Adapts one video sender to its network path: adds transport-wide sequence
 // numbers to the RTP packets, reads the receiver's feedback on them (or, from
 // a receiver that sends none, its reports' losses), runs congestion control
-// and sets the encoder's rate while it runs. Key frame requests are spaced so
-// a lossy path cannot make the encoder send nothing but key frames.
+// and sets the encoder's rate and the packets' pacing while it runs. A frame
+// is dropped before it is encoded rather than queued behind the pacer. Key
+// frame requests are spaced so a lossy path cannot make the encoder send
+// nothing but key frames.
 class SendRateAdapter {
 public:
+    // No frame is larger than this much of the target rate, so one frame
+    // cannot hold the pacer, and the path's queue, for long.
+    static constexpr std::uint32_t frameSizeBoundMs = 100;
+
     // The header extension must reach the payloader before the offer is made.
-    SendRateAdapter(GstElement* webrtcbin, GstElement* encoder, GstElement* payloader, std::int64_t pixels,
-                    congestion::RateBounds bounds);
+    SendRateAdapter(GstElement* webrtcbin, GstElement* encoder, GstElement* payloader,
+                    std::shared_ptr<PacketPacing> pacing, std::int64_t pixels, congestion::RateBounds bounds);
     ~SendRateAdapter();
     SendRateAdapter(const SendRateAdapter&) = delete;
     SendRateAdapter& operator=(const SendRateAdapter&) = delete;
 
-    // Whether a captured frame fits the frame rate the rate affords; called
-    // for every frame, on the capture thread.
+    // Whether a captured frame fits the frame rate the rate affords and the
+    // pacer is not still busy with earlier ones; called for every frame, on
+    // the capture thread.
     bool admitFrame();
     // The rate frames are captured at, as the encoder's caps announce it.
     void setCaptureRate(double framesPerSecond);

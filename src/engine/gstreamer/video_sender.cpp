@@ -18,8 +18,6 @@ constexpr std::int32_t ceilingPixelsPerKbps = 100;
 constexpr std::int32_t highestBitrateKbps = 20000;
 // Receivers ask for key frames when they lose one; periodic ones only cost rate.
 constexpr std::uint32_t keyFrameInterval = 300;
-// Bounds each frame to this much of the rate so one frame cannot flood the path's queue.
-constexpr std::uint32_t frameSizeBoundMs = 100;
 constexpr gint payloadType = 96;  // the first one codec preferences hand out
 
 GstElement* make(const char* factory) {
@@ -45,7 +43,7 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
                                                  std::int32_t minimumBitrateKbps) {
     GstElement* source = make("appsrc");
     GstElement* queue = make("queue");
-    GstElement* encoder = makeH264Encoder(keyFrameInterval, frameSizeBoundMs);
+    GstElement* encoder = makeH264Encoder(keyFrameInterval, SendRateAdapter::frameSizeBoundMs);
     GstElement* filter = make("capsfilter");
     GstElement* payloader = make("rtph264pay");
     if (!source || !queue || !encoder || !filter || !payloader) {
@@ -69,14 +67,16 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
     g_object_set(payloader, "config-interval", -1, "pt", static_cast<guint>(payloadType), nullptr);
 
     gst_bin_add_many(GST_BIN(pipeline), source, queue, encoder, filter, payloader, nullptr);
+    const auto pacing = PacketPacing::create(pipeline, bounds.startBps);
+    if (!pacing) return nullptr;
     std::unique_ptr<VideoSender> sender(new VideoSender(std::move(capturer), source));
     const GstRef<GstPad> encoded(gst_element_get_static_pad(encoder, "src"));
     gst_pad_add_probe(encoded.get(), GST_PAD_PROBE_TYPE_BUFFER, countBuffer, new SharedCounter(sender->framesEncoded_),
                       releaseCounter);
     const GstRef<GstPad> sink(gst_element_request_pad_simple(webrtcbin, "sink_%u"));
-    const GstRef<GstPad> payloaded(gst_element_get_static_pad(payloader, "src"));
-    if (!gst_element_link_many(source, queue, encoder, filter, payloader, nullptr) || !sink ||
-        gst_pad_link(payloaded.get(), sink.get()) != GST_PAD_LINK_OK)
+    const GstRef<GstPad> paced(gst_element_get_static_pad(pacing->output(), "src"));
+    if (!gst_element_link_many(source, queue, encoder, filter, payloader, pacing->input(), nullptr) || !sink ||
+        gst_pad_link(paced.get(), sink.get()) != GST_PAD_LINK_OK)
         return nullptr;
     GstWebRTCRTPTransceiver* transceiver = nullptr;
     g_object_get(sink.get(), "transceiver", &transceiver, nullptr);
@@ -84,10 +84,11 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
     if (!transceiver) return nullptr;
     // NACK puts retransmission (rtx) in the offer as well.
     g_object_set(transceiver, "direction", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_SENDONLY, "do-nack", TRUE, nullptr);
-    sender->rateAdapter_ = std::make_unique<SendRateAdapter>(webrtcbin, encoder, payloader, pixels, bounds);
+    sender->rateAdapter_ = std::make_unique<SendRateAdapter>(webrtcbin, encoder, payloader, pacing, pixels, bounds);
     // The pipeline stops before the sender goes: no request arrives after it.
     sender->rateAdapter_->whenKeyFrameRequested([raw = sender.get()] { raw->sendKeyFrame(); });
-    for (GstElement* element : {source, queue, encoder, filter, payloader}) gst_element_sync_state_with_parent(element);
+    for (GstElement* element : {source, queue, encoder, filter, payloader, pacing->input(), pacing->output()})
+        gst_element_sync_state_with_parent(element);
     sender->subscription_ =
         sender->capturer_->subscribe([raw = sender.get()](GstSample* sample) { raw->push(sample); });
     return sender;

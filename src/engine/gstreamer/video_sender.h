@@ -15,8 +15,8 @@ namespace native_worker::engine::gstreamer {
 
 // The sending half of a connection's video: captured frames enter an appsrc,
 // a leaky queue of one keeps only the newest, the H264 encoder makes it constrained
-// baseline at the rate congestion control sets, and rtph264pay hands it to a
-// sink pad of webrtcbin.
+// baseline at the rate congestion control sets, rtph264pay packs it, and the
+// packets leave for a sink pad of webrtcbin at the pacing rate.
 class VideoSender {
 public:
     // Null when an element is missing or the branch cannot be linked.

@@ -1,9 +1,10 @@
 // The reference sender: Chromium streaming a canvas that looks like the
 // benchmarks' moving desktop (stripes, a moving square, small changing blocks
-// everywhere and the frame stamp), with its own congestion control.
+// everywhere and the frame stamp), with its own congestion control. Sized by
+// window.canvasOptions; with `still`, only the stamp changes until move().
 window.canvasSender = (() => {
-  const width = 1280;
-  const height = 720;
+  const { width = 1280, height = 720, still = false } = window.canvasOptions ?? {};
+  let moving = !still;
   const canvas = document.createElement('canvas');
   canvas.width = width;
   canvas.height = height;
@@ -27,7 +28,7 @@ window.canvasSender = (() => {
       context.fillRect(at, window.frameStamp.height, 32, height - window.frameStamp.height);
     }
   };
-  const paint = () => {
+  const move = () => {
     stripes(x, side + 32);
     x += step;
     if (x < 0 || x + side > width) {
@@ -42,6 +43,9 @@ window.canvasSender = (() => {
       const top = window.frameStamp.height + Number((random >> 24n) % BigInt(height - window.frameStamp.height - 10));
       context.fillRect(Number((random >> 8n) % BigInt(width)), top, 6, 10);
     }
+  };
+  const paint = () => {
+    if (moving) move();
     if (tick % 2 === 0) {
       window.frameStamp.paint(context, number & 0xffff);
       // Headless Chromium composits a canvas rarely: each picture is handed over explicitly.
@@ -57,6 +61,9 @@ window.canvasSender = (() => {
   window.reportCandidates(connection);
 
   return {
+    move() {
+      moving = true;
+    },
     async offer() {
       const [track] = canvas.captureStream(0).getVideoTracks();
       capturedTrack = track;

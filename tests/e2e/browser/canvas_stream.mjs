@@ -1,10 +1,12 @@
 // The reference pair for the network benchmark: one headless Chromium
 // streaming a canvas to another, each browser in its own network namespace
 // (KELVARN_SENDER_CHROMIUM and KELVARN_RECEIVER_CHROMIUM run Chromium there),
-// signalled by this driver. One JSON object per line:
+// signalled by this driver. KELVARN_CANVAS holds the canvas's options as JSON
+// (width, height, still). One JSON object per line:
 //   out: {"type":"connected"} once the receiver presents pictures
 //   in:  {"type":"presented"}  out: {"type":"presented","frames":[[number|null, ms],...],
 //                                    "painted":[[number, ms],...],"codec"}
+//   in:  {"type":"move"}: a still canvas starts moving
 //   in:  {"type":"close"} or end of input: both browsers close, exit 0
 // Any failure: {"type":"error","message"} and exit code 1.
 import { openHeadlessPage } from './headless_page.mjs';
@@ -27,6 +29,7 @@ async function connect() {
   sender = await openHeadlessPage({
     executablePath: process.env.KELVARN_SENDER_CHROMIUM,
     scripts: ['frame_stamp.js', 'candidate_report.js', 'canvas_sender.js'],
+    globals: { canvasOptions: JSON.parse(process.env.KELVARN_CANVAS || '{}') },
     report: (message) => message.type === 'candidate' && relay('receiver', candidateOf(message)),
     onCrash: () => finish(1, 'the sending page crashed'),
   });
@@ -63,6 +66,9 @@ async function handle({ sender, receiver }, command) {
         painted: await sender.page.evaluate(() => window.canvasSender.takePainted()),
         codec: await sender.page.evaluate(() => window.canvasSender.codec()),
       });
+      return;
+    case 'move':
+      await sender.page.evaluate(() => window.canvasSender.move());
       return;
     case 'close':
       await finish(0);

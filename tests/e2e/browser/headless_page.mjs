@@ -8,7 +8,7 @@ import { fileURLToPath } from 'node:url';
 
 const here = dirname(fileURLToPath(import.meta.url));
 
-export async function openHeadlessPage({ executablePath, scripts, report, onCrash }) {
+export async function openHeadlessPage({ executablePath, scripts, report, onCrash, globals = {} }) {
   const profile = mkdtempSync(join(tmpdir(), 'kelvarn-chromium-'));
   const args = [
     '--disable-features=WebRtcHideLocalIpsWithMdns',
@@ -43,6 +43,7 @@ export async function openHeadlessPage({ executablePath, scripts, report, onCras
     const page = context.pages()[0] ?? (await context.newPage());
     page.on('crash', onCrash);
     await page.exposeFunction('report', report);
+    await page.evaluate((values) => Object.assign(window, values), globals);
     for (const script of scripts) await page.addScriptTag({ path: join(here, script) });
     return { page, version: context.browser()?.version() ?? '', close };
   } catch (error) {

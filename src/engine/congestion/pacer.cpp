@@ -1,0 +1,23 @@
+#include "engine/congestion/pacer.h"
+
+#include <algorithm>
+
+namespace native_worker::congestion {
+
+void Pacer::setRate(std::int64_t bps) {
+    bps_ = std::max<std::int64_t>(1, bps);
+}
+
+std::int64_t Pacer::departureUs(std::uint32_t bytes, std::int64_t nowUs) {
+    const double now = static_cast<double>(nowUs);
+    const double start = started_ ? std::max(drainedAtUs_, now - burstUs) : now - burstUs;
+    started_ = true;
+    drainedAtUs_ = start + static_cast<double>(bytes) * 8e6 / static_cast<double>(bps_);
+    return static_cast<std::int64_t>(std::max(now, start));
+}
+
+std::int64_t Pacer::backlogUs(std::int64_t nowUs) const {
+    return std::max<std::int64_t>(0, static_cast<std::int64_t>(drainedAtUs_) - nowUs);
+}
+
+}  // namespace native_worker::congestion

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+
+namespace native_worker::congestion {
+
+// When each packet may leave, so that a frame goes out at the pacing rate
+// rather than as one burst: a shallow router buffer drops whatever arrives
+// faster than its link drains it. A quiet spell earns a burst of at most
+// burstUs at the pacing rate, no more.
+class Pacer {
+public:
+    static constexpr std::int64_t burstUs = 5'000;
+
+    explicit Pacer(std::int64_t bps) { setRate(bps); }
+    void setRate(std::int64_t bps);
+
+    // When a packet of `bytes` offered at `nowUs` may leave; it counts as gone then.
+    std::int64_t departureUs(std::uint32_t bytes, std::int64_t nowUs);
+    // How long what was offered so far still takes to leave.
+    std::int64_t backlogUs(std::int64_t nowUs) const;
+
+private:
+    std::int64_t bps_ = 1;
+    // When the packets offered so far have left at the pacing rate.
+    double drainedAtUs_ = 0;
+    bool started_ = false;
+};
+
+}  // namespace native_worker::congestion

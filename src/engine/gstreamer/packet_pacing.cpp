@@ -1,0 +1,80 @@
+#include "engine/gstreamer/packet_pacing.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace native_worker::engine::gstreamer {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// One packet never waits longer, whatever rate the pacer was set to: the
+// queue's thread must answer a stopping pipeline promptly.
+constexpr auto longestWait = 200ms;
+// The queue holds what the pacer has not let go; frame admission keeps that
+// short, this bound is only a backstop against an encoder run wild.
+constexpr guint heldBytesBound = 4U << 20;
+
+std::int64_t microsecondsNow() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+}
+
+guint bytesOf(GstPadProbeInfo* info) {
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info)) return static_cast<guint>(gst_buffer_get_size(buffer));
+    if (GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info))
+        return static_cast<guint>(gst_buffer_list_calculate_size(list));
+    return 0;
+}
+
+void releasePacing(gpointer pacing) {
+    delete static_cast<std::shared_ptr<PacketPacing>*>(pacing);
+}
+
+GstPadProbeReturn waitForDeparture(GstPad*, GstPadProbeInfo* info, gpointer pacing) {
+    const auto departure = (*static_cast<std::shared_ptr<PacketPacing>*>(pacing))->departure(bytesOf(info));
+    std::this_thread::sleep_until(std::min(departure, Clock::now() + longestWait));
+    return GST_PAD_PROBE_OK;
+}
+
+}  // namespace
+
+std::shared_ptr<PacketPacing> PacketPacing::create(GstElement* bin, std::int64_t bps) {
+    GstElement* splitter = gst_element_factory_make("identity", nullptr);
+    GstElement* queue = gst_element_factory_make("queue", nullptr);
+    if (!splitter || !queue) {
+        for (GstElement* element : {splitter, queue})
+            if (element) gst_object_unref(gst_object_ref_sink(element));
+        return nullptr;
+    }
+    g_object_set(queue, "max-size-buffers", 0U, "max-size-time", G_GUINT64_CONSTANT(0), "max-size-bytes",
+                 heldBytesBound, nullptr);
+    gst_bin_add_many(GST_BIN(bin), splitter, queue, nullptr);
+    if (!gst_element_link(splitter, queue)) return nullptr;
+    std::shared_ptr<PacketPacing> pacing(new PacketPacing(bps));
+    pacing->input_ = splitter;
+    pacing->output_ = queue;
+    GstPad* source = gst_element_get_static_pad(queue, "src");
+    gst_pad_add_probe(source, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                      waitForDeparture, new std::shared_ptr<PacketPacing>(pacing), releasePacing);
+    gst_object_unref(source);
+    return pacing;
+}
+
+void PacketPacing::setRate(std::int64_t bps) {
+    std::lock_guard lock(mutex_);
+    pacer_.setRate(bps);
+}
+
+std::chrono::microseconds PacketPacing::backlog() const {
+    std::lock_guard lock(mutex_);
+    return std::chrono::microseconds(pacer_.backlogUs(microsecondsNow()));
+}
+
+Clock::time_point PacketPacing::departure(std::uint32_t bytes) {
+    std::lock_guard lock(mutex_);
+    return Clock::time_point(std::chrono::microseconds(pacer_.departureUs(bytes, microsecondsNow())));
+}
+
+}  // namespace native_worker::engine::gstreamer

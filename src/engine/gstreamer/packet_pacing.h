@@ -1,0 +1,41 @@
+#pragma once
+
+#include "engine/congestion/pacer.h"
+
+#include <gst/gst.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace native_worker::engine::gstreamer {
+
+// Lets RTP packets leave for webrtcbin at the pacer's times rather than a
+// frame at a time: identity splits the payloader's buffer lists into single
+// packets, a queue holds them, and a probe on the queue's output waits, on the
+// queue's own thread, until each may leave.
+class PacketPacing {
+public:
+    // Null when an element is missing. The elements are added to `bin`, linked
+    // from input() to output().
+    static std::shared_ptr<PacketPacing> create(GstElement* bin, std::int64_t bps);
+
+    GstElement* input() const { return input_; }
+    GstElement* output() const { return output_; }
+    void setRate(std::int64_t bps);
+    // How long the packets held still take to leave.
+    std::chrono::microseconds backlog() const;
+    // When a packet offered now may leave.
+    std::chrono::steady_clock::time_point departure(std::uint32_t bytes);
+
+private:
+    explicit PacketPacing(std::int64_t bps) : pacer_(bps) {}
+
+    GstElement* input_ = nullptr;   // owned by the bin
+    GstElement* output_ = nullptr;  // owned by the bin
+    mutable std::mutex mutex_;
+    congestion::Pacer pacer_;
+};
+
+}  // namespace native_worker::engine::gstreamer
