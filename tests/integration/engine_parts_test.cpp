@@ -283,6 +283,20 @@ TEST_F(SendRateAdapterTest, ABurstOfFramesAfterAPauseGetsNoCreditForThePause) {
     EXPECT_LE(admitted, 3);
 }
 
+// An encoder asked for six times the target (it gets one frame in six) must
+// still bound each frame to 100 ms of the target, not of its own rate.
+TEST_F(SendRateAdapterTest, FewFramesASecondAreEachBoundedByTheTarget) {
+    constexpr std::int64_t target = 100'000;
+    SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), pacing, 1920 * 1080,
+                            {target, target, target});
+    adapter.setCaptureRate(30);
+    if (std::string_view(GST_OBJECT_NAME(gst_element_get_factory(encoder.get()))) != "x264enc")
+        GTEST_SKIP() << "only x264 bounds its frames";
+    guint boundMs = 0;
+    g_object_get(encoder.get(), "vbv-buf-capacity", &boundMs, nullptr);
+    EXPECT_NEAR(static_cast<double>(encoderBps()) * boundMs / 1000, target * 0.1, target * 0.01);
+}
+
 // A frame behind a pacer still busy with earlier ones would only queue: it is
 // dropped, and the next one that finds the pacer done goes.
 TEST_F(SendRateAdapterTest, AFrameIsDroppedRatherThanQueuedBehindThePacer) {
@@ -297,7 +311,7 @@ TEST_F(SendRateAdapterTest, AFrameIsDroppedRatherThanQueuedBehindThePacer) {
 }
 
 // A payloader hands over a frame's packets at once, as a buffer list: they
-// leave one by one, no faster than the pacing rate.
+// leave one by one, no faster than the pacing rate, even after a quiet spell.
 TEST(PacketPacing, AFramesPacketsLeaveSpreadAtThePacingRate) {
     gst_init(nullptr, nullptr);
     const GstRef<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
@@ -325,6 +339,9 @@ TEST(PacketPacing, AFramesPacketsLeaveSpreadAtThePacingRate) {
     std::pair<std::mutex*, decltype(arrivals)*> shared{&mutex, &arrivals};
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &shared, nullptr);
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(source), gst_buffer_new_allocate(nullptr, packetBytes, nullptr)),
+              GST_FLOW_OK);
+    std::this_thread::sleep_for(60ms);
     GstBufferList* frame = gst_buffer_list_new();
     for (int i = 0; i < packets; ++i)
         gst_buffer_list_add(frame, gst_buffer_new_allocate(nullptr, packetBytes, nullptr));
@@ -333,10 +350,10 @@ TEST(PacketPacing, AFramesPacketsLeaveSpreadAtThePacingRate) {
     for (int wait = 0; wait < 100; ++wait) {
         std::this_thread::sleep_for(20ms);
         std::lock_guard guard(mutex);
-        if (arrivals.size() == packets) break;
+        if (arrivals.size() == packets + 1) break;
     }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-    ASSERT_EQ(arrivals.size(), static_cast<std::size_t>(packets));
+    ASSERT_EQ(arrivals.size(), static_cast<std::size_t>(packets + 1));
     // The pacer grants a short burst first; the rest is spaced.
     EXPECT_GE(arrivals.back() - offered, 80ms);
     EXPECT_GE(arrivals.back() - arrivals[arrivals.size() - 2], 8ms);
