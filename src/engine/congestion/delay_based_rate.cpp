@@ -76,7 +76,9 @@ void DelayBasedRate::onOutageEnded(std::int64_t targetBps) {
 
 void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     if (!signals.receivedBps || (lastDecreaseUs_ && nowUs - *lastDecreaseUs_ < decreaseSpacingUs)) return;
-    const double measured = static_cast<double>(*signals.receivedBps);
+    // A sender that was idle for part of the longer window would cut to far
+    // below what the path carries now: the recent rate says what it does.
+    const double measured = static_cast<double>(std::max(*signals.receivedBps, signals.recentReceivedBps.value_or(0)));
     // A queue (or heavy loss) after climbing back, or fast below the proven
     // rate, shows the path lost capacity for good; one that lasts from before
     // the last cut does not.

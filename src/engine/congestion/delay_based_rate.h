@@ -14,6 +14,7 @@ struct DelaySignals {
     BandwidthUsage usage = BandwidthUsage::normal;
     std::int64_t ownQueueUs = 0;  // the standing queue the sender answers for
     std::optional<std::int64_t> receivedBps;
+    std::optional<std::int64_t> recentReceivedBps;  // over a shorter window
     ReportTally report;
     bool outage = false;
 };

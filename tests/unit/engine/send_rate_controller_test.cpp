@@ -97,7 +97,12 @@ public:
 
     void setCapacity(std::int64_t bps) { capacityBps_ = bps; }
     void setBuffer(std::int64_t us) { bufferUs_ = us; }
-    void setStill(bool still) { still_ = still; }
+    // A still screen sends a small frame once a second, or, where a clock
+    // ticks on it, as often as `everyUs`.
+    void setStill(bool still, std::int64_t everyUs = 1'000'000) {
+        still_ = still;
+        stillFrameEveryUs_ = everyUs;
+    }
     void setLoss(double share) { dropBelow_ = static_cast<std::uint_fast32_t>(share * std::minstd_rand::max()); }
     void startDownload() { download_.emplace(); }
     void setStragglerEveryFrames(int frames) { stragglerEveryFrames_ = frames; }
@@ -112,17 +117,16 @@ public:
                 period.downloadBytes += download_->runUntil(
                     nowUs_, [this](std::int64_t atUs, std::uint32_t bytes) { return enqueue(atUs, bytes); });
             }
+            pacer_.setRate(static_cast<std::int64_t>(pacingOverTarget_ * static_cast<double>(controller.targetBps())));
             if (!still_) {
                 budgetBytes_ += controller.targetBps() / 8 / framesPerSecond_;
-                pacer_.setRate(
-                    static_cast<std::int64_t>(pacingOverTarget_ * static_cast<double>(controller.targetBps())));
                 std::int64_t heldBackUs = stragglerEveryFrames_ && ++frames_ % stragglerEveryFrames_ == 0 ? 80'000 : 0;
                 const int lostBefore = period.lost;
                 for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes, heldBackUs = 0)
                     send(packetBytes, period, heldBackUs);
                 ++period.frames;
                 period.wholeFrames += period.lost == lostBefore;
-            } else if (nowUs_ - lastStillFrameUs_ >= 1'000'000) {
+            } else if (nowUs_ - lastStillFrameUs_ >= stillFrameEveryUs_) {
                 send(stillFrameBytes, period);
                 lastStillFrameUs_ = nowUs_;
             }
@@ -180,6 +184,7 @@ private:
     std::int64_t capacityBps_;
     std::int64_t bufferUs_;
     bool still_ = false;
+    std::int64_t stillFrameEveryUs_ = 1'000'000;
     std::minstd_rand random_;
     std::uint_fast32_t dropBelow_ = 0;
     std::optional<RenoDownload> download_;
@@ -321,6 +326,20 @@ TEST(SendRateControl, AStillScreenClaimsNoRateThePathHasNotCarried) {
     stillThenMoving(30'000'000);
     link.run(controller, 15'000'000);
     stillThenMoving(60'000'000);
+}
+
+// A screen where only a small clock ticked sent a trickle; the first burst of
+// motion after it may show a queue, and the cut it earns must follow what
+// the path carries now, not the trickle the longer window still holds.
+TEST(SendRateControl, TheFirstMotionAfterATickingClockIsCutFromWhatThePathCarriesNow) {
+    SendRateController controller({32'000, 2'073'000, 20'000'000});
+    BottleneckLink link(2'000'000, 100'000);
+    link.pace(1.25);
+    link.setStill(true, 33'333);
+    link.run(controller, 15'000'000);
+    link.setStill(false);
+    link.run(controller, 1'000'000);
+    EXPECT_GT(link.run(controller, 2'000'000).deliveredBps(), 1'500'000);
 }
 
 // A buffer too shallow for a delay signal leaves loss to find the capacity:
