@@ -10,10 +10,12 @@ void Pacer::setRate(std::int64_t bps) {
 
 std::int64_t Pacer::departureUs(std::uint32_t bytes, std::int64_t nowUs) {
     const double now = static_cast<double>(nowUs);
-    const double start = started_ ? std::max(drainedAtUs_, now - burstUs) : now - burstUs;
+    double start = now - burstUs;
+    if (started_) start = nowUs - lastDepartureUs_ <= lateWakeUs ? drainedAtUs_ : std::max(drainedAtUs_, start);
     started_ = true;
     drainedAtUs_ = start + static_cast<double>(bytes) * 8e6 / static_cast<double>(bps_);
-    return static_cast<std::int64_t>(std::max(now, start));
+    lastDepartureUs_ = static_cast<std::int64_t>(std::max(now, start));
+    return lastDepartureUs_;
 }
 
 std::int64_t Pacer::backlogUs(std::int64_t nowUs) const {
