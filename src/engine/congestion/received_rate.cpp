@@ -9,7 +9,7 @@ namespace {
 constexpr std::int64_t windowUs = 500'000;
 constexpr std::int64_t recentWindowUs = 150'000;
 
-std::optional<std::int64_t> rateOf(std::int64_t bytes, std::int64_t spanUs) {
+std::int64_t rateOf(std::int64_t bytes, std::int64_t spanUs) {
     return static_cast<std::int64_t>(static_cast<double>(bytes) * 8 / (static_cast<double>(spanUs) / 1e6));
 }
 
