@@ -85,6 +85,8 @@ struct Run {
     std::optional<double> decodedPerSecond;
     double longestPause = 0;
     std::string codec;
+    // A browser receiver's own counts over the whole run.
+    std::string receiver;
 };
 
 double epochMs() {
@@ -267,6 +269,7 @@ std::optional<Run> workerToChromium(NetworkPath& path, const Scenario& scenario,
                 steadyToEpochMs;
     const auto stats = browser.stats(host);
     run.codec = stats ? stats->value("codec", "") : "";
+    if (stats && stats->contains("receiver")) run.receiver = (*stats)["receiver"].dump();
     host.command("peer.close");
     host.process().waitForExit(5s);
     return run;
@@ -381,6 +384,7 @@ void report(const Scenario& scenario, const std::string& pair, const std::option
     const double windowEnd = scenario.stillFirst ? windowStart + settleAllowance : run->seconds;
     std::printf("\n%-44s %s (%s)\n", name.c_str(), describePictures(*run, windowStart, windowEnd).c_str(),
                 run->codec.c_str());
+    if (!run->receiver.empty()) std::printf("%-44s receiver: %s\n", name.c_str(), run->receiver.c_str());
     if (scenario.stillFirst)
         std::printf("%-44s its first moving second: %s\n", name.c_str(),
                     describePictures(*run, windowStart, windowStart + 1).c_str());

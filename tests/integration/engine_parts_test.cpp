@@ -16,6 +16,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
+#include <gst/rtp/gstrtpbuffer.h>
 #include <gst/video/video.h>
 #include <gst/webrtc/webrtc.h>
 #include <gtest/gtest.h>
@@ -356,6 +357,58 @@ TEST(PacketPacing, AFramesPacketsLeaveSpreadAtThePacingRate) {
     // The pacer grants a short burst first; the rest is spaced. A thread that
     // wakes late only delays them further.
     EXPECT_GE(arrivals.back() - offered, 80ms);
+}
+
+// webrtcbin builds its retransmission sender deep inside while it negotiates;
+// a receiver's request reaches it only while the pacer has room.
+TEST(PacketPacing, ARetransmissionRequestPassesOnlyWhileThePacerHasRoom) {
+    gst_init(nullptr, nullptr);
+    const GstRef<GstElement> bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
+    const auto pacing = PacketPacing::create(bin.get(), 960'000);
+    ASSERT_TRUE(pacing);
+    pacing->limitRetransmissions(bin.get());
+    GstElement* inner = gst_bin_new(nullptr);
+    GstElement* sender = gst_element_factory_make("rtprtxsend", nullptr);
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    ASSERT_TRUE(sender && sink);
+    GstStructure* map = gst_structure_new("application/x-rtp-pt-map", "96", G_TYPE_UINT, 97U, nullptr);
+    g_object_set(sender, "payload-type-map", map, nullptr);
+    gst_structure_free(map);
+    gst_bin_add_many(GST_BIN(inner), sender, sink, nullptr);
+    ASSERT_TRUE(gst_element_link(sender, sink));
+    gst_bin_add(GST_BIN(bin.get()), inner);
+    g_object_set(sink, "sync", FALSE, nullptr);
+    ASSERT_NE(gst_element_set_state(bin.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    // It answers only for a stream whose packets it has seen.
+    const GstRef<GstPad> input(gst_element_get_static_pad(sender, "sink"));
+    gst_pad_send_event(input.get(), gst_event_new_stream_start("video"));
+    const CapsRef caps(gst_caps_from_string("application/x-rtp,media=video,clock-rate=90000,payload=96"));
+    gst_pad_send_event(input.get(), gst_event_new_caps(caps.get()));
+    GstSegment segment;
+    gst_segment_init(&segment, GST_FORMAT_TIME);
+    gst_pad_send_event(input.get(), gst_event_new_segment(&segment));
+    GstBuffer* packet = gst_rtp_buffer_new_allocate(100, 0, 0);
+    GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
+    gst_rtp_buffer_map(packet, GST_MAP_WRITE, &rtp);
+    gst_rtp_buffer_set_ssrc(&rtp, 1);
+    gst_rtp_buffer_set_payload_type(&rtp, 96);
+    gst_rtp_buffer_set_seq(&rtp, 1);
+    gst_rtp_buffer_unmap(&rtp);
+    gst_pad_chain(input.get(), packet);
+    const GstRef<GstPad> source(gst_element_get_static_pad(sender, "src"));
+    const auto requests = [&] {
+        gst_pad_send_event(source.get(),
+                           gst_event_new_custom(GST_EVENT_CUSTOM_UPSTREAM,
+                                                gst_structure_new("GstRTPRetransmissionRequest", "seqnum", G_TYPE_UINT,
+                                                                  1U, "ssrc", G_TYPE_UINT, 1U, nullptr)));
+        guint heard = 0;
+        g_object_get(sender, "num-rtx-requests", &heard, nullptr);
+        return heard;
+    };
+    EXPECT_EQ(requests(), 1U);
+    pacing->departure(120'000);  // a second at 960 kbit/s
+    EXPECT_EQ(requests(), 1U);
+    gst_element_set_state(bin.get(), GST_STATE_NULL);
 }
 
 // Microseconds. A still screen's frame a second after a quiet second is no

@@ -22,4 +22,10 @@ std::int64_t Pacer::backlogUs(std::int64_t nowUs) const {
     return std::max<std::int64_t>(0, static_cast<std::int64_t>(drainedAtUs_) - nowUs);
 }
 
+bool Pacer::admitUnqueued(std::uint32_t bytes, std::int64_t nowUs, std::int64_t boundUs) {
+    if (backlogUs(nowUs) > boundUs) return false;
+    departureUs(bytes, nowUs);
+    return true;
+}
+
 }  // namespace native_worker::congestion

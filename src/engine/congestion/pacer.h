@@ -22,6 +22,11 @@ public:
     std::int64_t departureUs(std::uint32_t bytes, std::int64_t nowUs);
     // How long what was offered so far still takes to leave.
     std::int64_t backlogUs(std::int64_t nowUs) const;
+    // Whether a packet that leaves at once, outside the queue (a
+    // retransmission), may go: only while the backlog is under `boundUs`. When
+    // it goes, it takes its place on the schedule, so the packets queued
+    // behind it wait for its bytes and the rate holds.
+    bool admitUnqueued(std::uint32_t bytes, std::int64_t nowUs, std::int64_t boundUs);
 
 private:
     std::int64_t bps_ = 1;

@@ -1,6 +1,7 @@
 #include "engine/gstreamer/packet_pacing.h"
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 namespace native_worker::engine::gstreamer {
@@ -16,6 +17,10 @@ constexpr auto longestWait = 200ms;
 // The queue holds what the pacer has not let go; frame admission keeps that
 // short, this bound is only a backstop against an encoder run wild.
 constexpr guint heldBytesBound = 4U << 20;
+// A retransmission may put this much ahead of the packets queued: more than a
+// new frame may (it repairs a picture the receiver waits for), not unbounded.
+constexpr auto retransmissionBacklogBound = 100ms;
+constexpr double packetSizeSmoothing = 0.05;
 
 std::int64_t microsecondsNow() {
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
@@ -36,6 +41,30 @@ GstPadProbeReturn waitForDeparture(GstPad*, GstPadProbeInfo* info, gpointer paci
     const auto departure = (*static_cast<std::shared_ptr<PacketPacing>*>(pacing))->departure(bytesOf(info));
     std::this_thread::sleep_until(std::min(departure, Clock::now() + longestWait));
     return GST_PAD_PROBE_OK;
+}
+
+using SharedPacing = std::shared_ptr<PacketPacing>;
+
+GstPadProbeReturn filterRetransmissionRequest(GstPad*, GstPadProbeInfo* info, gpointer pacing) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    const GstStructure* structure = event ? gst_event_get_structure(event) : nullptr;
+    if (!structure || !gst_structure_has_name(structure, "GstRTPRetransmissionRequest")) return GST_PAD_PROBE_OK;
+    return (*static_cast<SharedPacing*>(pacing))->admitRetransmission() ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+}
+
+// webrtcbin makes its retransmission sender while it negotiates, deep inside.
+void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer pacing) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (!factory || std::strcmp(GST_OBJECT_NAME(factory), "rtprtxsend") != 0) return;
+    GstPad* source = gst_element_get_static_pad(element, "src");
+    if (!source) return;
+    gst_pad_add_probe(source, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, filterRetransmissionRequest,
+                      new SharedPacing(*static_cast<SharedPacing*>(pacing)), releasePacing);
+    gst_object_unref(source);
+}
+
+void releasePacingClosure(gpointer pacing, GClosure*) {
+    releasePacing(pacing);
 }
 
 }  // namespace
@@ -72,8 +101,20 @@ std::chrono::microseconds PacketPacing::backlog() const {
     return std::chrono::microseconds(pacer_.backlogUs(microsecondsNow()));
 }
 
+void PacketPacing::limitRetransmissions(GstElement* webrtcbin) {
+    g_signal_connect_data(webrtcbin, "deep-element-added", G_CALLBACK(onElementAdded),
+                          new SharedPacing(shared_from_this()), releasePacingClosure, GConnectFlags{});
+}
+
+bool PacketPacing::admitRetransmission() {
+    std::lock_guard lock(mutex_);
+    return pacer_.admitUnqueued(static_cast<std::uint32_t>(meanPacketBytes_), microsecondsNow(),
+                                std::chrono::microseconds(retransmissionBacklogBound).count());
+}
+
 Clock::time_point PacketPacing::departure(std::uint32_t bytes) {
     std::lock_guard lock(mutex_);
+    meanPacketBytes_ += packetSizeSmoothing * (static_cast<double>(bytes) - meanPacketBytes_);
     return Clock::time_point(std::chrono::microseconds(pacer_.departureUs(bytes, microsecondsNow())));
 }
 

@@ -15,7 +15,7 @@ namespace native_worker::engine::gstreamer {
 // frame at a time: identity splits the payloader's buffer lists into single
 // packets, a queue holds them, and a probe on the queue's output waits, on the
 // queue's own thread, until each may leave.
-class PacketPacing {
+class PacketPacing : public std::enable_shared_from_this<PacketPacing> {
 public:
     // Null when an element is missing. The elements are added to `bin`, linked
     // from input() to output().
@@ -28,6 +28,14 @@ public:
     std::chrono::microseconds backlog() const;
     // When a packet offered now may leave.
     std::chrono::steady_clock::time_point departure(std::uint32_t bytes);
+    // Retransmissions leave webrtcbin after the queue, at once: each one the
+    // receiver asks for goes only while the pacer has room for it, and takes
+    // its share of the rate. Otherwise a path that lost most of its capacity
+    // is flooded by requests for what it dropped, at the old rate, and nothing
+    // new gets through for seconds.
+    void limitRetransmissions(GstElement* webrtcbin);
+    // Whether a retransmission may go now; it counts as sent when it may.
+    bool admitRetransmission();
 
 private:
     explicit PacketPacing(std::int64_t bps) : pacer_(bps) {}
@@ -36,6 +44,8 @@ private:
     GstElement* output_ = nullptr;  // owned by the bin
     mutable std::mutex mutex_;
     congestion::Pacer pacer_;
+    // A request names a packet, not its size: the recent packets' mean stands in.
+    double meanPacketBytes_ = 1200;
 };
 
 }  // namespace native_worker::engine::gstreamer

@@ -69,6 +69,7 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
     gst_bin_add_many(GST_BIN(pipeline), source, queue, encoder, filter, payloader, nullptr);
     const auto pacing = PacketPacing::create(pipeline, bounds.startBps);
     if (!pacing) return nullptr;
+    pacing->limitRetransmissions(webrtcbin);
     std::unique_ptr<VideoSender> sender(new VideoSender(std::move(capturer), source));
     const GstRef<GstPad> encoded(gst_element_get_static_pad(encoder, "src"));
     gst_pad_add_probe(encoded.get(), GST_PAD_PROBE_TYPE_BUFFER, countBuffer, new SharedCounter(sender->framesEncoded_),

@@ -77,6 +77,18 @@ window.controller = (() => {
         result.framesDecoded = report.framesDecoded ?? 0;
         result.frameWidth = report.frameWidth ?? 0;
         result.frameHeight = report.frameHeight ?? 0;
+        // What the receiver went through, for the benchmarks' diagnosis.
+        result.receiver = {
+          packetsLost: report.packetsLost ?? 0,
+          nacks: report.nackCount ?? 0,
+          plis: report.pliCount ?? 0,
+          keyFramesDecoded: report.keyFramesDecoded ?? 0,
+          framesDropped: report.framesDropped ?? 0,
+          freezes: report.freezeCount ?? 0,
+          jitterBufferMs: report.jitterBufferEmittedCount
+            ? (1000 * report.jitterBufferDelay) / report.jitterBufferEmittedCount
+            : 0,
+        };
         const codec = reports.get(report.codecId);
         if (codec) result.codec = codec.mimeType;
       });

@@ -37,5 +37,17 @@ TEST(Pacer, ATimerThatWakesLateCostsNoRate) {
     EXPECT_LT(now - start, 100 * packetUs + 20'000);
 }
 
+// A retransmission leaves at once while the backlog is short, and the packets
+// queued after it wait for its bytes; behind a long backlog it does not go.
+TEST(Pacer, ARetransmissionGoesOnlyWithRoomAndTakesItsShareOfTheRate) {
+    Pacer pacer(960'000);
+    const std::int64_t now = 1'000'000;
+    EXPECT_TRUE(pacer.admitUnqueued(packetBytes, now, 2 * packetUs));
+    EXPECT_EQ(pacer.departureUs(packetBytes, now), now + packetUs - Pacer::burstUs);
+    for (int packet = 0; packet < 3; ++packet) pacer.departureUs(packetBytes, now);
+    EXPECT_FALSE(pacer.admitUnqueued(packetBytes, now, 2 * packetUs));
+    EXPECT_EQ(pacer.backlogUs(now), 5 * packetUs - Pacer::burstUs);
+}
+
 }  // namespace
 }  // namespace native_worker::congestion
