@@ -8,8 +8,12 @@ namespace {
 
 // A verdict on transport-wide feedback every 200 ms, as Pion's reading of the
 // draft has it; a receiver report is one as it comes, about once a second.
-// Growth is 5 % a verdict, never faster than 5 % per 200 ms.
+// Growth is 5 % per 200 ms, a receiver report's at most 5 %. A window of
+// feedback stays open until it has packets enough, which at a low rate takes
+// seconds: its growth counts its length, up to a second, or a rate that loss
+// once cut low climbs back slower the lower it is.
 constexpr std::int64_t windowUs = 200'000;
+constexpr std::int64_t longestWindowGrowthUs = 1'000'000;
 // A loss share of fewer packets is chance: a still screen sends one a second.
 constexpr int windowPackets = 20;
 constexpr double lowLoss = 0.02;
@@ -41,13 +45,20 @@ void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64
     const double sentBps = static_cast<double>(window_.sentBytes) * 8e6 / static_cast<double>(spanUs);
     const double fractionLost = static_cast<double>(window_.lost) / window_.sent;
     if (sentBps >= usedShareToJudge * static_cast<double>(bps(delayBasedBps)) || fractionLost > lossAtAnyRate)
-        onFractionLost(fractionLost, delayBasedBps, nowUs);
+        judge(fractionLost, delayBasedBps, nowUs, longestWindowGrowthUs);
     restartWindow(nowUs);
 }
 
 void LossBasedRate::onFractionLost(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs) {
+    judge(fractionLost, delayBasedBps, nowUs, windowUs);
+}
+
+void LossBasedRate::judge(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs,
+                          std::int64_t longestGrowthUs) {
     const double verdicts =
-        lastUpdateUs_ ? std::clamp(static_cast<double>(nowUs - *lastUpdateUs_) / windowUs, 0.0, 1.0) : 1.0;
+        lastUpdateUs_
+            ? static_cast<double>(std::clamp<std::int64_t>(nowUs - *lastUpdateUs_, 0, longestGrowthUs)) / windowUs
+            : 1.0;
     lastUpdateUs_ = nowUs;
     if (fractionLost > highLoss) {
         bps_ = bounds_.clamp(static_cast<double>(bps(delayBasedBps)) * (1 - 0.5 * fractionLost));

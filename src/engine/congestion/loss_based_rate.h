@@ -9,8 +9,8 @@
 namespace native_worker::congestion {
 
 // The loss-based half of Google Congestion Control: more than 10 % lost cuts
-// the rate by half the share lost, less than 2 % lets it grow by 5 %, in
-// between it holds. Transport-wide feedback is judged every 200 ms, given
+// the rate by half the share lost, less than 2 % lets it grow by 5 % per
+// 200 ms, in between it holds. Transport-wide feedback is judged every 200 ms, given
 // enough packets; a receiver report's fraction as it comes.
 //
 // Until a verdict shows loss beyond chance (2 %), it follows the delay-based
@@ -38,6 +38,9 @@ public:
 private:
     enum class State { following, limiting };
 
+    // Growth counts the time since the last verdict, up to `longestGrowthUs`.
+    void judge(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs,
+               std::int64_t longestGrowthUs);
     void restartWindow(std::int64_t nowUs);
 
     const RateBounds bounds_;

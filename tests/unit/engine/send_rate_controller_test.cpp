@@ -358,6 +358,20 @@ TEST(SendRateControl, LossHoldsTheRateWhereAShallowBufferShowsNoQueue) {
     EXPECT_LT(link.run(controller, 1'000'000).lossShare(), 0.10);
 }
 
+// A download's start overflows the buffer and loss cuts the rate far down;
+// there a window of feedback takes seconds to fill, and the climb back must
+// not slow down with it.
+TEST(SendRateControl, ARateLossCutFarDownClimbsBackWithinSeconds) {
+    SendRateController controller(bounds);
+    BottleneckLink link(2'000'000, 200'000);
+    link.run(controller, 10'000'000);
+    link.setLoss(0.4);
+    link.run(controller, 3'000'000);
+    link.setLoss(0);
+    link.run(controller, 10'000'000);
+    EXPECT_GT(link.run(controller, 2'000'000).deliveredBps(), 1'000'000);
+}
+
 // A receiver reports only once something arrives, so one report covers all
 // a still screen lost since: on a lossy path, a few unlucky seconds. That is
 // neither an outage, whose end would climb back to what the path carried
