@@ -10,8 +10,8 @@ namespace native_worker::congestion {
 
 // The loss-based half of Google Congestion Control: more than 10 % lost cuts
 // the rate by half the share lost, less than 2 % lets it grow by 5 % per
-// 200 ms, in between it holds. Transport-wide feedback is judged every 200 ms, given
-// enough packets; a receiver report's fraction as it comes.
+// 200 ms, in between it holds. Transport-wide feedback is judged every
+// 200 ms, given enough packets; a receiver report's fraction as it comes.
 //
 // Until a verdict shows loss beyond chance (2 %), it follows the delay-based
 // rate rather than hold it back. From then on it limits that rate, and
