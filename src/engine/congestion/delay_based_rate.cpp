@@ -79,11 +79,14 @@ void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     // A sender that was idle for part of the longer window would cut to far
     // below what the path carries now: the recent rate says what it does.
     const double measured = static_cast<double>(std::max(*signals.receivedBps, signals.recentReceivedBps.value_or(0)));
-    // A queue (or heavy loss) after climbing back, or fast below the proven
-    // rate, shows the path lost capacity for good; one that lasts from before
-    // the last cut does not.
+    // A queue (or heavy loss) after climbing back shows the path lost capacity
+    // for good, and so does a cut fast below the proven rate while a queue
+    // stands. A queue that lasts from before the last cut does not, nor a
+    // delay swing that leaves little standing: a download's, whose start took
+    // the share that the rate then wins back fast.
+    const bool farBelow = static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps_);
     if (!signals.outage && climbedSinceDecrease_ &&
-        (phase_ == Phase::returning || static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps_)))
+        (phase_ == Phase::returning || (farBelow && signals.queueUs > queueToHoldUs)))
         provenBps_ = *signals.receivedBps;
     phase_ = Phase::steady;
     climbedSinceDecrease_ = false;

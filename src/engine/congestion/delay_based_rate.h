@@ -12,6 +12,7 @@ namespace native_worker::congestion {
 // What one transport-wide feedback report tells the delay-based rate.
 struct DelaySignals {
     BandwidthUsage usage = BandwidthUsage::normal;
+    std::int64_t queueUs = 0;     // all that stands, other flows' too
     std::int64_t ownQueueUs = 0;  // the standing queue the sender answers for
     std::optional<std::int64_t> receivedBps;
     std::optional<std::int64_t> recentReceivedBps;  // over a shorter window

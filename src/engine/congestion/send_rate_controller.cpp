@@ -47,9 +47,9 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
         delayBased_.onOutageEnded(targetBps());
         lossBased_.onOutageEnded(nowUs);
     }
-    delayBased_.onReport(
-        {detector_.usage(), queue_.ownDelayUs(), received_.bps(), received_.recentBps(), report, outage_.inOutage()},
-        nowUs);
+    delayBased_.onReport({detector_.usage(), queue_.delayUs(), queue_.ownDelayUs(), received_.bps(),
+                          received_.recentBps(), report, outage_.inOutage()},
+                         nowUs);
     lossBased_.onReport(report, measuredDelayBasedBps(), nowUs);
 }
 

@@ -1,3 +1,4 @@
+#include "engine/congestion/delay_based_rate.h"
 #include "engine/congestion/pacer.h"
 #include "engine/congestion/send_rate_controller.h"
 
@@ -416,6 +417,32 @@ TEST(SendRateControl, KeepsAShareOfTheLinkBesideADownload) {
         const Period shared = link.run(controller, 20'000'000);
         EXPECT_GT(shared.deliveredBps(), 600'000);
         EXPECT_GT(shared.downloadBps(), 2'000'000);
+    }
+}
+
+// A download that starts beside the video cuts it far below the rate it had
+// proven, and its delay swings cut it again. Where little queue stands at
+// such a cut, the capacity is not gone: the rate climbs back fast. Where a
+// queue stands, it is.
+TEST(SendRateControl, AFarCutClimbsBackFastUnlessAQueueStands) {
+    for (const std::int64_t queueUs : {20'000, 80'000}) {
+        SCOPED_TRACE(queueUs);
+        DelayBasedRate rate({32'000, 300'000, 20'000'000});
+        std::int64_t now = 0;
+        const auto report = [&](BandwidthUsage usage, std::int64_t receivedBps, std::int64_t queue = 0) {
+            now += 100'000;
+            rate.onReport({usage, queue, 0, receivedBps, receivedBps, {}, false}, now);
+        };
+        for (int i = 0; i < 40; ++i) report(BandwidthUsage::normal, 1'000'000);
+        report(BandwidthUsage::overusing, 200'000, queueUs);
+        for (int i = 0; i < 20; ++i) report(BandwidthUsage::normal, 200'000);
+        report(BandwidthUsage::overusing, 250'000, queueUs);
+        const std::int64_t cut = rate.bps();
+        for (int i = 0; i < 30; ++i) report(BandwidthUsage::normal, rate.bps());
+        if (queueUs < 50'000)
+            EXPECT_GT(rate.bps(), 2 * cut);
+        else
+            EXPECT_LT(rate.bps(), 2 * cut);
     }
 }
 
