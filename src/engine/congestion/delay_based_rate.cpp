@@ -81,9 +81,11 @@ void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     const double measured = static_cast<double>(std::max(*signals.receivedBps, signals.recentReceivedBps.value_or(0)));
     // A queue (or heavy loss) after climbing back shows the path lost capacity
     // for good, and so does a cut fast below the proven rate while a queue
-    // stands. A queue that lasts from before the last cut does not, nor a
-    // delay swing that leaves little standing: a download's, whose start took
-    // the share that the rate then wins back fast.
+    // stands. Only a climb the sender used counts: a queue that lasts from
+    // before the last cut does not, nor one that stood while the loss-based
+    // rate held the sender lower, nor a delay swing that leaves little
+    // standing. Those are a download's, whose start took the share that the
+    // rate then wins back fast.
     const bool farBelow = static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps_);
     if (!signals.outage && climbedSinceDecrease_ &&
         (phase_ == Phase::returning || (farBelow && signals.queueUs > queueToHoldUs)))
@@ -130,7 +132,7 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
     // The cap on an idle sender holds the rate; it does not cut it.
     if (next > static_cast<double>(bps_)) {
         bps_ = bounds_.clamp(next);
-        climbedSinceDecrease_ = true;
+        climbedSinceDecrease_ = climbedSinceDecrease_ || signals.sending;
     }
 }
 

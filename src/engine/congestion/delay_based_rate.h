@@ -18,6 +18,7 @@ struct DelaySignals {
     std::optional<std::int64_t> recentReceivedBps;  // over a shorter window
     ReportTally report;
     bool outage = false;
+    bool sending = true;  // the sender sends at this rate: another does not hold it lower
 };
 
 // The delay-based half of Google Congestion Control: AIMD on the rate the
@@ -60,9 +61,9 @@ private:
     std::optional<std::int64_t> lastDecreaseUs_;
     std::optional<double> linkCapacityBps_;
     // The highest rate the receiver got, outages aside; forgotten when a queue
-    // shows far below it or on the way back to it.
+    // the sender built shows far below it or on the way back to it.
     std::int64_t provenBps_ = 0;
-    bool climbedSinceDecrease_ = false;
+    bool climbedSinceDecrease_ = false;  // and the sender sent at the higher rate
 };
 
 }  // namespace native_worker::congestion

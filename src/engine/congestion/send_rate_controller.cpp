@@ -47,8 +47,9 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
         delayBased_.onOutageEnded(targetBps());
         lossBased_.onOutageEnded(nowUs);
     }
+    const bool sending = targetBps() >= delayBased_.bps();
     delayBased_.onReport({detector_.usage(), queue_.delayUs(), queue_.ownDelayUs(), received_.bps(),
-                          received_.recentBps(), report, outage_.inOutage()},
+                          received_.recentBps(), report, outage_.inOutage(), sending},
                          nowUs);
     lossBased_.onReport(report, measuredDelayBasedBps(), nowUs);
 }
