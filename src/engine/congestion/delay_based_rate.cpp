@@ -32,6 +32,9 @@ constexpr std::int64_t queueToDrainUs = 100'000;
 constexpr std::int64_t queueToHoldUs = 50'000;
 constexpr double drainWithinSeconds = 1.0;
 constexpr double deepestDrain = 0.5;
+// A cut far below the proven rate shows capacity gone only with this much
+// queue standing: less is another flow's delay swing.
+constexpr std::int64_t queueOfLostCapacityUs = 50'000;
 // On a buffer too shallow to show a queue, loss this heavy, in a report of
 // packets enough to judge, stops the climb back.
 constexpr double returnStoppingLoss = 0.1;
@@ -81,14 +84,12 @@ void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     const double measured = static_cast<double>(std::max(*signals.receivedBps, signals.recentReceivedBps.value_or(0)));
     // A queue (or heavy loss) after climbing back shows the path lost capacity
     // for good, and so does a cut fast below the proven rate while a queue
-    // stands. Only a climb the sender used counts: a queue that lasts from
-    // before the last cut does not, nor one that stood while the loss-based
-    // rate held the sender lower, nor a delay swing that leaves little
-    // standing. Those are a download's, whose start took the share that the
-    // rate then wins back fast.
+    // stands. Only a climb the sender used counts: not one while the
+    // loss-based rate held the sender lower. A download's start and delay
+    // swings take a share that the rate then wins back fast.
     const bool farBelow = static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps_);
     if (!signals.outage && climbedSinceDecrease_ &&
-        (phase_ == Phase::returning || (farBelow && signals.queueUs > queueToHoldUs)))
+        (phase_ == Phase::returning || (farBelow && signals.queueUs > queueOfLostCapacityUs)))
         provenBps_ = *signals.receivedBps;
     phase_ = Phase::steady;
     climbedSinceDecrease_ = false;
@@ -132,7 +133,7 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
     // The cap on an idle sender holds the rate; it does not cut it.
     if (next > static_cast<double>(bps_)) {
         bps_ = bounds_.clamp(next);
-        climbedSinceDecrease_ = climbedSinceDecrease_ || signals.sending;
+        if (signals.sending) climbedSinceDecrease_ = true;
     }
 }
 
