@@ -52,11 +52,13 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
                           received_.recentBps(), report, outage_.inOutage(), sending},
                          nowUs);
     lossBased_.onReport(report, measuredDelayBasedBps(), nowUs);
+    pacing_.onReport(report.lost > 0, nowUs);
 }
 
 void SendRateController::onReceiverReport(double fractionLost, std::int64_t nowUs) {
     if (!(fractionLost >= 0 && fractionLost <= 1)) return;
     lossBased_.onFractionLost(fractionLost, measuredDelayBasedBps(), nowUs);
+    pacing_.onReport(fractionLost > 0, nowUs);
 }
 
 }  // namespace native_worker::congestion

@@ -4,6 +4,7 @@
 #include "engine/congestion/loss_based_rate.h"
 #include "engine/congestion/outage_watch.h"
 #include "engine/congestion/packet_feedback.h"
+#include "engine/congestion/pacing_rate.h"
 #include "engine/congestion/rate_bounds.h"
 #include "engine/congestion/received_rate.h"
 #include "engine/congestion/standing_queue.h"
@@ -31,6 +32,8 @@ public:
     void onReceiverReport(double fractionLost, std::int64_t nowUs);
 
     std::int64_t targetBps() const;
+    // How fast the pacer lets the target's packets go.
+    std::int64_t pacingBps() const { return pacing_.bps(targetBps()); }
     // The frame rate the target affords without blurring the picture: screen
     // content keeps its resolution and gives up frames first.
     double frameRate(std::int64_t pixels, double captureFps) const;
@@ -44,6 +47,7 @@ private:
     OutageWatch outage_;
     DelayBasedRate delayBased_;
     LossBasedRate lossBased_;
+    PacingRate pacing_;
 };
 
 }  // namespace native_worker::congestion

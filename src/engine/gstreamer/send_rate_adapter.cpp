@@ -30,9 +30,6 @@ constexpr double defaultCaptureRate = 30;
 // Credit for at most this many frames: admission follows a fractional rate
 // (24 of 30 frames, not every second one) without letting a burst through.
 constexpr double framesOfCredit = 2;
-// Packets leave a little faster than the target, so a frame reaches a shallow
-// router buffer spread out and the pacer's queue still drains.
-constexpr double pacingOverTarget = 1.25;
 // A frame waits for no more than this of earlier ones in the pacer: a
 // desktop's newest picture matters, a queued one only adds delay.
 constexpr auto pacerBacklogBound = 50ms;
@@ -82,7 +79,7 @@ struct SendRateAdapter::State {
         const double admitted = controller.frameRate(pixels, captureRate);
         frameRate.store(admitted);
         const auto target = static_cast<double>(controller.targetBps());
-        pacing->setRate(static_cast<std::int64_t>(pacingOverTarget * target));
+        pacing->setRate(controller.pacingBps());
         const double kbps = std::max(1.0, std::round(target * captureRate / admitted / 1000.0));
         if (std::abs(kbps - appliedKbps) < rateChangeWorthApplying * appliedKbps) return;
         appliedKbps = kbps;

@@ -108,7 +108,7 @@ public:
     void startDownload() { download_.emplace(); }
     void setStragglerEveryFrames(int frames) { stragglerEveryFrames_ = frames; }
     void setFramesPerSecond(int fps) { framesPerSecond_ = fps; }
-    void pace(double overTarget) { pacingOverTarget_ = overTarget; }
+    void pace() { paced_ = true; }
 
     Period run(SendRateController& controller, std::int64_t durationUs) {
         Period period;
@@ -118,7 +118,7 @@ public:
                 period.downloadBytes += download_->runUntil(
                     nowUs_, [this](std::int64_t atUs, std::uint32_t bytes) { return enqueue(atUs, bytes); });
             }
-            pacer_.setRate(static_cast<std::int64_t>(pacingOverTarget_ * static_cast<double>(controller.targetBps())));
+            pacer_.setRate(controller.pacingBps());
             if (!still_) {
                 budgetBytes_ += controller.targetBps() / 8 / framesPerSecond_;
                 std::int64_t heldBackUs = stragglerEveryFrames_ && ++frames_ % stragglerEveryFrames_ == 0 ? 80'000 : 0;
@@ -150,7 +150,7 @@ private:
     }
 
     void send(std::uint32_t bytes, Period& period, std::int64_t heldBackUs = 0) {
-        const std::int64_t sentUs = pacingOverTarget_ > 0 ? pacer_.departureUs(bytes, nowUs_) : nowUs_;
+        const std::int64_t sentUs = paced_ ? pacer_.departureUs(bytes, nowUs_) : nowUs_;
         PacketFeedback packet{sentUs, std::nullopt, bytes};
         ++period.sent;
         if (random_() >= dropBelow_) packet.arrivalTimeUs = enqueue(sentUs, bytes);
@@ -191,7 +191,7 @@ private:
     std::optional<RenoDownload> download_;
     int stragglerEveryFrames_ = 0;
     int framesPerSecond_ = 30;
-    double pacingOverTarget_ = 0;  // 0: a frame's packets leave at once
+    bool paced_ = false;  // unpaced, a frame's packets leave at once
     Pacer pacer_{1};
     std::int64_t frames_ = 0;
     std::int64_t nowUs_ = 0;
@@ -335,7 +335,7 @@ TEST(SendRateControl, AStillScreenClaimsNoRateThePathHasNotCarried) {
 TEST(SendRateControl, TheFirstMotionAfterATickingClockIsCutFromWhatThePathCarriesNow) {
     SendRateController controller({32'000, 2'073'000, 20'000'000});
     BottleneckLink link(2'000'000, 100'000);
-    link.pace(1.25);
+    link.pace();
     link.setStill(true, 33'333);
     link.run(controller, 15'000'000);
     link.setStill(false);
@@ -498,11 +498,31 @@ TEST(SendRateControl, PacedLargeFramesCrossAShallowBuffer) {
     SendRateController controller({32'000, 1'000'000, 20'000'000});
     BottleneckLink link(1'000'000, 20'000);
     link.setFramesPerSecond(12);
-    link.pace(1.25);
+    link.pace();
     link.run(controller, 10'000'000);
     const Period settled = link.run(controller, 20'000'000);
     EXPECT_LT(settled.lossShare(), 0.1);
     EXPECT_GT(settled.deliveredBps(), 700'000);
+}
+
+// A frame leaves fast while the path loses nothing, so it lags little; after
+// a loss it leaves gently for a while, since a burst may be what was lost.
+TEST(SendRateControl, PacesFastUntilThePathLosesPackets) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 1'000'000);
+    link.pace();
+    const auto overTarget = [&] {
+        return static_cast<double>(controller.pacingBps()) / static_cast<double>(controller.targetBps());
+    };
+    link.run(controller, 5'000'000);
+    EXPECT_NEAR(overTarget(), 2.5, 0.01);
+    link.setLoss(0.05);
+    link.run(controller, 1'000'000);
+    link.setLoss(0);
+    link.run(controller, 9'000'000);
+    EXPECT_NEAR(overTarget(), 1.25, 0.01);
+    link.run(controller, 2'000'000);
+    EXPECT_NEAR(overTarget(), 2.5, 0.01);
 }
 
 TEST(SendRateControl, ScreenContentGivesUpFrameRateBeforeResolution) {
