@@ -9,16 +9,23 @@ namespace {
 // A verdict on transport-wide feedback every 200 ms, as Pion's reading of the
 // draft has it; a receiver report is one as it comes, about once a second.
 // Growth is 5 % per 200 ms, a receiver report's at most 5 %. A window of
-// feedback stays open until it has packets enough, which at a low rate takes
-// seconds: its growth counts its length, up to a second, or a rate that loss
-// once cut low climbs back slower the lower it is.
+// feedback stays open until it has packets enough to judge a loss share, or a
+// second without loss, and its growth counts its whole length: else a rate
+// that loss once cut low (a download's start does) climbs back slower the
+// lower it is, since a window there takes seconds to fill.
 constexpr std::int64_t windowUs = 200'000;
-constexpr std::int64_t longestWindowGrowthUs = 1'000'000;
+constexpr std::int64_t longestWindowGrowthUs = 5'000'000;
 // A loss share of fewer packets is chance: a still screen sends one a second.
 constexpr int windowPackets = 20;
+constexpr std::int64_t longestCleanWindowUs = 1'000'000;
 constexpr double lowLoss = 0.02;
 constexpr double highLoss = 0.10;
 constexpr double increasePerVerdict = 1.05;
+// Far below the rate the path has carried without a queue, loss was another
+// flow's start, not capacity lost: the rate climbs back half again a second,
+// as the delay-based rate does there (1.0844 to the fifth is 1.5).
+constexpr double farBelowProven = 0.5;
+constexpr double fastIncreasePerVerdict = 1.0844;
 // A window in which the sender used less than this share of its rate says
 // nothing of that rate, unless it lost most of it: then the path carries next
 // to nothing at any rate.
@@ -35,36 +42,40 @@ std::int64_t LossBasedRate::bps(std::optional<std::int64_t> delayBasedBps) const
     return state_ == State::following ? *delayBasedBps : std::min(bps_, *delayBasedBps);
 }
 
-void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs) {
+void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps,
+                             std::int64_t provenBps, std::int64_t nowUs) {
     if (!windowStartUs_) windowStartUs_ = nowUs;
     window_.sent += report.sent;
     window_.lost += report.lost;
     window_.sentBytes += report.sentBytes;
     const std::int64_t spanUs = nowUs - *windowStartUs_;
-    if (spanUs < windowUs || window_.sent < windowPackets) return;
+    const bool judgeable = window_.sent >= windowPackets || (window_.lost == 0 && spanUs >= longestCleanWindowUs);
+    if (spanUs < windowUs || !judgeable) return;
     const double sentBps = static_cast<double>(window_.sentBytes) * 8e6 / static_cast<double>(spanUs);
     const double fractionLost = static_cast<double>(window_.lost) / window_.sent;
     if (sentBps >= usedShareToJudge * static_cast<double>(bps(delayBasedBps)) || fractionLost > lossAtAnyRate)
-        judge(fractionLost, delayBasedBps, nowUs, longestWindowGrowthUs);
+        judge(fractionLost, delayBasedBps, std::min(spanUs, longestWindowGrowthUs), provenBps);
     restartWindow(nowUs);
 }
 
 void LossBasedRate::onFractionLost(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs) {
-    judge(fractionLost, delayBasedBps, nowUs, windowUs);
+    const std::int64_t growthUs =
+        lastReceiverReportUs_ ? std::clamp<std::int64_t>(nowUs - *lastReceiverReportUs_, 0, windowUs) : windowUs;
+    lastReceiverReportUs_ = nowUs;
+    judge(fractionLost, delayBasedBps, growthUs, 0);
 }
 
-void LossBasedRate::judge(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs,
-                          std::int64_t longestGrowthUs) {
-    const double verdicts =
-        lastUpdateUs_
-            ? static_cast<double>(std::clamp<std::int64_t>(nowUs - *lastUpdateUs_, 0, longestGrowthUs)) / windowUs
-            : 1.0;
-    lastUpdateUs_ = nowUs;
+void LossBasedRate::judge(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t growthUs,
+                          std::int64_t provenBps) {
+    const double verdicts = static_cast<double>(growthUs) / windowUs;
+    const double growth = static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps)
+                              ? fastIncreasePerVerdict
+                              : increasePerVerdict;
     if (fractionLost > highLoss) {
         bps_ = bounds_.clamp(static_cast<double>(bps(delayBasedBps)) * (1 - 0.5 * fractionLost));
         state_ = State::limiting;
     } else if (fractionLost < lowLoss) {
-        bps_ = bounds_.clamp(static_cast<double>(bps_) * std::pow(increasePerVerdict, verdicts));
+        bps_ = bounds_.clamp(static_cast<double>(bps_) * std::pow(growth, verdicts));
         if (delayBasedBps && bps_ >= *delayBasedBps) state_ = State::following;
     } else if (state_ == State::following) {
         bps_ = bps(delayBasedBps);

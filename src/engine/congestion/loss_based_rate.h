@@ -10,8 +10,9 @@ namespace native_worker::congestion {
 
 // The loss-based half of Google Congestion Control: more than 10 % lost cuts
 // the rate by half the share lost, less than 2 % lets it grow by 5 % per
-// 200 ms, in between it holds. Transport-wide feedback is judged every
-// 200 ms, given enough packets; a receiver report's fraction as it comes.
+// 200 ms (half again a second far below what the path has carried), in
+// between it holds. Transport-wide feedback is judged every 200 ms, given
+// enough packets; a receiver report's fraction as it comes.
 //
 // Until a verdict shows loss beyond chance (2 %), it follows the delay-based
 // rate rather than hold it back. From then on it limits that rate, and
@@ -27,8 +28,9 @@ public:
     explicit LossBasedRate(const RateBounds& bounds);
 
     // One transport-wide feedback report. `delayBasedBps`: the other half's
-    // rate, once it has one.
-    void onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs);
+    // rate, once it has one; `provenBps`: the rate it has seen the path carry.
+    void onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps, std::int64_t provenBps,
+                  std::int64_t nowUs);
     void onFractionLost(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs);
     void onOutageEnded(std::int64_t nowUs);
 
@@ -38,15 +40,15 @@ public:
 private:
     enum class State { following, limiting };
 
-    // Growth counts the time since the last verdict, up to `longestGrowthUs`.
-    void judge(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs,
-               std::int64_t longestGrowthUs);
+    // Growth counts `growthUs` of time without loss, faster far below `provenBps`.
+    void judge(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t growthUs,
+               std::int64_t provenBps);
     void restartWindow(std::int64_t nowUs);
 
     const RateBounds bounds_;
     State state_ = State::following;
     std::int64_t bps_;
-    std::optional<std::int64_t> lastUpdateUs_;
+    std::optional<std::int64_t> lastReceiverReportUs_;
     std::optional<std::int64_t> windowStartUs_;
     ReportTally window_;
 };
