@@ -8,8 +8,6 @@ namespace {
 
 constexpr double decreaseFactor = 0.85;
 constexpr double increasePerSecond = 1.08;
-constexpr double startupIncreasePerSecond = 1.5;
-constexpr double farBelowProven = 0.5;
 // Back from an outage the rate doubles about every third of a second, as
 // probing the path would, up to near the rate the path carried before: a
 // queue on the way stops it within a few reports.
@@ -87,7 +85,7 @@ void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     // stands. Only a climb the sender used counts: not one while the
     // loss-based rate held the sender lower. A download's start and delay
     // swings take a share that the rate then wins back fast.
-    const bool farBelow = static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps_);
+    const bool farBelow = static_cast<double>(bps_) < fastClimbBelowBps();
     if (!signals.outage && climbedSinceDecrease_ &&
         (phase_ == Phase::returning || (farBelow && signals.queueUs > queueOfLostCapacityUs)))
         provenBps_ = *signals.receivedBps;
@@ -124,8 +122,8 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
             if (linkCapacityBps_ && std::abs(next - *linkCapacityBps_) < nearCapacity * *linkCapacityBps_) {
                 next += additiveBpsPerSecond(next) * elapsedSeconds;
             } else {
-                const bool climbFast = phase_ == Phase::startup || next < farBelowProven * proven;
-                next *= std::pow(climbFast ? startupIncreasePerSecond : increasePerSecond, elapsedSeconds);
+                const bool climbFast = phase_ == Phase::startup || next < fastClimbBelowBps();
+                next *= std::pow(climbFast ? fastIncreasePerSecond : increasePerSecond, elapsedSeconds);
             }
             next = std::min(next, headroomOverReceived * static_cast<double>(*signals.receivedBps) + headroomBps);
             break;

@@ -47,9 +47,14 @@ public:
     std::int64_t bps() const { return bps_; }
     bool measured() const { return lastUpdateUs_.has_value(); }
     std::int64_t provenBps() const { return provenBps_; }
+    // Below this, far under what the path has carried, a rate climbs back fast.
+    double fastClimbBelowBps() const { return farBelowProven * static_cast<double>(provenBps_); }
+    static constexpr double fastIncreasePerSecond = 1.5;
 
 private:
     enum class Phase { startup, steady, returning };
+
+    static constexpr double farBelowProven = 0.5;
 
     void decrease(const DelaySignals& signals, std::int64_t nowUs);
     void increase(const DelaySignals& signals, double elapsedSeconds);

@@ -1,5 +1,7 @@
 #include "engine/congestion/loss_based_rate.h"
 
+#include "engine/congestion/delay_based_rate.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -21,11 +23,6 @@ constexpr std::int64_t longestCleanWindowUs = 1'000'000;
 constexpr double lowLoss = 0.02;
 constexpr double highLoss = 0.10;
 constexpr double increasePerVerdict = 1.05;
-// Far below the rate the path has carried without a queue, loss was another
-// flow's start, not capacity lost: the rate climbs back half again a second,
-// as the delay-based rate does there (1.0844 to the fifth is 1.5).
-constexpr double farBelowProven = 0.5;
-constexpr double fastIncreasePerVerdict = 1.0844;
 // A window in which the sender used less than this share of its rate says
 // nothing of that rate, unless it lost most of it: then the path carries next
 // to nothing at any rate.
@@ -43,7 +40,7 @@ std::int64_t LossBasedRate::bps(std::optional<std::int64_t> delayBasedBps) const
 }
 
 void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps,
-                             std::int64_t provenBps, std::int64_t nowUs) {
+                             double fastClimbBelowBps, std::int64_t nowUs) {
     if (!windowStartUs_) windowStartUs_ = nowUs;
     window_.sent += report.sent;
     window_.lost += report.lost;
@@ -54,7 +51,7 @@ void LossBasedRate::onReport(const ReportTally& report, std::optional<std::int64
     const double sentBps = static_cast<double>(window_.sentBytes) * 8e6 / static_cast<double>(spanUs);
     const double fractionLost = static_cast<double>(window_.lost) / window_.sent;
     if (sentBps >= usedShareToJudge * static_cast<double>(bps(delayBasedBps)) || fractionLost > lossAtAnyRate)
-        judge(fractionLost, delayBasedBps, std::min(spanUs, longestWindowGrowthUs), provenBps);
+        judge(fractionLost, delayBasedBps, std::min(spanUs, longestWindowGrowthUs), fastClimbBelowBps);
     restartWindow(nowUs);
 }
 
@@ -66,16 +63,17 @@ void LossBasedRate::onFractionLost(double fractionLost, std::optional<std::int64
 }
 
 void LossBasedRate::judge(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t growthUs,
-                          std::int64_t provenBps) {
-    const double verdicts = static_cast<double>(growthUs) / windowUs;
-    const double growth = static_cast<double>(bps_) < farBelowProven * static_cast<double>(provenBps)
-                              ? fastIncreasePerVerdict
-                              : increasePerVerdict;
+                          double fastClimbBelowBps) {
+    // Far below what the path has carried, loss was another flow's start, not
+    // capacity lost: the rate climbs back as fast as the delay-based rate.
+    const double growth = static_cast<double>(bps_) < fastClimbBelowBps
+                              ? std::pow(DelayBasedRate::fastIncreasePerSecond, static_cast<double>(growthUs) / 1e6)
+                              : std::pow(increasePerVerdict, static_cast<double>(growthUs) / windowUs);
     if (fractionLost > highLoss) {
         bps_ = bounds_.clamp(static_cast<double>(bps(delayBasedBps)) * (1 - 0.5 * fractionLost));
         state_ = State::limiting;
     } else if (fractionLost < lowLoss) {
-        bps_ = bounds_.clamp(static_cast<double>(bps_) * std::pow(growth, verdicts));
+        bps_ = bounds_.clamp(static_cast<double>(bps_) * growth);
         if (delayBasedBps && bps_ >= *delayBasedBps) state_ = State::following;
     } else if (state_ == State::following) {
         bps_ = bps(delayBasedBps);

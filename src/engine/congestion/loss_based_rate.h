@@ -28,8 +28,9 @@ public:
     explicit LossBasedRate(const RateBounds& bounds);
 
     // One transport-wide feedback report. `delayBasedBps`: the other half's
-    // rate, once it has one; `provenBps`: the rate it has seen the path carry.
-    void onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps, std::int64_t provenBps,
+    // rate, once it has one; below `fastClimbBelowBps`, far under what the
+    // path has carried, the rate climbs back as fast as that half's.
+    void onReport(const ReportTally& report, std::optional<std::int64_t> delayBasedBps, double fastClimbBelowBps,
                   std::int64_t nowUs);
     void onFractionLost(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t nowUs);
     void onOutageEnded(std::int64_t nowUs);
@@ -40,9 +41,9 @@ public:
 private:
     enum class State { following, limiting };
 
-    // Growth counts `growthUs` of time without loss, faster far below `provenBps`.
+    // Growth counts `growthUs` of time without loss.
     void judge(double fractionLost, std::optional<std::int64_t> delayBasedBps, std::int64_t growthUs,
-               std::int64_t provenBps);
+               double fastClimbBelowBps);
     void restartWindow(std::int64_t nowUs);
 
     const RateBounds bounds_;

@@ -4,7 +4,7 @@ namespace native_worker::congestion {
 
 void PacingRate::onReport(bool lost, std::int64_t nowUs) {
     if (lost) lastLossUs_ = nowUs;
-    gentle_ = (lost || gentle_) && nowUs - lastLossUs_ < gentleAfterLossUs;
+    gentle_ = lastLossUs_ && nowUs - *lastLossUs_ < gentleAfterLossUs;
 }
 
 std::int64_t PacingRate::bps(std::int64_t targetBps) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace native_worker::congestion {
 
@@ -21,7 +22,7 @@ public:
 
 private:
     bool gentle_ = false;
-    std::int64_t lastLossUs_ = 0;
+    std::optional<std::int64_t> lastLossUs_;
 };
 
 }  // namespace native_worker::congestion

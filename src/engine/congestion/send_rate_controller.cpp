@@ -51,7 +51,7 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
     delayBased_.onReport({detector_.usage(), queue_.delayUs(), queue_.ownDelayUs(), received_.bps(),
                           received_.recentBps(), report, outage_.inOutage(), sending},
                          nowUs);
-    lossBased_.onReport(report, measuredDelayBasedBps(), delayBased_.provenBps(), nowUs);
+    lossBased_.onReport(report, measuredDelayBasedBps(), delayBased_.fastClimbBelowBps(), nowUs);
     pacing_.onReport(report.lost > 0, nowUs);
 }
 
