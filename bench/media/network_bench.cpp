@@ -414,6 +414,7 @@ void network(double seconds, const std::string& only) {
         {.name = "300 kbit/s", .kbps = 300, .bufferMs = 1000},
         {.name = "4 -> 1 Mbit/s step", .kbps = 4000, .bufferMs = 1000, .laterKbps = 1000},
         {.name = "4 -> 0.5 Mbit/s step", .kbps = 4000, .bufferMs = 200, .laterKbps = 500},
+        {.name = "0.5 -> 4 Mbit/s step", .kbps = 500, .bufferMs = 200, .laterKbps = 4000},
         {.name = "4 Mbit/s, 2% loss", .kbps = 4000, .bufferMs = 200, .lossPercent = 2},
         {.name = "4 Mbit/s, 5% loss", .kbps = 4000, .bufferMs = 200, .lossPercent = 5},
         {.name = "4 Mbit/s, 3 s outage", .kbps = 4000, .bufferMs = 200, .outageSeconds = 3},

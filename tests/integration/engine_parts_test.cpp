@@ -1,5 +1,6 @@
 // The GStreamer engine's own rules, without a connection.
 
+#include "engine/congestion/rate_probe.h"
 #include "engine/gstreamer/callback_queue.h"
 #include "engine/gstreamer/codec_capabilities.h"
 #include "engine/gstreamer/connection_monitor.h"
@@ -361,7 +362,7 @@ TEST(PacketPacing, AFramesPacketsLeaveSpreadAtThePacingRate) {
 
 // webrtcbin builds its retransmission sender deep inside while it negotiates;
 // a receiver's request reaches it only while the pacer has room.
-TEST(PacketPacing, ARetransmissionRequestPassesOnlyWhileThePacerHasRoom) {
+TEST(PacketPacing, ARetransmissionRequestPassesOnlyWhileThePacerHasRoomAndAProbesAlways) {
     gst_init(nullptr, nullptr);
     const GstRef<GstElement> bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
     const auto pacing = PacketPacing::create(bin.get(), 960'000);
@@ -408,6 +409,16 @@ TEST(PacketPacing, ARetransmissionRequestPassesOnlyWhileThePacerHasRoom) {
     EXPECT_EQ(requests(), 1U);
     pacing->departure(120'000);  // a second at 960 kbit/s
     EXPECT_EQ(requests(), 1U);
+    // A probe's copies are over the rate: the latest packet again, however full the pacer is.
+    GstBuffer* latest = gst_rtp_buffer_new_allocate(100, 0, 0);
+    gst_rtp_buffer_map(latest, GST_MAP_WRITE, &rtp);
+    gst_rtp_buffer_set_ssrc(&rtp, 1);
+    gst_rtp_buffer_set_seq(&rtp, 1);
+    gst_rtp_buffer_unmap(&rtp);
+    pacing->remember(latest);
+    gst_buffer_unref(latest);
+    pacing->sendProbe(960'000);
+    EXPECT_EQ(requests(), 1U + congestion::RateProbe::packetsToMeasure);
     gst_element_set_state(bin.get(), GST_STATE_NULL);
 }
 

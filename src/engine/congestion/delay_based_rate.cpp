@@ -59,6 +59,7 @@ void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
     const std::int64_t elapsedUs =
         std::clamp<std::int64_t>(lastUpdateUs_ ? nowUs - *lastUpdateUs_ : 0, 0, longestIncreaseStepUs);
     lastUpdateUs_ = nowUs;
+    guessing_ = false;
     const bool lossStopsReturn =
         phase_ == Phase::returning && signals.report.lostMoreThan(returnStoppingLoss, returnStoppingPackets);
     if (signals.usage == BandwidthUsage::overusing || signals.ownQueueUs > queueToDrainUs || lossStopsReturn) {
@@ -73,6 +74,14 @@ void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
 void DelayBasedRate::onOutageEnded(std::int64_t targetBps) {
     bps_ = std::min(bps_, targetBps);
     phase_ = Phase::returning;
+}
+
+void DelayBasedRate::onProbe(std::int64_t deliveredBps) {
+    if (!guessing_ || deliveredBps <= bps_) return;
+    provenBps_ = std::max(provenBps_, deliveredBps);
+    bps_ = bounds_.clamp(static_cast<double>(deliveredBps));
+    // The capacity found at the last cuts is the past: the next cut measures it afresh.
+    linkCapacityBps_.reset();
 }
 
 void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
@@ -123,6 +132,7 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
                 next += additiveBpsPerSecond(next) * elapsedSeconds;
             } else {
                 const bool climbFast = phase_ == Phase::startup || next < fastClimbBelowBps();
+                guessing_ = !climbFast;
                 next *= std::pow(climbFast ? fastIncreasePerSecond : increasePerSecond, elapsedSeconds);
             }
             next = std::min(next, headroomOverReceived * static_cast<double>(*signals.receivedBps) + headroomBps);

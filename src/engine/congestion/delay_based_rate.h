@@ -44,7 +44,14 @@ public:
     // arrived to measure, cuts only the loss-based rate.
     void onOutageEnded(std::int64_t targetBps);
 
+    // A probe's result lifts a rate that still climbs by guess to what the
+    // path delivered, which it has then carried.
+    void onProbe(std::int64_t deliveredBps);
+
     std::int64_t bps() const { return bps_; }
+    // Whether the last report let the rate climb by guess: slowly, neither in
+    // start-up nor near a capacity found nor far below a rate proven.
+    bool guessing() const { return guessing_; }
     bool measured() const { return lastUpdateUs_.has_value(); }
     std::int64_t provenBps() const { return provenBps_; }
     // Below this, far under what the path has carried, a rate climbs back fast.
@@ -69,6 +76,7 @@ private:
     // the sender built shows far below it or on the way back to it.
     std::int64_t provenBps_ = 0;
     bool climbedSinceDecrease_ = false;  // and the sender sent at the higher rate
+    bool guessing_ = false;
 };
 
 }  // namespace native_worker::congestion

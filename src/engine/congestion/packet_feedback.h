@@ -12,6 +12,7 @@ struct PacketFeedback {
     std::int64_t sendTimeUs = 0;
     std::optional<std::int64_t> arrivalTimeUs;  // none: reported lost
     std::uint32_t bytes = 0;
+    bool retransmission = false;  // a copy: a probe's, or one the receiver asked for
 };
 
 // What one report says of the packets it covers.

@@ -11,10 +11,17 @@ constexpr double lowestFrameRate = 5;
 
 }  // namespace
 
-SendRateController::SendRateController(RateBounds bounds) : delayBased_(bounds), lossBased_(bounds) {}
+SendRateController::SendRateController(RateBounds bounds)
+    : delayBased_(bounds), lossBased_(bounds), maximumBps_(bounds.maximumBps) {}
 
 std::int64_t SendRateController::targetBps() const {
     return lossBased_.bps(measuredDelayBasedBps());
+}
+
+std::optional<std::int64_t> SendRateController::startProbe(std::int64_t nowUs) {
+    // Only a climb the sender uses is worth measuring.
+    const bool guessing = delayBased_.guessing() && targetBps() >= delayBased_.bps() && !outage_.inOutage();
+    return probe_.start(guessing, targetBps(), maximumBps_, nowUs);
 }
 
 double SendRateController::frameRate(std::int64_t pixels, double captureFps) const {
@@ -51,6 +58,7 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
     delayBased_.onReport({detector_.usage(), queue_.delayUs(), queue_.ownDelayUs(), received_.bps(),
                           received_.recentBps(), report, outage_.inOutage(), sending},
                          nowUs);
+    if (const auto delivered = probe_.onFeedback(packets, nowUs)) delayBased_.onProbe(*delivered);
     lossBased_.onReport(report, measuredDelayBasedBps(), delayBased_.fastClimbBelowBps(), nowUs);
     pacing_.onReport(report.lost > 0, nowUs);
 }

@@ -6,6 +6,7 @@
 #include "engine/congestion/packet_feedback.h"
 #include "engine/congestion/pacing_rate.h"
 #include "engine/congestion/rate_bounds.h"
+#include "engine/congestion/rate_probe.h"
 #include "engine/congestion/received_rate.h"
 #include "engine/congestion/standing_queue.h"
 #include "engine/congestion/trendline_detector.h"
@@ -32,6 +33,10 @@ public:
     void onReceiverReport(double fractionLost, std::int64_t nowUs);
 
     std::int64_t targetBps() const;
+    // The rate to probe the path at now, when a probe is due: the caller
+    // sends a short burst of retransmitted copies at it, which the feedback
+    // then marks.
+    std::optional<std::int64_t> startProbe(std::int64_t nowUs);
     // How fast the pacer lets the target's packets go.
     std::int64_t pacingBps() const { return pacing_.bps(targetBps()); }
     // The frame rate the target affords without blurring the picture: screen
@@ -48,6 +53,8 @@ private:
     DelayBasedRate delayBased_;
     LossBasedRate lossBased_;
     PacingRate pacing_;
+    RateProbe probe_;
+    const std::int64_t maximumBps_;
 };
 
 }  // namespace native_worker::congestion

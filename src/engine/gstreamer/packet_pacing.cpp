@@ -1,8 +1,14 @@
 #include "engine/gstreamer/packet_pacing.h"
 
+#include "engine/congestion/rate_probe.h"
+
+#include <gst/rtp/gstrtpbuffer.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 namespace native_worker::engine::gstreamer {
 
@@ -21,6 +27,16 @@ constexpr guint heldBytesBound = 4U << 20;
 // new frame may (it repairs a picture the receiver waits for), not unbounded.
 constexpr auto retransmissionBacklogBound = 100ms;
 constexpr double packetSizeSmoothing = 0.05;
+// A probe lasts long enough that a shaper's burst allowance, which lets the
+// first few kilobytes through at the line's speed, does not pass for the
+// path's rate; a slow probe's copies still come close enough together to be
+// told from the packets after it.
+constexpr double probeSeconds = 0.03;
+constexpr int mostProbeCopies = 16;
+constexpr auto longestProbeSpacing = 50ms;
+constexpr const char* retransmissionRequest = "GstRTPRetransmissionRequest";
+// Marks the requests a probe makes: they are the probe's bytes, over the rate.
+constexpr const char* probeField = "kelvarn-probe";
 
 std::int64_t microsecondsNow() {
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
@@ -38,8 +54,10 @@ void releasePacing(gpointer pacing) {
 }
 
 GstPadProbeReturn waitForDeparture(GstPad*, GstPadProbeInfo* info, gpointer pacing) {
-    const auto departure = (*static_cast<std::shared_ptr<PacketPacing>*>(pacing))->departure(bytesOf(info));
+    auto& shared = *static_cast<std::shared_ptr<PacketPacing>*>(pacing);
+    const auto departure = shared->departure(bytesOf(info));
     std::this_thread::sleep_until(std::min(departure, Clock::now() + longestWait));
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info)) shared->remember(buffer);
     return GST_PAD_PROBE_OK;
 }
 
@@ -48,7 +66,9 @@ using SharedPacing = std::shared_ptr<PacketPacing>;
 GstPadProbeReturn filterRetransmissionRequest(GstPad*, GstPadProbeInfo* info, gpointer pacing) {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     const GstStructure* structure = event ? gst_event_get_structure(event) : nullptr;
-    if (!structure || !gst_structure_has_name(structure, "GstRTPRetransmissionRequest")) return GST_PAD_PROBE_OK;
+    if (!structure || !gst_structure_has_name(structure, retransmissionRequest) ||
+        gst_structure_has_field(structure, probeField))
+        return GST_PAD_PROBE_OK;
     return (*static_cast<SharedPacing*>(pacing))->admitRetransmission() ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
 }
 
@@ -60,7 +80,7 @@ void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer pacing) {
     if (!source) return;
     gst_pad_add_probe(source, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, filterRetransmissionRequest,
                       new SharedPacing(*static_cast<SharedPacing*>(pacing)), releasePacing);
-    gst_object_unref(source);
+    (*static_cast<SharedPacing*>(pacing))->takeRetransmitter(source);
 }
 
 void releasePacingClosure(gpointer pacing, GClosure*) {
@@ -110,6 +130,50 @@ bool PacketPacing::admitRetransmission() {
     std::lock_guard lock(mutex_);
     return pacer_.admitUnqueued(static_cast<std::uint32_t>(meanPacketBytes_), microsecondsNow(),
                                 std::chrono::microseconds(retransmissionBacklogBound).count());
+}
+
+void PacketPacing::takeRetransmitter(GstPad* source) {
+    std::lock_guard lock(mutex_);
+    retransmitter_.reset(source);
+}
+
+void PacketPacing::remember(GstBuffer* packet) {
+    GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
+    if (!gst_rtp_buffer_map(packet, GST_MAP_READ, &rtp)) return;
+    const SentPacket sent{gst_rtp_buffer_get_ssrc(&rtp), gst_rtp_buffer_get_seq(&rtp)};
+    gst_rtp_buffer_unmap(&rtp);
+    std::lock_guard lock(mutex_);
+    recent_[remembered_++ % recent_.size()] = sent;
+}
+
+void PacketPacing::sendProbe(std::int64_t bps) {
+    GstRef<GstPad> retransmitter;
+    std::vector<SentPacket> latest;
+    double packetBytes = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (!retransmitter_ || remembered_ == 0 || bps <= 0) return;
+        retransmitter = takeRef(retransmitter_.get());
+        for (std::size_t age = 0; age < std::min(remembered_, recent_.size()); ++age)
+            latest.push_back(recent_[(remembered_ - 1 - age) % recent_.size()]);
+        packetBytes = meanPacketBytes_;
+    }
+    const int copies =
+        std::clamp(static_cast<int>(std::ceil(static_cast<double>(bps) * probeSeconds / 8 / packetBytes)),
+                   congestion::RateProbe::packetsToMeasure, mostProbeCopies);
+    const auto spacing = std::min<std::chrono::microseconds>(
+        longestProbeSpacing,
+        std::chrono::microseconds(static_cast<std::int64_t>(packetBytes * 8e6 / static_cast<double>(bps))));
+    auto next = Clock::now();
+    for (int copy = 0; copy < copies; ++copy, next += spacing) {
+        std::this_thread::sleep_until(next);
+        const SentPacket& packet = latest[static_cast<std::size_t>(copy) % latest.size()];
+        gst_pad_send_event(retransmitter.get(),
+                           gst_event_new_custom(
+                               GST_EVENT_CUSTOM_UPSTREAM,
+                               gst_structure_new(retransmissionRequest, "seqnum", G_TYPE_UINT, packet.sequence, "ssrc",
+                                                 G_TYPE_UINT, packet.ssrc, probeField, G_TYPE_BOOLEAN, TRUE, nullptr)));
+    }
 }
 
 Clock::time_point PacketPacing::departure(std::uint32_t bytes) {

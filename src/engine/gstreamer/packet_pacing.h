@@ -1,10 +1,12 @@
 #pragma once
 
 #include "engine/congestion/pacer.h"
+#include "engine/gstreamer/gst_handles.h"
 
 #include <gst/gst.h>
 
 #include <chrono>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -36,6 +38,14 @@ public:
     void limitRetransmissions(GstElement* webrtcbin);
     // Whether a retransmission may go now; it counts as sent when it may.
     bool admitRetransmission();
+    // Sends a probe: the latest packets again, as retransmissions, spaced at
+    // `bps`, on the calling thread, which it holds for the probe's length.
+    // Nothing goes where the receiver takes no retransmissions.
+    void sendProbe(std::int64_t bps);
+    // Called for each packet as it leaves, on the queue's thread.
+    void remember(GstBuffer* packet);
+    // webrtcbin's retransmission sender's source pad, once it is made.
+    void takeRetransmitter(GstPad* source);
 
 private:
     explicit PacketPacing(std::int64_t bps) : pacer_(bps) {}
@@ -46,6 +56,14 @@ private:
     congestion::Pacer pacer_;
     // A request names a packet, not its size: the recent packets' mean stands in.
     double meanPacketBytes_ = 1200;
+
+    struct SentPacket {
+        guint ssrc = 0;
+        guint sequence = 0;
+    };
+    std::array<SentPacket, 16> recent_{};
+    std::size_t remembered_ = 0;  // ever; the newest is at (remembered_ - 1) % size
+    GstRef<GstPad> retransmitter_;
 };
 
 }  // namespace native_worker::engine::gstreamer

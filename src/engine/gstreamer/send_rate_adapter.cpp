@@ -21,6 +21,8 @@ namespace {
 
 constexpr auto keyFrameSpacing = 500ms;
 constexpr auto receiverReportPoll = 500ms;
+// How soon a probe the controller asks for goes out.
+constexpr auto probePoll = 100ms;
 // Transport-wide feedback this recent makes receiver reports redundant.
 constexpr auto feedbackFreshness = 2s;
 // Encoder rate changes smaller than this are not worth a reconfiguration.
@@ -45,8 +47,12 @@ struct SendRateAdapter::State {
     // and a reference back would keep the encoder alive for ever. The probes
     // fire only while the pipeline runs, the adapter dies before it.
     State(GstElement* encoderElement, std::shared_ptr<PacketPacing> packetPacing, std::int64_t pixelCount,
-          congestion::RateBounds bounds)
-        : encoder(encoderElement), pacing(std::move(packetPacing)), pixels(pixelCount), controller(bounds) {
+          congestion::RateBounds bounds, guint mediaPayloadType)
+        : encoder(encoderElement),
+          pacing(std::move(packetPacing)),
+          pixels(pixelCount),
+          payloadType(mediaPayloadType),
+          controller(bounds) {
         apply();
     }
 
@@ -55,6 +61,7 @@ struct SendRateAdapter::State {
         lastFeedback = Clock::now();
         controller.onTransportFeedback(packets, microseconds(*lastFeedback));
         apply();
+        if (const auto probe = controller.startProbe(microseconds(*lastFeedback))) probeBps.store(*probe);
     }
 
     void onReceiverReport(double fractionLost) {
@@ -91,7 +98,9 @@ struct SendRateAdapter::State {
     GstElement* const encoder;
     const std::shared_ptr<PacketPacing> pacing;
     const std::int64_t pixels;
+    const guint payloadType;  // of the media; the feedback's other packets are retransmissions
     std::atomic<double> frameRate{defaultCaptureRate};
+    std::atomic<std::int64_t> probeBps{0};  // a probe due, taken by the poller
     std::atomic<Clock::rep> lastKeyFrameRequest{0};
     std::function<void()> keyFrameRequested;
 
@@ -122,7 +131,7 @@ void releaseState(gpointer state) {
     delete static_cast<SharedState*>(state);
 }
 
-std::vector<congestion::PacketFeedback> feedbackPackets(const GstStructure& event) {
+std::vector<congestion::PacketFeedback> feedbackPackets(const GstStructure& event, guint mediaPayloadType) {
     std::vector<congestion::PacketFeedback> packets;
     forEachStructure(gst_structure_get_value(&event, "packets"), [&](const GstStructure& packet) {
         guint64 sent = GST_CLOCK_TIME_NONE, arrived = GST_CLOCK_TIME_NONE;
@@ -132,7 +141,10 @@ std::vector<congestion::PacketFeedback> feedbackPackets(const GstStructure& even
         gst_structure_get_uint64(&packet, "remote-ts", &arrived);
         gst_structure_get_uint(&packet, "size", &size);
         gst_structure_get_boolean(&packet, "lost", &lost);
-        congestion::PacketFeedback feedback{static_cast<std::int64_t>(sent / 1000), std::nullopt, size};
+        const GValue* payloadType = gst_structure_get_value(&packet, "payload-type");
+        const bool retransmission =
+            payloadType && G_VALUE_HOLDS_UCHAR(payloadType) && g_value_get_uchar(payloadType) != mediaPayloadType;
+        congestion::PacketFeedback feedback{static_cast<std::int64_t>(sent / 1000), std::nullopt, size, retransmission};
         if (!lost && GST_CLOCK_TIME_IS_VALID(arrived))
             feedback.arrivalTimeUs = static_cast<std::int64_t>(arrived / 1000);
         packets.push_back(feedback);
@@ -144,8 +156,9 @@ GstPadProbeReturn onPayloaderFeedback(GstPad*, GstPadProbeInfo* info, gpointer s
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     const GstStructure* structure = event ? gst_event_get_structure(event) : nullptr;
     if (structure && gst_structure_has_name(structure, "RTPTWCCPackets")) {
-        const auto packets = feedbackPackets(*structure);
-        if (!packets.empty()) (*static_cast<SharedState*>(state))->onTransportFeedback(packets);
+        const auto& shared = *static_cast<SharedState*>(state);
+        const auto packets = feedbackPackets(*structure, shared->payloadType);
+        if (!packets.empty()) shared->onTransportFeedback(packets);
     }
     return GST_PAD_PROBE_OK;
 }
@@ -170,6 +183,12 @@ void addTransportWideSequence(GstElement* payloader) {
     gst_object_unref(extension);
 }
 
+guint payloadTypeOf(GstElement* payloader) {
+    guint payloadType = 0;
+    g_object_get(payloader, "pt", &payloadType, nullptr);
+    return payloadType;
+}
+
 void probeUpstreamEvents(GstElement* element, GstPadProbeCallback callback, const SharedState& state) {
     const GstRef<GstPad> pad(gst_element_get_static_pad(element, "src"));
     if (pad)
@@ -181,11 +200,12 @@ void probeUpstreamEvents(GstElement* element, GstPadProbeCallback callback, cons
 SendRateAdapter::SendRateAdapter(GstElement* webrtcbin, GstElement* encoder, GstElement* payloader,
                                  std::shared_ptr<PacketPacing> pacing, std::int64_t pixels,
                                  congestion::RateBounds bounds)
-    : state_(std::make_shared<State>(encoder, std::move(pacing), pixels, bounds)), webrtcbin_(webrtcbin) {
+    : state_(std::make_shared<State>(encoder, std::move(pacing), pixels, bounds, payloadTypeOf(payloader))),
+      webrtcbin_(webrtcbin) {
     addTransportWideSequence(payloader);
     probeUpstreamEvents(payloader, onPayloaderFeedback, state_);
     probeUpstreamEvents(encoder, onKeyFrameRequest, state_);
-    poller_ = std::thread([this] { pollReceiverReports(); });
+    poller_ = std::thread([this] { serve(); });
 }
 
 SendRateAdapter::~SendRateAdapter() {
@@ -217,35 +237,47 @@ void SendRateAdapter::setCaptureRate(double framesPerSecond) {
     if (framesPerSecond > 0 && std::isfinite(framesPerSecond)) state_->setCaptureRate(framesPerSecond);
 }
 
+// Probes go out here, off the streaming threads: one holds its thread for its length.
+void SendRateAdapter::serve() {
+    platform::nameCurrentThread("engine-reports");
+    std::unique_lock lock(mutex_);
+    auto nextReportPoll = Clock::now() + receiverReportPoll;
+    while (!wake_.wait_for(lock, probePoll, [this] { return stopping_; })) {
+        if (const std::int64_t probe = state_->probeBps.exchange(0)) {
+            lock.unlock();
+            state_->pacing->sendProbe(probe);
+            lock.lock();
+        }
+        if (Clock::now() < nextReportPoll) continue;
+        nextReportPoll = Clock::now() + receiverReportPoll;
+        pollReceiverReports();
+    }
+}
+
 // Receiver reports carry no transport-wide detail but say what was lost; the
 // internal RTP session keeps the latest one about our stream.
 void SendRateAdapter::pollReceiverReports() {
-    platform::nameCurrentThread("engine-reports");
-    std::unique_lock lock(mutex_);
-    while (!wake_.wait_for(lock, receiverReportPoll, [this] { return stopping_; })) {
-        const GstRef<GstElement> rtpbin(gst_bin_get_by_name(GST_BIN(webrtcbin_), "rtpbin"));
-        GObject* session = nullptr;
-        if (rtpbin) g_signal_emit_by_name(rtpbin.get(), "get-internal-session", 0U, &session);
-        if (!session) continue;
-        GstStructure* stats = nullptr;
-        g_object_get(session, "stats", &stats, nullptr);
-        g_object_unref(session);
-        if (!stats) continue;
-        forEachStructure(gst_structure_get_value(stats, "source-stats"), [&](const GstStructure& source) {
-            gboolean internal = FALSE, sender = FALSE, haveReport = FALSE;
-            guint fractionLost = 0, sequence = 0;
-            gst_structure_get_boolean(&source, "internal", &internal);
-            gst_structure_get_boolean(&source, "is-sender", &sender);
-            gst_structure_get_boolean(&source, "have-rb", &haveReport);
-            if (!internal || !sender || !haveReport ||
-                !gst_structure_get_uint(&source, "rb-fractionlost", &fractionLost) ||
-                !gst_structure_get_uint(&source, "rb-exthighestseq", &sequence) || lastReportedSequence_ == sequence)
-                return;
-            lastReportedSequence_ = sequence;
-            state_->onReceiverReport(fractionLost / 256.0);
-        });
-        gst_structure_free(stats);
-    }
+    const GstRef<GstElement> rtpbin(gst_bin_get_by_name(GST_BIN(webrtcbin_), "rtpbin"));
+    GObject* session = nullptr;
+    if (rtpbin) g_signal_emit_by_name(rtpbin.get(), "get-internal-session", 0U, &session);
+    if (!session) return;
+    GstStructure* stats = nullptr;
+    g_object_get(session, "stats", &stats, nullptr);
+    g_object_unref(session);
+    if (!stats) return;
+    forEachStructure(gst_structure_get_value(stats, "source-stats"), [&](const GstStructure& source) {
+        gboolean internal = FALSE, sender = FALSE, haveReport = FALSE;
+        guint fractionLost = 0, sequence = 0;
+        gst_structure_get_boolean(&source, "internal", &internal);
+        gst_structure_get_boolean(&source, "is-sender", &sender);
+        gst_structure_get_boolean(&source, "have-rb", &haveReport);
+        if (!internal || !sender || !haveReport || !gst_structure_get_uint(&source, "rb-fractionlost", &fractionLost) ||
+            !gst_structure_get_uint(&source, "rb-exthighestseq", &sequence) || lastReportedSequence_ == sequence)
+            return;
+        lastReportedSequence_ = sequence;
+        state_->onReceiverReport(fractionLost / 256.0);
+    });
+    gst_structure_free(stats);
 }
 
 }  // namespace native_worker::engine::gstreamer

@@ -21,7 +21,8 @@ namespace native_worker::engine::gstreamer {
 // Adapts one video sender to its network path: adds transport-wide sequence
 // numbers to the RTP packets, reads the receiver's feedback on them (or, from
 // a receiver that sends none, its reports' losses), runs congestion control
-// and sets the encoder's rate and the packets' pacing while it runs. A frame
+// and sets the encoder's rate and the packets' pacing while it runs, and sends
+// the probes the controller asks for. A frame
 // is dropped before it is encoded rather than queued behind the pacer. Key
 // frame requests are spaced so a lossy path cannot make the encoder send
 // nothing but key frames.
@@ -52,6 +53,8 @@ public:
     struct State;
 
 private:
+    // The adapter's own thread: probes, and receiver reports polled.
+    void serve();
     void pollReceiverReports();
 
     const std::shared_ptr<State> state_;

@@ -91,7 +91,9 @@ private:
 // frame a second, whatever the rate. The link may also drop a share of the
 // packets at random, before its buffer, carry a download beside the video, and
 // hold a frame's first packet back until after the next frame now and then.
-// Frames may come fewer a second, and their packets may leave paced.
+// Frames may come fewer a second, and their packets may leave paced. Like the
+// real sender, it sends the probes the controller asks for: copies of its
+// last packet at the probe's rate.
 class BottleneckLink {
 public:
     BottleneckLink(std::int64_t capacityBps, std::int64_t bufferUs) : capacityBps_(capacityBps), bufferUs_(bufferUs) {}
@@ -134,6 +136,7 @@ public:
             if (nowUs_ - lastFeedbackUs_ >= feedbackUs) {
                 report(controller);
                 lastFeedbackUs_ = nowUs_;
+                if (const auto probeBps = controller.startProbe(nowUs_)) sendProbe(*probeBps, period);
             }
         }
         period.durationUs = nowUs_ - startUs;
@@ -149,9 +152,16 @@ private:
         return freeAtUs_;
     }
 
-    void send(std::uint32_t bytes, Period& period, std::int64_t heldBackUs = 0) {
-        const std::int64_t sentUs = paced_ ? pacer_.departureUs(bytes, nowUs_) : nowUs_;
-        PacketFeedback packet{sentUs, std::nullopt, bytes};
+    void sendProbe(std::int64_t bps, Period& period) {
+        const std::int64_t spacingUs = std::int64_t{packetBytes} * 8 * 1'000'000 / bps;
+        for (int copy = 0; copy < RateProbe::packetsToMeasure; ++copy)
+            send(packetBytes, period, 0, nowUs_ + copy * spacingUs);
+    }
+
+    void send(std::uint32_t bytes, Period& period, std::int64_t heldBackUs = 0,
+              std::optional<std::int64_t> copySentUs = std::nullopt) {
+        const std::int64_t sentUs = copySentUs ? *copySentUs : paced_ ? pacer_.departureUs(bytes, nowUs_) : nowUs_;
+        PacketFeedback packet{sentUs, std::nullopt, bytes, copySentUs.has_value()};
         ++period.sent;
         if (random_() >= dropBelow_) packet.arrivalTimeUs = enqueue(sentUs, bytes);
         if (packet.arrivalTimeUs) {
@@ -248,6 +258,21 @@ TEST(SendRateControl, FollowsACapacityStepDownAndClimbsBackWhenItReturns) {
     link.setCapacity(4'000'000);
     link.run(controller, 30'000'000);
     EXPECT_GT(controller.targetBps(), 2'000'000);
+}
+
+// Far from any capacity the path has shown, the rate climbs by measure, not
+// by a guess of a few percent a second: probes double it while the path
+// carries them, and stop at the capacity without a long queue.
+TEST(SendRateControl, ProbesClimbBackFastWhenCapacityReturns) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 1'000'000);
+    link.run(controller, 15'000'000);
+    link.setCapacity(300'000);
+    link.run(controller, 15'000'000);
+    link.setCapacity(4'000'000);
+    link.run(controller, 12'000'000);
+    EXPECT_GT(controller.targetBps(), 2'500'000);
+    EXPECT_LT(percentile95(link.run(controller, 10'000'000).queueDelays), 150'000);
 }
 
 // Near the capacity found at the last cuts the rate grows by half a packet
