@@ -18,8 +18,8 @@ std::optional<std::int64_t> RateProbe::start(bool guessing, std::int64_t targetB
         return std::nullopt;
     }
     if (!guessingSinceUs_) guessingSinceUs_ = nowUs;
-    const std::int64_t probeBps = std::min(static_cast<std::int64_t>(overTarget * static_cast<double>(targetBps)),
-                                           maximumBps);
+    const std::int64_t probeBps =
+        std::min(static_cast<std::int64_t>(overTarget * static_cast<double>(targetBps)), maximumBps);
     if (startedUs_ || nowUs - *guessingSinceUs_ < guessingBeforeProbeUs || nowUs < notBeforeUs_ ||
         probeBps <= targetBps)
         return std::nullopt;

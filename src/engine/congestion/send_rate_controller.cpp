@@ -8,6 +8,7 @@ namespace {
 // Bits a frame of screen content needs per pixel before it visibly blurs.
 constexpr double bitsPerPixelFloor = 0.02;
 constexpr double lowestFrameRate = 5;
+constexpr double usedShareToProbe = 0.5;
 
 }  // namespace
 
@@ -19,8 +20,12 @@ std::int64_t SendRateController::targetBps() const {
 }
 
 std::optional<std::int64_t> SendRateController::startProbe(std::int64_t nowUs) {
-    // Only a climb the sender uses is worth measuring.
-    const bool guessing = delayBased_.guessing() && targetBps() >= delayBased_.bps() && !outage_.inOutage();
+    // Only a climb the sender uses is worth measuring: not one the loss-based
+    // rate holds lower, nor one a still screen leaves unused, whose few small
+    // packets would measure only their own burst.
+    const auto received = received_.bps();
+    const bool used = received && static_cast<double>(*received) >= usedShareToProbe * static_cast<double>(targetBps());
+    const bool guessing = delayBased_.guessing() && used && targetBps() >= delayBased_.bps() && !outage_.inOutage();
     return probe_.start(guessing, targetBps(), maximumBps_, nowUs);
 }
 

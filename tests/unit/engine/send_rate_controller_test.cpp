@@ -357,6 +357,22 @@ TEST(SendRateControl, AStillScreenClaimsNoRateThePathHasNotCarried) {
 // A screen where only a small clock ticked sent a trickle; the first burst of
 // motion after it may show a queue, and the cut it earns must follow what
 // the path carries now, not the trickle the longer window still holds.
+// A ticking clock uses little of the rate: there is no climb to measure,
+// even where a moving picture's rate would be probed.
+TEST(SendRateControl, ATickingClockIsNotProbed) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 1'000'000);
+    link.run(controller, 15'000'000);
+    link.setCapacity(300'000);
+    link.run(controller, 15'000'000);
+    link.setCapacity(4'000'000);
+    link.run(controller, 10'000'000);
+    const std::int64_t moving = controller.targetBps();
+    link.setStill(true, 33'333);
+    link.run(controller, 20'000'000);
+    EXPECT_LT(static_cast<double>(controller.targetBps()), 1.25 * static_cast<double>(moving));
+}
+
 TEST(SendRateControl, TheFirstMotionAfterATickingClockIsCutFromWhatThePathCarriesNow) {
     SendRateController controller({32'000, 2'073'000, 20'000'000});
     BottleneckLink link(2'000'000, 100'000);
