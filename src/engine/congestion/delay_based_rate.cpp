@@ -132,7 +132,7 @@ void DelayBasedRate::increase(const DelaySignals& signals, double elapsedSeconds
                 next += additiveBpsPerSecond(next) * elapsedSeconds;
             } else {
                 const bool climbFast = phase_ == Phase::startup || next < fastClimbBelowBps();
-                guessing_ = !climbFast;
+                guessing_ = phase_ == Phase::steady;
                 next *= std::pow(climbFast ? fastIncreasePerSecond : increasePerSecond, elapsedSeconds);
             }
             next = std::min(next, headroomOverReceived * static_cast<double>(*signals.receivedBps) + headroomBps);

@@ -49,8 +49,8 @@ public:
     void onProbe(std::int64_t deliveredBps);
 
     std::int64_t bps() const { return bps_; }
-    // Whether the last report let the rate climb by guess: slowly, neither in
-    // start-up nor near a capacity found nor far below a rate proven.
+    // Whether the last report let the rate climb by guess: a share a second,
+    // past the start-up and away from any capacity found at the last cuts.
     bool guessing() const { return guessing_; }
     bool measured() const { return lastUpdateUs_.has_value(); }
     std::int64_t provenBps() const { return provenBps_; }

@@ -8,8 +8,9 @@
 
 namespace native_worker::congestion {
 
-// Measured climbs: where the rate would otherwise climb by guesswork, a few
-// percent a second far from any capacity the path has shown, a short burst of
+// Measured climbs: where the rate would otherwise climb by guesswork, a share
+// a second away from any capacity found at the last cuts (slowly, or fast far
+// below a rate proven: after another flow's start), a short burst of
 // retransmitted copies at twice the target says what the path carries now.
 // The rate the receiver got the burst at, with the packets sent amid it, is
 // the probe's result; a successful probe leads to the next one a second later,
