@@ -26,6 +26,7 @@
 #include <mutex>
 #include <atomic>
 #include <future>
+#include <memory>
 #include <string_view>
 #include <thread>
 
@@ -364,8 +365,8 @@ TEST(PacketPacing, AFramesPacketsLeaveSpreadAtThePacingRate) {
 // a receiver's request reaches it only while the pacer has room.
 TEST(PacketPacing, ARetransmissionRequestPassesOnlyWhileThePacerHasRoomAndAProbesAlways) {
     gst_init(nullptr, nullptr);
-    const GstRef<GstElement> bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
-    const auto pacing = PacketPacing::create(bin.get(), 960'000);
+    GstRef<GstElement> bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
+    auto pacing = PacketPacing::create(bin.get(), 960'000);
     ASSERT_TRUE(pacing);
     pacing->limitRetransmissions(bin.get());
     GstElement* inner = gst_bin_new(nullptr);
@@ -381,7 +382,7 @@ TEST(PacketPacing, ARetransmissionRequestPassesOnlyWhileThePacerHasRoomAndAProbe
     g_object_set(sink, "sync", FALSE, nullptr);
     ASSERT_NE(gst_element_set_state(bin.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     // It answers only for a stream whose packets it has seen.
-    const GstRef<GstPad> input(gst_element_get_static_pad(sender, "sink"));
+    GstRef<GstPad> input(gst_element_get_static_pad(sender, "sink"));
     gst_pad_send_event(input.get(), gst_event_new_stream_start("video"));
     const CapsRef caps(gst_caps_from_string("application/x-rtp,media=video,clock-rate=90000,payload=96"));
     gst_pad_send_event(input.get(), gst_event_new_caps(caps.get()));
@@ -396,7 +397,7 @@ TEST(PacketPacing, ARetransmissionRequestPassesOnlyWhileThePacerHasRoomAndAProbe
     gst_rtp_buffer_set_seq(&rtp, 1);
     gst_rtp_buffer_unmap(&rtp);
     gst_pad_chain(input.get(), packet);
-    const GstRef<GstPad> source(gst_element_get_static_pad(sender, "src"));
+    GstRef<GstPad> source(gst_element_get_static_pad(sender, "src"));
     const auto requests = [&] {
         gst_pad_send_event(source.get(),
                            gst_event_new_custom(GST_EVENT_CUSTOM_UPSTREAM,
@@ -420,6 +421,13 @@ TEST(PacketPacing, ARetransmissionRequestPassesOnlyWhileThePacerHasRoomAndAProbe
     pacing->sendProbe(960'000);
     EXPECT_EQ(requests(), 1U + congestion::RateProbe::packetsToMeasure);
     gst_element_set_state(bin.get(), GST_STATE_NULL);
+    // The pad the pacing watches holds it, not the other way round: both go with the bin.
+    const std::weak_ptr<PacketPacing> watched = pacing;
+    pacing.reset();
+    input.reset();
+    source.reset();
+    bin.reset();
+    EXPECT_TRUE(watched.expired());
 }
 
 // Microseconds. A still screen's frame a second after a quiet second is no

@@ -1,6 +1,7 @@
 #include "engine/gstreamer/packet_pacing.h"
 
 #include "engine/congestion/rate_probe.h"
+#include "engine/gstreamer/gst_handles.h"
 
 #include <gst/rtp/gstrtpbuffer.h>
 
@@ -132,9 +133,17 @@ bool PacketPacing::admitRetransmission() {
                                 std::chrono::microseconds(retransmissionBacklogBound).count());
 }
 
+PacketPacing::PacketPacing(std::int64_t bps) : pacer_(bps) {
+    g_weak_ref_init(&retransmitter_, nullptr);
+}
+
+PacketPacing::~PacketPacing() {
+    g_weak_ref_clear(&retransmitter_);
+}
+
 void PacketPacing::takeRetransmitter(GstPad* source) {
-    std::lock_guard lock(mutex_);
-    retransmitter_.reset(source);
+    g_weak_ref_set(&retransmitter_, source);
+    gst_object_unref(source);
 }
 
 void PacketPacing::remember(GstBuffer* packet) {
@@ -147,13 +156,12 @@ void PacketPacing::remember(GstBuffer* packet) {
 }
 
 void PacketPacing::sendProbe(std::int64_t bps) {
-    GstRef<GstPad> retransmitter;
+    const GstRef<GstPad> retransmitter(static_cast<GstPad*>(g_weak_ref_get(&retransmitter_)));
     std::vector<SentPacket> latest;
     double packetBytes = 0;
     {
         std::lock_guard lock(mutex_);
-        if (!retransmitter_ || remembered_ == 0 || bps <= 0) return;
-        retransmitter = takeRef(retransmitter_.get());
+        if (!retransmitter || remembered_ == 0 || bps <= 0) return;
         for (std::size_t age = 0; age < std::min(remembered_, recent_.size()); ++age)
             latest.push_back(recent_[(remembered_ - 1 - age) % recent_.size()]);
         packetBytes = meanPacketBytes_;

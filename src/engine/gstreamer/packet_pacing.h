@@ -1,12 +1,11 @@
 #pragma once
 
 #include "engine/congestion/pacer.h"
-#include "engine/gstreamer/gst_handles.h"
 
 #include <gst/gst.h>
 
-#include <chrono>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -47,8 +46,12 @@ public:
     // webrtcbin's retransmission sender's source pad, once it is made.
     void takeRetransmitter(GstPad* source);
 
+    ~PacketPacing();
+    PacketPacing(const PacketPacing&) = delete;
+    PacketPacing& operator=(const PacketPacing&) = delete;
+
 private:
-    explicit PacketPacing(std::int64_t bps) : pacer_(bps) {}
+    explicit PacketPacing(std::int64_t bps);
 
     GstElement* input_ = nullptr;   // owned by the bin
     GstElement* output_ = nullptr;  // owned by the bin
@@ -63,7 +66,8 @@ private:
     };
     std::array<SentPacket, 16> recent_{};
     std::size_t remembered_ = 0;  // ever; the newest is at (remembered_ - 1) % size
-    GstRef<GstPad> retransmitter_;
+    // Weak: a probe on that very pad holds this object.
+    GWeakRef retransmitter_;
 };
 
 }  // namespace native_worker::engine::gstreamer
