@@ -48,8 +48,9 @@ std::optional<std::int64_t> RateProbe::onFeedback(const std::vector<PacketFeedba
     return result;
 }
 
-// The lower of the rates the burst left and arrived at: each span leaves out
-// the bytes of the packet that opens it.
+// The lower of the rates the burst left and arrived at: the bytes of the
+// packet that closes the sending span, and of the one that opens the arrival
+// span, took no time of it.
 std::optional<std::int64_t> RateProbe::measure() const {
     std::int64_t arrived = 0, arrivedBytes = 0, sentBytes = 0;
     std::int64_t firstArrivalUs = 0, lastArrivalUs = 0, firstArrivalBytes = 0;

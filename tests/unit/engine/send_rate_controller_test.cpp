@@ -260,16 +260,22 @@ TEST(SendRateControl, FollowsACapacityStepDownAndClimbsBackWhenItReturns) {
     EXPECT_GT(controller.targetBps(), 2'000'000);
 }
 
+// Seconds at 4 Mbit/s, then at 300 kbit/s (the rate proven there is all it
+// remembers), then 4 Mbit/s again.
+void capacityGoesAndComesBack(SendRateController& controller, BottleneckLink& link) {
+    link.run(controller, 15'000'000);
+    link.setCapacity(300'000);
+    link.run(controller, 15'000'000);
+    link.setCapacity(4'000'000);
+}
+
 // Far from any capacity the path has shown, the rate climbs by measure, not
 // by a guess of a few percent a second: probes double it while the path
 // carries them, and stop at the capacity without a long queue.
 TEST(SendRateControl, ProbesClimbBackFastWhenCapacityReturns) {
     SendRateController controller(bounds);
     BottleneckLink link(4'000'000, 1'000'000);
-    link.run(controller, 15'000'000);
-    link.setCapacity(300'000);
-    link.run(controller, 15'000'000);
-    link.setCapacity(4'000'000);
+    capacityGoesAndComesBack(controller, link);
     link.run(controller, 12'000'000);
     EXPECT_GT(controller.targetBps(), 2'500'000);
     EXPECT_LT(percentile95(link.run(controller, 10'000'000).queueDelays), 150'000);
@@ -354,18 +360,12 @@ TEST(SendRateControl, AStillScreenClaimsNoRateThePathHasNotCarried) {
     stillThenMoving(60'000'000);
 }
 
-// A screen where only a small clock ticked sent a trickle; the first burst of
-// motion after it may show a queue, and the cut it earns must follow what
-// the path carries now, not the trickle the longer window still holds.
 // A ticking clock uses little of the rate: there is no climb to measure,
 // even where a moving picture's rate would be probed.
 TEST(SendRateControl, ATickingClockIsNotProbed) {
     SendRateController controller(bounds);
     BottleneckLink link(4'000'000, 1'000'000);
-    link.run(controller, 15'000'000);
-    link.setCapacity(300'000);
-    link.run(controller, 15'000'000);
-    link.setCapacity(4'000'000);
+    capacityGoesAndComesBack(controller, link);
     link.run(controller, 10'000'000);
     const std::int64_t moving = controller.targetBps();
     link.setStill(true, 33'333);
@@ -373,6 +373,9 @@ TEST(SendRateControl, ATickingClockIsNotProbed) {
     EXPECT_LT(static_cast<double>(controller.targetBps()), 1.25 * static_cast<double>(moving));
 }
 
+// A screen where only a small clock ticked sent a trickle; the first burst of
+// motion after it may show a queue, and the cut it earns must follow what
+// the path carries now, not the trickle the longer window still holds.
 TEST(SendRateControl, TheFirstMotionAfterATickingClockIsCutFromWhatThePathCarriesNow) {
     SendRateController controller({32'000, 2'073'000, 20'000'000});
     BottleneckLink link(2'000'000, 100'000);
