@@ -71,8 +71,14 @@ void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
     increase(signals, seconds(elapsedUs));
 }
 
-void DelayBasedRate::onOutageEnded(std::int64_t targetBps) {
+void DelayBasedRate::onOutageEnded(std::int64_t targetBps, std::optional<std::int64_t> carriedBps) {
     bps_ = std::min(bps_, targetBps);
+    if (carriedBps) {
+        // The capacity left is measured, not a sample to average into the one
+        // found before: the rate neither guesses nor probes its way past it.
+        provenBps_ = *carriedBps;
+        linkCapacityBps_ = static_cast<double>(*carriedBps);
+    }
     phase_ = Phase::returning;
 }
 

@@ -41,8 +41,10 @@ public:
     void onReport(const DelaySignals& signals, std::int64_t nowUs);
     // Back from an outage, the climb starts from `targetBps`, the rate the
     // outage left, whatever this half held: a blackout, through which nothing
-    // arrived to measure, cuts only the loss-based rate.
-    void onOutageEnded(std::int64_t targetBps);
+    // arrived to measure, cuts only the loss-based rate. It climbs to near the
+    // rate proven before, or to `carriedBps`, what a path that lost capacity
+    // rather than went dark kept carrying through it.
+    void onOutageEnded(std::int64_t targetBps, std::optional<std::int64_t> carriedBps);
 
     // A probe's result lifts a rate that still climbs by guess to what the
     // path delivered, which it has then carried.

@@ -22,14 +22,20 @@ bool OutageWatch::onReport(const ReportTally& report, std::optional<std::int64_t
                            std::int64_t queueDelayUs) {
     switch (state_) {
         case State::carrying:
-            if (report.lostMoreThan(outageLoss, outagePackets)) state_ = State::outage;
+            if (report.lostMoreThan(outageLoss, outagePackets)) {
+                state_ = State::outage;
+                carriedBps_.reset();  // the report's rate is mostly from before
+            }
             return false;
-        case State::outage:
-            if (queueDelayUs > carryingQueueUs ||
-                (!report.lostLessThan(carryingLoss) && carriesLittle(receivedBps, provenBps)))
+        case State::outage: {
+            const bool little = carriesLittle(receivedBps, provenBps);
+            if (queueDelayUs > carryingQueueUs || (!report.lostLessThan(carryingLoss) && little)) {
+                carriedBps_ = little ? std::nullopt : receivedBps;
                 return false;
+            }
             state_ = State::carrying;
             return true;
+        }
     }
     return false;
 }

@@ -56,7 +56,7 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
     if (outage_.onReport(report, received_.bps(), delayBased_.provenBps(), queue_.delayUs())) {
         // The delay trend the outage left is no measure of the link that carries again.
         detector_ = TrendlineDetector{};
-        delayBased_.onOutageEnded(targetBps());
+        delayBased_.onOutageEnded(targetBps(), outage_.carriedBps());
         lossBased_.onOutageEnded(nowUs);
     }
     const bool sending = targetBps() >= delayBased_.bps();

@@ -326,6 +326,18 @@ TEST(SendRateControl, ComesBackWithinSecondsAfterAnOutage) {
     EXPECT_LT(controller.targetBps(), 1'200'000);
 }
 
+// A step far down overflows the buffer and loses most packets, as an outage
+// does, while the receiver still gets the new capacity: the climb back stops
+// at that, and no second wave of queue follows the first.
+TEST(SendRateControl, AStepFarDownReturnsToTheCapacityItLeaves) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 200'000);
+    link.run(controller, 15'000'000);
+    link.setCapacity(500'000);
+    link.run(controller, 1'500'000);
+    EXPECT_LT(percentile95(link.run(controller, 10'000'000).queueDelays), 100'000);
+}
+
 // Nothing gets through for seconds, and the link comes back slower, with a
 // buffer too shallow to show a queue: neither the rate before the outage nor
 // the outage itself measures the link that carries again, and the climb back
