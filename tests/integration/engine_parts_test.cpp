@@ -299,16 +299,6 @@ TEST_F(SendRateAdapterTest, FewFramesASecondAreEachBoundedByTheTarget) {
     EXPECT_NEAR(static_cast<double>(encoderBps()) * boundMs / 1000, target * 0.1, target * 0.01);
 }
 
-// Retransmissions spend the target as new frames do: the encoder gets the rest.
-TEST_F(SendRateAdapterTest, RetransmissionsTakeTheirShareOfTheTargetFromTheEncoder) {
-    SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), pacing, 640 * 480,
-                            {1'000'000, 1'000'000, 1'000'000});
-    for (int packet = 0; packet < 20; ++packet) ASSERT_TRUE(pacing->admitRetransmission());
-    std::uint64_t sent = 1'000'000'000;
-    reportAllArrived(sent);
-    EXPECT_NEAR(static_cast<double>(encoderBps()), 1'000'000 - 20 * 1200 * 8, 20'000);
-}
-
 // A frame behind a pacer still busy with earlier ones would only queue: it is
 // dropped, and the next one that finds the pacer done goes.
 TEST_F(SendRateAdapterTest, AFrameIsDroppedRatherThanQueuedBehindThePacer) {
