@@ -3,11 +3,6 @@
 #include <algorithm>
 
 namespace native_worker::congestion {
-namespace {
-
-constexpr std::int64_t unqueuedWindowUs = 1'000'000;
-
-}  // namespace
 
 void Pacer::setRate(std::int64_t bps) {
     bps_ = std::max<std::int64_t>(1, bps);
@@ -30,15 +25,7 @@ std::int64_t Pacer::backlogUs(std::int64_t nowUs) const {
 bool Pacer::admitUnqueued(std::uint32_t bytes, std::int64_t nowUs, std::int64_t boundUs) {
     if (backlogUs(nowUs) > boundUs) return false;
     departureUs(bytes, nowUs);
-    unqueued_.emplace_back(nowUs, bytes);
-    unqueuedBytes_ += bytes;
     return true;
-}
-
-std::int64_t Pacer::unqueuedBps(std::int64_t nowUs) {
-    for (; !unqueued_.empty() && unqueued_.front().first <= nowUs - unqueuedWindowUs; unqueued_.pop_front())
-        unqueuedBytes_ -= unqueued_.front().second;
-    return unqueuedBytes_ * 8'000'000 / unqueuedWindowUs;
 }
 
 }  // namespace native_worker::congestion

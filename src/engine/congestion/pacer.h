@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <utility>
 
 namespace native_worker::congestion {
 
@@ -29,9 +27,6 @@ public:
     // it goes, it takes its place on the schedule, so the packets queued
     // behind it wait for its bytes and the rate holds.
     bool admitUnqueued(std::uint32_t bytes, std::int64_t nowUs, std::int64_t boundUs);
-    // The rate of what went unqueued over the last second: retransmissions
-    // spend the target as much as new frames do, so the encoder gets the rest.
-    std::int64_t unqueuedBps(std::int64_t nowUs);
 
 private:
     std::int64_t bps_ = 1;
@@ -39,8 +34,6 @@ private:
     double drainedAtUs_ = 0;
     std::int64_t lastDepartureUs_ = 0;
     bool started_ = false;
-    std::deque<std::pair<std::int64_t, std::uint32_t>> unqueued_;  // when, bytes
-    std::int64_t unqueuedBytes_ = 0;
 };
 
 }  // namespace native_worker::congestion

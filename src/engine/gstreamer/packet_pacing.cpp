@@ -133,11 +133,6 @@ bool PacketPacing::admitRetransmission() {
                                 std::chrono::microseconds(retransmissionBacklogBound).count());
 }
 
-std::int64_t PacketPacing::retransmissionBps() {
-    std::lock_guard lock(mutex_);
-    return pacer_.unqueuedBps(microsecondsNow());
-}
-
 PacketPacing::PacketPacing(std::int64_t bps) : pacer_(bps) {
     g_weak_ref_init(&retransmitter_, nullptr);
 }

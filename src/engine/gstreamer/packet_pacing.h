@@ -37,8 +37,6 @@ public:
     void limitRetransmissions(GstElement* webrtcbin);
     // Whether a retransmission may go now; it counts as sent when it may.
     bool admitRetransmission();
-    // The rate of the retransmissions that went over the last second.
-    std::int64_t retransmissionBps();
     // Sends a probe: the latest packets again, as retransmissions, spaced at
     // `bps`, on the calling thread, which it holds for the probe's length.
     // Nothing goes where the receiver takes no retransmissions.

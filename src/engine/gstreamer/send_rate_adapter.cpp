@@ -27,9 +27,6 @@ constexpr auto probePoll = 100ms;
 constexpr auto feedbackFreshness = 2s;
 // Encoder rate changes smaller than this are not worth a reconfiguration.
 constexpr double rateChangeWorthApplying = 0.05;
-// Retransmissions leave the encoder at least the rest of the target: new
-// frames still come while old packets are asked for.
-constexpr double retransmissionShareBound = 0.5;
 // Until the first frame's caps tell the capture rate.
 constexpr double defaultCaptureRate = 30;
 // Credit for at most this many frames: admission follows a fractional rate
@@ -84,15 +81,11 @@ struct SendRateAdapter::State {
     // Called with the mutex held. The encoder spreads its rate over the frame
     // rate its caps announce; it gets only the admitted frames, so it is asked
     // for proportionally more to send the target, and its frame-size bound,
-    // in time of its own rate, shrinks alike. Retransmissions take their share
-    // of the target first: else, where a queue delays them, the receiver asks
-    // again, their copies fill the pacing rate's headroom, and the queue stands.
+    // in time of its own rate, shrinks alike.
     void apply() {
         const double admitted = controller.frameRate(pixels, captureRate);
         frameRate.store(admitted);
-        const auto fullTarget = static_cast<double>(controller.targetBps());
-        const double target = fullTarget - std::min(static_cast<double>(pacing->retransmissionBps()),
-                                                    retransmissionShareBound * fullTarget);
+        const auto target = static_cast<double>(controller.targetBps());
         pacing->setRate(controller.pacingBps());
         const double kbps = std::max(1.0, std::round(target * captureRate / admitted / 1000.0));
         if (std::abs(kbps - appliedKbps) < rateChangeWorthApplying * appliedKbps) return;
