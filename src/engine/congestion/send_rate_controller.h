@@ -39,6 +39,8 @@ public:
     std::optional<std::int64_t> startProbe(std::int64_t nowUs);
     // How fast the pacer lets the target's packets go.
     std::int64_t pacingBps() const { return pacing_.bps(targetBps()); }
+    // What a packet waits in the path's queues now.
+    std::int64_t queueDelayUs() const { return queue_.delayUs(); }
     // The frame rate the target affords without blurring the picture: screen
     // content keeps its resolution and gives up frames first.
     double frameRate(std::int64_t pixels, double captureFps) const;

@@ -27,6 +27,9 @@ constexpr guint heldBytesBound = 4U << 20;
 // A retransmission may put this much ahead of the packets queued: more than a
 // new frame may (it repairs a picture the receiver waits for), not unbounded.
 constexpr auto retransmissionBacklogBound = 100ms;
+// Beyond the path's queue, how long a copy takes to reach the receiver and
+// its arrival to stop the receiver's requests.
+constexpr auto copyArrivalMargin = 50ms;
 constexpr double packetSizeSmoothing = 0.05;
 // A probe lasts long enough that a shaper's burst allowance, which lets the
 // first few kilobytes through at the line's speed, does not pass for the
@@ -70,7 +73,12 @@ GstPadProbeReturn filterRetransmissionRequest(GstPad*, GstPadProbeInfo* info, gp
     if (!structure || !gst_structure_has_name(structure, retransmissionRequest) ||
         gst_structure_has_field(structure, probeField))
         return GST_PAD_PROBE_OK;
-    return (*static_cast<SharedPacing*>(pacing))->admitRetransmission() ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+    guint ssrc = 0;
+    guint sequence = 0;
+    if (!gst_structure_get_uint(structure, "ssrc", &ssrc) || !gst_structure_get_uint(structure, "seqnum", &sequence))
+        return GST_PAD_PROBE_OK;
+    return (*static_cast<SharedPacing*>(pacing))->admitRetransmission(ssrc, sequence) ? GST_PAD_PROBE_OK
+                                                                                      : GST_PAD_PROBE_DROP;
 }
 
 // webrtcbin makes its retransmission sender while it negotiates, deep inside.
@@ -127,13 +135,23 @@ void PacketPacing::limitRetransmissions(GstElement* webrtcbin) {
                           new SharedPacing(shared_from_this()), releasePacingClosure, GConnectFlags{});
 }
 
-bool PacketPacing::admitRetransmission() {
+bool PacketPacing::admitRetransmission(guint ssrc, guint sequence) {
     std::lock_guard lock(mutex_);
-    return pacer_.admitUnqueued(static_cast<std::uint32_t>(meanPacketBytes_), microsecondsNow(),
-                                std::chrono::microseconds(retransmissionBacklogBound).count());
+    const std::int64_t now = microsecondsNow();
+    if (requests_.copyUnderWay(ssrc, sequence, now, copySpacing_.count())) return false;
+    if (!pacer_.admitUnqueued(static_cast<std::uint32_t>(meanPacketBytes_), now,
+                              std::chrono::microseconds(retransmissionBacklogBound).count()))
+        return false;
+    requests_.onCopySent(ssrc, sequence, now);
+    return true;
 }
 
-PacketPacing::PacketPacing(std::int64_t bps) : pacer_(bps) {
+void PacketPacing::setPathQueue(std::chrono::microseconds queue) {
+    std::lock_guard lock(mutex_);
+    copySpacing_ = queue + copyArrivalMargin;
+}
+
+PacketPacing::PacketPacing(std::int64_t bps) : pacer_(bps), copySpacing_(copyArrivalMargin) {
     g_weak_ref_init(&retransmitter_, nullptr);
 }
 

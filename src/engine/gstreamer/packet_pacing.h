@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/congestion/pacer.h"
+#include "engine/congestion/repeated_requests.h"
 
 #include <gst/gst.h>
 
@@ -35,8 +36,11 @@ public:
     // is flooded by requests for what it dropped, at the old rate, and nothing
     // new gets through for seconds.
     void limitRetransmissions(GstElement* webrtcbin);
-    // Whether a retransmission may go now; it counts as sent when it may.
-    bool admitRetransmission();
+    // Whether a retransmission may go now: not while an earlier copy of the
+    // same packet is still on its way. It counts as sent when it may.
+    bool admitRetransmission(guint ssrc, guint sequence);
+    // The queue that stands on the path: a copy takes that long to arrive.
+    void setPathQueue(std::chrono::microseconds queue);
     // Sends a probe: the latest packets again, as retransmissions, spaced at
     // `bps`, on the calling thread, which it holds for the probe's length.
     // Nothing goes where the receiver takes no retransmissions.
@@ -59,6 +63,8 @@ private:
     congestion::Pacer pacer_;
     // A request names a packet, not its size: the recent packets' mean stands in.
     double meanPacketBytes_ = 1200;
+    congestion::RepeatedRequests requests_;
+    std::chrono::microseconds copySpacing_{0};
 
     struct SentPacket {
         guint ssrc = 0;

@@ -87,6 +87,7 @@ struct SendRateAdapter::State {
         frameRate.store(admitted);
         const auto target = static_cast<double>(controller.targetBps());
         pacing->setRate(controller.pacingBps());
+        pacing->setPathQueue(std::chrono::microseconds(controller.queueDelayUs()));
         const double kbps = std::max(1.0, std::round(target * captureRate / admitted / 1000.0));
         if (std::abs(kbps - appliedKbps) < rateChangeWorthApplying * appliedKbps) return;
         appliedKbps = kbps;
