@@ -13,7 +13,7 @@ public:
     static constexpr std::int64_t longestSpacingUs = 1'000'000;
 
     // Whether a copy of the packet went within `spacingUs` before `nowUs`.
-    bool copyUnderWay(std::uint32_t ssrc, std::uint32_t sequence, std::int64_t nowUs, std::int64_t spacingUs);
+    bool copyUnderWay(std::uint32_t ssrc, std::uint32_t sequence, std::int64_t nowUs, std::int64_t spacingUs) const;
     void onCopySent(std::uint32_t ssrc, std::uint32_t sequence, std::int64_t nowUs);
 
 private:

@@ -64,7 +64,7 @@ private:
     // A request names a packet, not its size: the recent packets' mean stands in.
     double meanPacketBytes_ = 1200;
     congestion::RepeatedRequests requests_;
-    std::chrono::microseconds copySpacing_{0};
+    std::chrono::microseconds copySpacing_;
 
     struct SentPacket {
         guint ssrc = 0;
