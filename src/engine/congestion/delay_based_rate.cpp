@@ -30,6 +30,8 @@ constexpr std::int64_t queueToDrainUs = 100'000;
 constexpr std::int64_t queueToHoldUs = 50'000;
 constexpr double drainWithinSeconds = 1.0;
 constexpr double deepestDrain = 0.5;
+// More growth than delay swings make, while a drain cut was on its way.
+constexpr std::int64_t queueGrowthUs = 50'000;
 // A cut far below the proven rate shows capacity gone only with this much
 // queue standing: less is another flow's delay swing.
 constexpr std::int64_t queueOfLostCapacityUs = 50'000;
@@ -60,9 +62,10 @@ void DelayBasedRate::onReport(const DelaySignals& signals, std::int64_t nowUs) {
         std::clamp<std::int64_t>(lastUpdateUs_ ? nowUs - *lastUpdateUs_ : 0, 0, longestIncreaseStepUs);
     lastUpdateUs_ = nowUs;
     guessing_ = false;
+    foreignQueue_ = false;
     const bool lossStopsReturn =
         phase_ == Phase::returning && signals.report.lostMoreThan(returnStoppingLoss, returnStoppingPackets);
-    if (signals.usage == BandwidthUsage::overusing || signals.ownQueueUs > queueToDrainUs || lossStopsReturn) {
+    if (signals.usage == BandwidthUsage::overusing || drainDue(signals, nowUs) || lossStopsReturn) {
         decrease(signals, nowUs);
         return;
     }
@@ -90,6 +93,25 @@ void DelayBasedRate::onProbe(std::int64_t deliveredBps) {
     linkCapacityBps_.reset();
 }
 
+// A drain cut is sized to empty the sender's queue within a second; it shows
+// only once the packets sent after it have crossed that queue. Cutting again
+// before would cut for the same queue twice, and from a received rate the
+// first cut already lowered. A queue that grew meanwhile is still being built
+// (the cut came from a rate the path no longer carries); one that neither
+// grew nor drained is not the sender's: another flow holds it.
+bool DelayBasedRate::drainDue(const DelaySignals& signals, std::int64_t nowUs) {
+    if (signals.ownQueueUs <= queueToDrainUs) {
+        pendingDrain_.reset();
+        return false;
+    }
+    if (!pendingDrain_) return true;
+    if (nowUs < pendingDrain_->showsByUs) return false;
+    const bool grew = signals.queueUs > pendingDrain_->queueUs + queueGrowthUs;
+    pendingDrain_.reset();
+    foreignQueue_ = !grew;
+    return grew;
+}
+
 void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     if (!signals.receivedBps || (lastDecreaseUs_ && nowUs - *lastDecreaseUs_ < decreaseSpacingUs)) return;
     // A sender that was idle for part of the longer window would cut to far
@@ -108,10 +130,13 @@ void DelayBasedRate::decrease(const DelaySignals& signals, std::int64_t nowUs) {
     climbedSinceDecrease_ = false;
     linkCapacityBps_ = linkCapacityBps_ ? 0.95 * *linkCapacityBps_ + 0.05 * measured : measured;
     double factor = decreaseFactor;
-    if (signals.ownQueueUs > queueToDrainUs)
+    if (signals.ownQueueUs > queueToDrainUs && !pendingDrain_) {
         factor = std::min(factor, std::max(deepestDrain, 1 - seconds(signals.ownQueueUs) / drainWithinSeconds));
-    // Cut from what got through, not from the target: repeated cuts while
-    // the queue drains do not compound.
+        pendingDrain_ = PendingDrain{nowUs + signals.queueUs + static_cast<std::int64_t>(drainWithinSeconds * 1e6),
+                                     signals.queueUs};
+    }
+    // Cut from what got through, not from the target, which the path may
+    // not have carried.
     bps_ = bounds_.clamp(std::min(factor * measured, static_cast<double>(bps_)));
     lastDecreaseUs_ = nowUs;
 }

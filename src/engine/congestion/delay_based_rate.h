@@ -54,6 +54,9 @@ public:
     // Whether the last report let the rate climb by guess: a share a second,
     // past the start-up and away from any capacity found at the last cuts.
     bool guessing() const { return guessing_; }
+    // Whether the last report found the standing queue outlasting a cut sized
+    // to drain it: another flow's, which the sender no longer answers for.
+    bool foreignQueue() const { return foreignQueue_; }
     bool measured() const { return lastUpdateUs_.has_value(); }
     std::int64_t provenBps() const { return provenBps_; }
     // Below this, far under what the path has carried, a rate climbs back fast.
@@ -65,6 +68,7 @@ private:
 
     static constexpr double farBelowProven = 0.5;
 
+    bool drainDue(const DelaySignals& signals, std::int64_t nowUs);
     void decrease(const DelaySignals& signals, std::int64_t nowUs);
     void increase(const DelaySignals& signals, double elapsedSeconds);
 
@@ -79,6 +83,13 @@ private:
     std::int64_t provenBps_ = 0;
     bool climbedSinceDecrease_ = false;  // and the sender sent at the higher rate
     bool guessing_ = false;
+    // A drain cut on its way: when it shows, and the queue it was cut for.
+    struct PendingDrain {
+        std::int64_t showsByUs;
+        std::int64_t queueUs;
+    };
+    std::optional<PendingDrain> pendingDrain_;
+    bool foreignQueue_ = false;
 };
 
 }  // namespace native_worker::congestion

@@ -63,6 +63,7 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
     delayBased_.onReport({detector_.usage(), queue_.delayUs(), queue_.ownDelayUs(), received_.bps(),
                           received_.recentBps(), report, outage_.inOutage(), sending},
                          nowUs);
+    if (delayBased_.foreignQueue()) queue_.disown();
     if (const auto delivered = probe_.onFeedback(packets, nowUs)) delayBased_.onProbe(*delivered);
     lossBased_.onReport(report, measuredDelayBasedBps(), delayBased_.fastClimbBelowBps(), nowUs);
     pacing_.onReport(report.lost > 0, nowUs);

@@ -25,6 +25,9 @@ public:
     std::int64_t delayUs() const { return delayUs_; }
     // The part the sender answers for.
     std::int64_t ownDelayUs() const;
+    // The queue standing now is another flow's: the sender answers only for
+    // what it builds above it.
+    void disown() { averageUs_ = static_cast<double>(delayUs_); }
 
 private:
     // The lowest one-way delay per second.

@@ -38,6 +38,9 @@ struct Period {
 // one segment a round trip and halves when one is lost.
 class RenoDownload {
 public:
+    // A window far above the path's makes a slow start that overshoots.
+    explicit RenoDownload(double window = 10) : window_(window) {}
+
     // Runs until `untilUs`; `enqueue(atUs, bytes)` says when a segment leaves
     // the bottleneck, or that it did not fit.
     template <typename Enqueue>
@@ -75,7 +78,7 @@ private:
     static constexpr std::int64_t ackReturnUs = 20'000;
 
     std::int64_t nowUs_ = 0;
-    double window_ = 10;
+    double window_;
     double slowStartEnd_ = 1e9;
     double inFlight_ = 0;
     std::int64_t recoveredAtUs_ = 0;
@@ -107,10 +110,12 @@ public:
         stillFrameEveryUs_ = everyUs;
     }
     void setLoss(double share) { dropBelow_ = static_cast<std::uint_fast32_t>(share * std::minstd_rand::max()); }
-    void startDownload() { download_.emplace(); }
+    void startDownload(double window = 10) { download_.emplace(window); }
     void setStragglerEveryFrames(int frames) { stragglerEveryFrames_ = frames; }
     void setFramesPerSecond(int fps) { framesPerSecond_ = fps; }
     void pace() { paced_ = true; }
+    // The share of its rate the encoder sends.
+    void setEncoderShare(double share) { encoderShare_ = share; }
 
     Period run(SendRateController& controller, std::int64_t durationUs) {
         Period period;
@@ -122,7 +127,8 @@ public:
             }
             pacer_.setRate(controller.pacingBps());
             if (!still_) {
-                budgetBytes_ += controller.targetBps() / 8 / framesPerSecond_;
+                budgetBytes_ += static_cast<std::int64_t>(encoderShare_ * static_cast<double>(controller.targetBps())) /
+                                8 / framesPerSecond_;
                 std::int64_t heldBackUs = stragglerEveryFrames_ && ++frames_ % stragglerEveryFrames_ == 0 ? 80'000 : 0;
                 const int lostBefore = period.lost;
                 for (; budgetBytes_ >= packetBytes; budgetBytes_ -= packetBytes, heldBackUs = 0)
@@ -202,6 +208,7 @@ private:
     int stragglerEveryFrames_ = 0;
     int framesPerSecond_ = 30;
     bool paced_ = false;  // unpaced, a frame's packets leave at once
+    double encoderShare_ = 1;
     Pacer pacer_{1};
     std::int64_t frames_ = 0;
     std::int64_t nowUs_ = 0;
@@ -474,6 +481,21 @@ TEST(SendRateControl, KeepsAShareOfTheLinkBesideADownload) {
         EXPECT_GT(shared.deliveredBps(), 600'000);
         EXPECT_GT(shared.downloadBps(), 2'000'000);
     }
+}
+
+// A download whose start fills the buffer at once stands a queue the video's
+// cuts cannot drain. Cut for again and again, and each time from a received
+// rate the last cut lowered (an encoder sends a little less than its rate),
+// the video would starve.
+TEST(SendRateControl, AQueueAnotherFlowHoldsIsCutForOnce) {
+    SendRateController controller(bounds);
+    BottleneckLink link(4'000'000, 400'000);
+    link.pace();
+    link.setEncoderShare(0.8);
+    link.run(controller, 10'000'000);
+    link.startDownload(200);
+    const Period shared = link.run(controller, 10'000'000);
+    EXPECT_GT(shared.deliveredBps(), 800'000);
 }
 
 // A download that starts beside the video cuts it far below the rate it had
