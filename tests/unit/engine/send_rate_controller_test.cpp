@@ -500,6 +500,22 @@ TEST(SendRateControl, AQueueAnotherFlowHoldsIsCutForOnce) {
     EXPECT_GT(shared.deliveredBps(), 800'000);
 }
 
+// The same rule alone: a queue that stands through a drain cut, neither
+// growing nor draining, while what arrives follows the rate down. Disowned,
+// it no longer counts as the sender's.
+TEST(SendRateControl, AStandingQueueOutlastingItsDrainCutIsAnotherFlows) {
+    DelayBasedRate rate({32'000, 1'000'000, 20'000'000});
+    int foreign = 0;
+    for (std::int64_t now = 0; now < 3'000'000; now += 50'000) {
+        const auto received = static_cast<std::int64_t>(0.8 * static_cast<double>(rate.bps()));
+        const std::int64_t own = foreign ? 0 : 300'000;
+        rate.onReport({BandwidthUsage::normal, 300'000, own, received, received, {}, false, true}, now);
+        foreign += rate.foreignQueue();
+    }
+    EXPECT_GT(rate.bps(), 500'000);
+    EXPECT_EQ(foreign, 1);
+}
+
 // A download that starts beside the video cuts it far below the rate it had
 // proven, and its delay swings cut it again. Where little queue stands at
 // such a cut, or the loss-based rate held the sender below the rate that
