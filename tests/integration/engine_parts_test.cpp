@@ -362,7 +362,8 @@ TEST(PacketPacing, AFramesPacketsLeaveSpreadAtThePacingRate) {
 }
 
 // webrtcbin builds its retransmission sender deep inside while it negotiates;
-// a receiver's request reaches it only while the pacer has room.
+// a receiver's request reaches it only for a packet the pacer let go lately,
+// and only while the pacer has room.
 TEST(PacketPacing, ARetransmissionRequestPassesOnceWhileThePacerHasRoomAndAProbesAlways) {
     gst_init(nullptr, nullptr);
     GstRef<GstElement> bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
@@ -389,14 +390,21 @@ TEST(PacketPacing, ARetransmissionRequestPassesOnceWhileThePacerHasRoomAndAProbe
     GstSegment segment;
     gst_segment_init(&segment, GST_FORMAT_TIME);
     gst_pad_send_event(input.get(), gst_event_new_segment(&segment));
-    GstBuffer* packet = gst_rtp_buffer_new_allocate(100, 0, 0);
-    GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
-    gst_rtp_buffer_map(packet, GST_MAP_WRITE, &rtp);
-    gst_rtp_buffer_set_ssrc(&rtp, 1);
-    gst_rtp_buffer_set_payload_type(&rtp, 96);
-    gst_rtp_buffer_set_seq(&rtp, 1);
-    gst_rtp_buffer_unmap(&rtp);
-    gst_pad_chain(input.get(), packet);
+    const auto send = [&](guint16 sequence) {
+        GstBuffer* packet = gst_rtp_buffer_new_allocate(1188, 0, 0);  // 1200 bytes in all
+        GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
+        gst_rtp_buffer_map(packet, GST_MAP_WRITE, &rtp);
+        gst_rtp_buffer_set_ssrc(&rtp, 1);
+        gst_rtp_buffer_set_payload_type(&rtp, 96);
+        gst_rtp_buffer_set_seq(&rtp, sequence);
+        gst_rtp_buffer_unmap(&rtp);
+        pacing->remember(packet);
+        gst_pad_chain(input.get(), packet);
+    };
+    send(1);
+    guint kept = 1;
+    g_object_get(sender, "max-size-packets", &kept, nullptr);
+    EXPECT_EQ(kept, 0U) << "the retransmitter keeps its copies by time alone";
     GstRef<GstPad> source(gst_element_get_static_pad(sender, "src"));
     const auto requests = [&](guint sequence) {
         gst_pad_send_event(source.get(),
@@ -407,18 +415,13 @@ TEST(PacketPacing, ARetransmissionRequestPassesOnceWhileThePacerHasRoomAndAProbe
         g_object_get(sender, "num-rtx-requests", &heard, nullptr);
         return heard;
     };
+    EXPECT_EQ(requests(2), 0U) << "a packet the pacer never let go";
     EXPECT_EQ(requests(1), 1U);
     EXPECT_EQ(requests(1), 1U) << "asked again while its copy is under way";
+    send(2);
     pacing->departure(120'000);  // a second at 960 kbit/s
-    EXPECT_EQ(requests(2), 1U);
+    EXPECT_EQ(requests(2), 1U) << "the pacer has no room";
     // A probe's copies are over the rate: the latest packet again, however full the pacer is.
-    GstBuffer* latest = gst_rtp_buffer_new_allocate(100, 0, 0);
-    gst_rtp_buffer_map(latest, GST_MAP_WRITE, &rtp);
-    gst_rtp_buffer_set_ssrc(&rtp, 1);
-    gst_rtp_buffer_set_seq(&rtp, 1);
-    gst_rtp_buffer_unmap(&rtp);
-    pacing->remember(latest);
-    gst_buffer_unref(latest);
     pacing->sendProbe(960'000);
     EXPECT_EQ(requests(3), 1U + congestion::RateProbe::packetsToMeasure);
     gst_element_set_state(bin.get(), GST_STATE_NULL);

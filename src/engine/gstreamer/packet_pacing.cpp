@@ -30,13 +30,15 @@ constexpr auto retransmissionBacklogBound = 100ms;
 // Beyond the path's queue, how long a copy takes to reach the receiver and
 // its arrival to stop the receiver's requests.
 constexpr auto copyArrivalMargin = 50ms;
-constexpr double packetSizeSmoothing = 0.05;
 // A probe lasts long enough that a shaper's burst allowance, which lets the
 // first few kilobytes through at the line's speed, does not pass for the
 // path's rate; a slow probe's copies still come close enough together to be
 // told from the packets after it.
 constexpr double probeSeconds = 0.03;
 constexpr int mostProbeCopies = 16;
+// A probe sends the latest packets again, this many at most, in turn.
+constexpr std::size_t probedPackets = 16;
+constexpr guint retransmitterMarginMs = 1000;
 constexpr auto longestProbeSpacing = 50ms;
 constexpr const char* retransmissionRequest = "GstRTPRetransmissionRequest";
 // Marks the requests a probe makes: they are the probe's bytes, over the rate.
@@ -87,6 +89,11 @@ void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer pacing) {
     if (!factory || std::strcmp(GST_OBJECT_NAME(factory), "rtprtxsend") != 0) return;
     GstPad* source = gst_element_get_static_pad(element, "src");
     if (!source) return;
+    // It keeps its copies by the RTP clock, which runs ahead of the packets'
+    // departures by the capture, encoding and pacing in between: a margin
+    // over what the pacing may ask it for.
+    g_object_set(element, "max-size-packets", 0U, "max-size-time",
+                 static_cast<guint>(congestion::SentPackets::keptUs / 1000 + retransmitterMarginMs), nullptr);
     gst_pad_add_probe(source, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, filterRetransmissionRequest,
                       new SharedPacing(*static_cast<SharedPacing*>(pacing)), releasePacing);
     (*static_cast<SharedPacing*>(pacing))->takeRetransmitter(source);
@@ -138,9 +145,10 @@ void PacketPacing::limitRetransmissions(GstElement* webrtcbin) {
 bool PacketPacing::admitRetransmission(guint ssrc, guint sequence) {
     std::lock_guard lock(mutex_);
     const std::int64_t now = microsecondsNow();
-    if (requests_.copyUnderWay(ssrc, sequence, now, copySpacing_.count())) return false;
-    if (!pacer_.admitUnqueued(static_cast<std::uint32_t>(meanPacketBytes_), now,
-                              std::chrono::microseconds(retransmissionBacklogBound).count()))
+    const auto packet = sent_.repairable(ssrc, sequence, now, pathQueue_.count());
+    if (!packet) return false;
+    if (requests_.copyUnderWay(ssrc, sequence, now, (pathQueue_ + copyArrivalMargin).count())) return false;
+    if (!pacer_.admitUnqueued(packet->bytes, now, std::chrono::microseconds(retransmissionBacklogBound).count()))
         return false;
     requests_.onCopySent(ssrc, sequence, now);
     return true;
@@ -148,10 +156,10 @@ bool PacketPacing::admitRetransmission(guint ssrc, guint sequence) {
 
 void PacketPacing::setPathQueue(std::chrono::microseconds queue) {
     std::lock_guard lock(mutex_);
-    copySpacing_ = queue + copyArrivalMargin;
+    pathQueue_ = queue;
 }
 
-PacketPacing::PacketPacing(std::int64_t bps) : pacer_(bps), copySpacing_(copyArrivalMargin) {
+PacketPacing::PacketPacing(std::int64_t bps) : pacer_(bps) {
     g_weak_ref_init(&retransmitter_, nullptr);
 }
 
@@ -167,23 +175,25 @@ void PacketPacing::takeRetransmitter(GstPad* source) {
 void PacketPacing::remember(GstBuffer* packet) {
     GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
     if (!gst_rtp_buffer_map(packet, GST_MAP_READ, &rtp)) return;
-    const SentPacket sent{gst_rtp_buffer_get_ssrc(&rtp), gst_rtp_buffer_get_seq(&rtp)};
+    const congestion::SentPackets::Packet sent{gst_rtp_buffer_get_ssrc(&rtp), gst_rtp_buffer_get_seq(&rtp),
+                                               static_cast<std::uint32_t>(gst_buffer_get_size(packet)),
+                                               microsecondsNow()};
     gst_rtp_buffer_unmap(&rtp);
     std::lock_guard lock(mutex_);
-    recent_[remembered_++ % recent_.size()] = sent;
+    sent_.onSent(sent);
 }
 
 void PacketPacing::sendProbe(std::int64_t bps) {
     const GstRef<GstPad> retransmitter(static_cast<GstPad*>(g_weak_ref_get(&retransmitter_)));
-    std::vector<SentPacket> latest;
-    double packetBytes = 0;
+    std::vector<congestion::SentPackets::Packet> latest;
     {
         std::lock_guard lock(mutex_);
-        if (!retransmitter || remembered_ == 0 || bps <= 0) return;
-        for (std::size_t age = 0; age < std::min(remembered_, recent_.size()); ++age)
-            latest.push_back(recent_[(remembered_ - 1 - age) % recent_.size()]);
-        packetBytes = meanPacketBytes_;
+        latest = sent_.latest(probedPackets);
     }
+    if (!retransmitter || latest.empty() || bps <= 0) return;
+    double packetBytes = 0;
+    for (const auto& packet : latest) packetBytes += packet.bytes;
+    packetBytes = std::max(1.0, packetBytes / static_cast<double>(latest.size()));
     const int copies =
         std::clamp(static_cast<int>(std::ceil(static_cast<double>(bps) * probeSeconds / 8 / packetBytes)),
                    congestion::RateProbe::packetsToMeasure, mostProbeCopies);
@@ -193,7 +203,7 @@ void PacketPacing::sendProbe(std::int64_t bps) {
     auto next = Clock::now();
     for (int copy = 0; copy < copies; ++copy, next += spacing) {
         std::this_thread::sleep_until(next);
-        const SentPacket& packet = latest[static_cast<std::size_t>(copy) % latest.size()];
+        const auto& packet = latest[static_cast<std::size_t>(copy) % latest.size()];
         gst_pad_send_event(retransmitter.get(),
                            gst_event_new_custom(
                                GST_EVENT_CUSTOM_UPSTREAM,
@@ -204,7 +214,6 @@ void PacketPacing::sendProbe(std::int64_t bps) {
 
 Clock::time_point PacketPacing::departure(std::uint32_t bytes) {
     std::lock_guard lock(mutex_);
-    meanPacketBytes_ += packetSizeSmoothing * (static_cast<double>(bytes) - meanPacketBytes_);
     return Clock::time_point(std::chrono::microseconds(pacer_.departureUs(bytes, microsecondsNow())));
 }
 

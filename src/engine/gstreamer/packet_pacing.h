@@ -2,10 +2,10 @@
 
 #include "engine/congestion/pacer.h"
 #include "engine/congestion/repeated_requests.h"
+#include "engine/congestion/sent_packets.h"
 
 #include <gst/gst.h>
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -36,8 +36,9 @@ public:
     // is flooded by requests for what it dropped, at the old rate, and nothing
     // new gets through for seconds.
     void limitRetransmissions(GstElement* webrtcbin);
-    // Whether a retransmission may go now: not while an earlier copy of the
-    // same packet is still on its way. It counts as sent when it may.
+    // Whether a retransmission may go now: only for a packet that left lately
+    // enough for its copy to repair a picture, and not while an earlier copy
+    // of it is still on its way. It counts as sent when it may.
     bool admitRetransmission(guint ssrc, guint sequence);
     // The queue that stands on the path: a copy takes that long to arrive.
     void setPathQueue(std::chrono::microseconds queue);
@@ -61,17 +62,9 @@ private:
     GstElement* output_ = nullptr;  // owned by the bin
     mutable std::mutex mutex_;
     congestion::Pacer pacer_;
-    // A request names a packet, not its size: the recent packets' mean stands in.
-    double meanPacketBytes_ = 1200;
+    congestion::SentPackets sent_;
     congestion::RepeatedRequests requests_;
-    std::chrono::microseconds copySpacing_;
-
-    struct SentPacket {
-        guint ssrc = 0;
-        guint sequence = 0;
-    };
-    std::array<SentPacket, 16> recent_{};
-    std::size_t remembered_ = 0;  // ever; the newest is at (remembered_ - 1) % size
+    std::chrono::microseconds pathQueue_{0};
     // Weak: a probe on that very pad holds this object.
     GWeakRef retransmitter_;
 };
