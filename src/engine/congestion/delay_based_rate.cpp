@@ -81,6 +81,10 @@ void DelayBasedRate::onOutageEnded(std::int64_t targetBps, std::optional<std::in
         // found before: the rate neither guesses nor probes its way past it.
         provenBps_ = *carriedBps;
         linkCapacityBps_ = static_cast<double>(*carriedBps);
+    } else {
+        const double unknownPathBps =
+            std::min(static_cast<double>(bounds_.startBps), returnedShareOfProven * static_cast<double>(provenBps_));
+        bps_ = std::max(bps_, bounds_.clamp(unknownPathBps));
     }
     phase_ = Phase::returning;
 }

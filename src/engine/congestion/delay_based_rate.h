@@ -43,7 +43,11 @@ public:
     // outage left, whatever this half held: a blackout, through which nothing
     // arrived to measure, cuts only the loss-based rate. It climbs to near the
     // rate proven before, or to `carriedBps`, what a path that lost capacity
-    // rather than went dark kept carrying through it.
+    // rather than went dark kept carrying through it. A dark path that carries
+    // again is as unknown as a new one: the climb starts no lower than a new
+    // path's start, or the rate it carried before if that was less, rather
+    // than from the trickle the dark let through, which would hold the first
+    // pictures after it to a few poor frames for seconds.
     void onOutageEnded(std::int64_t targetBps, std::optional<std::int64_t> carriedBps);
 
     // A probe's result lifts a rate that still climbs by guess to what the

@@ -515,6 +515,22 @@ TEST(SendRateControl, AStandingQueueOutlastingItsDrainCutIsAnotherFlows) {
     EXPECT_EQ(foreign, 1);
 }
 
+// What trickles through a dark path, long queued, cuts the rate to little.
+// When the path carries again, the climb back starts where a new path's
+// would, never above what this one carried before: not from that trickle.
+TEST(SendRateControl, ADarkPathThatCarriesAgainStartsAsANewOne) {
+    for (const std::int64_t carried : {3'000'000, 500'000}) {
+        DelayBasedRate rate({32'000, 1'000'000, 20'000'000});
+        std::int64_t now = 0;
+        for (int i = 0; i < 50; ++i)
+            rate.onReport({BandwidthUsage::normal, 0, 0, carried, carried, {}, false, true}, now += 100'000);
+        rate.onReport({BandwidthUsage::overusing, 2'700'000, 2'700'000, 90'000, 90'000, {}, true, true},
+                      now += 100'000);
+        rate.onOutageEnded(rate.bps(), std::nullopt);
+        EXPECT_NEAR(static_cast<double>(rate.bps()), std::min(1e6, 0.85 * static_cast<double>(carried)), 1000);
+    }
+}
+
 // A download that starts beside the video cuts it far below the rate it had
 // proven, and its delay swings cut it again. Where little queue stands at
 // such a cut, or the loss-based rate held the sender below the rate that
