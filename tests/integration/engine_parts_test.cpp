@@ -415,7 +415,17 @@ TEST(PacketPacing, ARetransmissionRequestPassesOnceWhileThePacerHasRoomAndAProbe
         g_object_get(sender, "num-rtx-requests", &heard, nullptr);
         return heard;
     };
+    int keyFrames = 0;
+    const GstRef<GstPad> paced(gst_element_get_static_pad(pacing->input(), "sink"));
+    gst_pad_add_probe(
+        paced.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM,
+        [](GstPad*, GstPadProbeInfo* info, gpointer count) {
+            if (gst_video_event_is_force_key_unit(GST_PAD_PROBE_INFO_EVENT(info))) ++*static_cast<int*>(count);
+            return GST_PAD_PROBE_OK;
+        },
+        &keyFrames, nullptr);
     EXPECT_EQ(requests(2), 0U) << "a packet the pacer never let go";
+    EXPECT_EQ(keyFrames, 1) << "only a key frame brings the picture it would have";
     EXPECT_EQ(requests(1), 1U);
     EXPECT_EQ(requests(1), 1U) << "asked again while its copy is under way";
     send(2);

@@ -9,13 +9,25 @@ void SentPackets::onSent(const Packet& packet) {
     packets_.push_back(packet);
 }
 
-std::optional<SentPackets::Packet> SentPackets::repairable(std::uint32_t ssrc, std::uint32_t sequence,
-                                                           std::int64_t nowUs, std::int64_t pathQueueUs) const {
-    const std::int64_t since = nowUs - std::min(repairWindowUs + std::max<std::int64_t>(0, pathQueueUs), keptUs);
-    // Newest first: a request names a recent packet, and the search ends at the first too old.
-    for (auto packet = packets_.rbegin(); packet != packets_.rend() && packet->sentUs >= since; ++packet)
-        if (packet->ssrc == ssrc && packet->sequence == sequence) return *packet;
-    return std::nullopt;
+SentPackets::Answer SentPackets::onRequest(std::uint32_t ssrc, std::uint32_t sequence, std::int64_t nowUs,
+                                           std::int64_t pathQueueUs) {
+    const Packet* packet = find(ssrc, sequence);
+    const std::int64_t windowUs = std::min(repairWindowUs + std::max<std::int64_t>(0, pathQueueUs), keptUs);
+    if (packet && packet->sentUs >= nowUs - windowUs) return {packet->bytes, false};
+    // One not kept left longer ago than a key frame asked for within the time
+    // packets are kept.
+    const bool replaced =
+        keyFrameAskedUs_ && (packet ? packet->sentUs < *keyFrameAskedUs_ : nowUs - *keyFrameAskedUs_ < keptUs);
+    if (!replaced) keyFrameAskedUs_ = nowUs;
+    return {std::nullopt, !replaced};
+}
+
+const SentPackets::Packet* SentPackets::find(std::uint32_t ssrc, std::uint32_t sequence) const {
+    // Newest first: a request names a recent packet.
+    const auto found = std::find_if(packets_.rbegin(), packets_.rend(), [&](const Packet& packet) {
+        return packet.ssrc == ssrc && packet.sequence == sequence;
+    });
+    return found == packets_.rend() ? nullptr : &*found;
 }
 
 std::vector<SentPackets::Packet> SentPackets::latest(std::size_t count) const {

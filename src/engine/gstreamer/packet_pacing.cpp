@@ -4,6 +4,7 @@
 #include "engine/gstreamer/gst_handles.h"
 
 #include <gst/rtp/gstrtpbuffer.h>
+#include <gst/video/video.h>
 
 #include <algorithm>
 #include <cmath>
@@ -143,15 +144,26 @@ void PacketPacing::limitRetransmissions(GstElement* webrtcbin) {
 }
 
 bool PacketPacing::admitRetransmission(guint ssrc, guint sequence) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     const std::int64_t now = microsecondsNow();
-    const auto packet = sent_.repairable(ssrc, sequence, now, pathQueue_.count());
-    if (!packet) return false;
+    const auto answer = sent_.onRequest(ssrc, sequence, now, pathQueue_.count());
+    if (!answer.copyBytes) {
+        lock.unlock();
+        if (answer.keyFrame) requestKeyFrame();
+        return false;
+    }
     if (requests_.copyUnderWay(ssrc, sequence, now, (pathQueue_ + copyArrivalMargin).count())) return false;
-    if (!pacer_.admitUnqueued(packet->bytes, now, std::chrono::microseconds(retransmissionBacklogBound).count()))
+    if (!pacer_.admitUnqueued(*answer.copyBytes, now, std::chrono::microseconds(retransmissionBacklogBound).count()))
         return false;
     requests_.onCopySent(ssrc, sequence, now);
     return true;
+}
+
+// Upstream, as a receiver's request for one comes: through the payloader to
+// the encoder, whose watch on such requests also brings the captured frame.
+void PacketPacing::requestKeyFrame() {
+    const GstRef<GstPad> pad(gst_element_get_static_pad(input_, "sink"));
+    if (pad) gst_pad_push_event(pad.get(), gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
 }
 
 void PacketPacing::setPathQueue(std::chrono::microseconds queue) {

@@ -38,7 +38,8 @@ public:
     void limitRetransmissions(GstElement* webrtcbin);
     // Whether a retransmission may go now: only for a packet that left lately
     // enough for its copy to repair a picture, and not while an earlier copy
-    // of it is still on its way. It counts as sent when it may.
+    // of it is still on its way. It counts as sent when it may. A picture no
+    // copy can repair any more is replaced: a key frame is asked for.
     bool admitRetransmission(guint ssrc, guint sequence);
     // The queue that stands on the path: a copy takes that long to arrive.
     void setPathQueue(std::chrono::microseconds queue);
@@ -57,6 +58,7 @@ public:
 
 private:
     explicit PacketPacing(std::int64_t bps);
+    void requestKeyFrame();
 
     GstElement* input_ = nullptr;   // owned by the bin
     GstElement* output_ = nullptr;  // owned by the bin
