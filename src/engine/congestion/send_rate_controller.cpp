@@ -47,6 +47,7 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
         report.sentBytes += packet.bytes;
         if (!packet.arrivalTimeUs) {
             ++report.lost;
+            pacing_.onLoss(queue_.delayUs(), nowUs);  // the queue the packet sent before it found
             continue;
         }
         detector_.onPacket(packet.sendTimeUs, *packet.arrivalTimeUs);
@@ -66,13 +67,14 @@ void SendRateController::onTransportFeedback(const std::vector<PacketFeedback>& 
     if (delayBased_.foreignQueue()) queue_.disown();
     if (const auto delivered = probe_.onFeedback(packets, nowUs)) delayBased_.onProbe(*delivered);
     lossBased_.onReport(report, measuredDelayBasedBps(), delayBased_.fastClimbBelowBps(), nowUs);
-    pacing_.onReport(report.lost > 0, nowUs);
+    pacing_.onReport(nowUs);
 }
 
 void SendRateController::onReceiverReport(double fractionLost, std::int64_t nowUs) {
     if (!(fractionLost >= 0 && fractionLost <= 1)) return;
     lossBased_.onFractionLost(fractionLost, measuredDelayBasedBps(), nowUs);
-    pacing_.onReport(fractionLost > 0, nowUs);
+    if (fractionLost > 0) pacing_.onLoss(std::nullopt, nowUs);
+    pacing_.onReport(nowUs);
 }
 
 }  // namespace native_worker::congestion

@@ -616,9 +616,10 @@ TEST(SendRateControl, PacedLargeFramesCrossAShallowBuffer) {
     EXPECT_GT(settled.deliveredBps(), 700'000);
 }
 
-// A frame leaves fast while the path loses nothing, so it lags little; after
-// a loss it leaves gently for a while, since a burst may be what was lost.
-TEST(SendRateControl, PacesFastUntilThePathLosesPackets) {
+// A frame leaves fast while no buffer overflows, so it lags little, even where
+// the path loses packets of its own on an empty queue; after a buffer
+// overflowed it leaves gently for a while, since a burst may be what was lost.
+TEST(SendRateControl, PacesFastUntilABufferOverflows) {
     SendRateController controller(bounds);
     BottleneckLink link(4'000'000, 1'000'000);
     link.pace();
@@ -628,11 +629,18 @@ TEST(SendRateControl, PacesFastUntilThePathLosesPackets) {
     link.run(controller, 5'000'000);
     EXPECT_NEAR(overTarget(), 2.5, 0.01);
     link.setLoss(0.05);
-    link.run(controller, 1'000'000);
+    link.run(controller, 3'000'000);
+    EXPECT_NEAR(overTarget(), 2.5, 0.01) << "lost on an empty queue";
     link.setLoss(0);
-    link.run(controller, 9'000'000);
+    link.run(controller, 3'000'000);
+    link.setBuffer(40'000);
+    link.setCapacity(500'000);
+    link.run(controller, 1'000'000);
+    link.setBuffer(1'000'000);
+    link.setCapacity(4'000'000);
+    link.run(controller, 8'000'000);
     EXPECT_NEAR(overTarget(), 1.25, 0.01);
-    link.run(controller, 2'000'000);
+    link.run(controller, 3'000'000);
     EXPECT_NEAR(overTarget(), 2.5, 0.01);
 }
 
