@@ -14,8 +14,8 @@ SentPackets::Answer SentPackets::onRequest(std::uint32_t ssrc, std::uint32_t seq
     const Packet* packet = find(ssrc, sequence);
     const std::int64_t windowUs = std::min(repairWindowUs + std::max<std::int64_t>(0, pathQueueUs), keptUs);
     if (packet && packet->sentUs >= nowUs - windowUs) return {packet->bytes, false};
-    // One not kept left longer ago than a key frame asked for within the time
-    // packets are kept.
+    // A key frame asked for since the packet left replaces it; for a packet
+    // no longer kept, one asked for within the time packets are kept does.
     const bool replaced =
         keyFrameAskedUs_ && (packet ? packet->sentUs < *keyFrameAskedUs_ : nowUs - *keyFrameAskedUs_ < keptUs);
     if (!replaced) keyFrameAskedUs_ = nowUs;

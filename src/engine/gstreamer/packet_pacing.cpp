@@ -37,8 +37,6 @@ constexpr auto copyArrivalMargin = 50ms;
 // told from the packets after it.
 constexpr double probeSeconds = 0.03;
 constexpr int mostProbeCopies = 16;
-// A probe sends the latest packets again, this many at most, in turn.
-constexpr std::size_t probedPackets = 16;
 constexpr guint retransmitterMarginMs = 1000;
 constexpr auto longestProbeSpacing = 50ms;
 constexpr const char* retransmissionRequest = "GstRTPRetransmissionRequest";
@@ -200,7 +198,7 @@ void PacketPacing::sendProbe(std::int64_t bps) {
     std::vector<congestion::SentPackets::Packet> latest;
     {
         std::lock_guard lock(mutex_);
-        latest = sent_.latest(probedPackets);
+        latest = sent_.latest(static_cast<std::size_t>(mostProbeCopies));  // each copy another packet
     }
     if (!retransmitter || latest.empty() || bps <= 0) return;
     double packetBytes = 0;
