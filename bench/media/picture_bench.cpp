@@ -31,19 +31,20 @@ struct BufferRelease {
 using BufferRef = std::unique_ptr<GstBuffer, BufferRelease>;
 
 constexpr int framesPerSecond = 30;
-constexpr std::uint32_t keyFrameInterval = 300;  // the engine's
 constexpr GstClockTime pullPatience = 10 * GST_SECOND;
 
-// The engine's setting, and x264's own presets over it for reference.
+// The engine's setting, and over it for reference: a key frame every ten
+// seconds (the engine's until it sent them only when asked), and x264's own
+// presets.
 struct Setting {
     const char* name;
     const char* preset;
+    std::uint32_t keyFrameInterval;  // 0: the engine's
 };
 constexpr Setting settings[] = {
-    {"engine", nullptr},
-    {"superfast", "superfast"},
-    {"veryfast", "veryfast"},
-    {"faster", "faster"},
+    {"engine", nullptr, 0},        {"key frame/10 s", nullptr, 10 * framesPerSecond},
+    {"superfast", "superfast", 0}, {"veryfast", "veryfast", 0},
+    {"faster", "faster", 0},
 };
 
 double processCpuSeconds() {
@@ -73,10 +74,10 @@ struct Encoded {
 };
 
 std::optional<Encoded> encode(DesktopFrames& source, int frames, const Setting& setting, std::uint32_t kbps) {
-    GstElement* encoder =
-        engine::gstreamer::makeH264Encoder(keyFrameInterval, engine::gstreamer::SendRateAdapter::frameSizeBoundMs);
+    GstElement* encoder = engine::gstreamer::makeH264Encoder(engine::gstreamer::SendRateAdapter::frameSizeBoundMs);
     if (!encoder) return std::nullopt;
     if (setting.preset) gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", setting.preset);
+    if (setting.keyFrameInterval) g_object_set(encoder, "key-int-max", setting.keyFrameInterval, nullptr);
     engine::gstreamer::setEncoderBitrate(encoder, kbps);
     GstRef<GstElement> pipeline(gst_pipeline_new(nullptr));
     GstElement* input = gst_element_factory_make("appsrc", nullptr);
@@ -117,8 +118,18 @@ std::optional<Encoded> encode(DesktopFrames& source, int frames, const Setting& 
     return encoded;
 }
 
-// Luma PSNR over all frames (of their mean squared error, so a few bad frames count as they look).
-std::optional<double> decodedPsnr(DesktopFrames& source, const Encoded& encoded) {
+double psnr(double squaredError, std::size_t pixels) {
+    return 10 * std::log10(255.0 * 255.0 / std::max(squaredError / static_cast<double>(pixels), 1e-10));
+}
+
+struct Picture {
+    double psnr;         // over all frames
+    double settledPsnr;  // over the second half, when the first key frame is long past
+};
+
+// Luma PSNR of the mean squared error, so a few bad frames count as they look:
+// over all frames, and over the second half's.
+std::optional<Picture> decodedPicture(DesktopFrames& source, const Encoded& encoded) {
     GError* error = nullptr;
     GstRef<GstElement> pipeline(gst_parse_launch(
         "appsrc name=in format=time caps=\"video/x-h264,stream-format=byte-stream,alignment=au\" ! h264parse ! "
@@ -135,7 +146,9 @@ std::optional<double> decodedPsnr(DesktopFrames& source, const Encoded& encoded)
     for (const auto& frame : encoded.frames)
         gst_app_src_push_buffer(GST_APP_SRC(input.get()), gst_buffer_ref(frame.get()));
     gst_app_src_end_of_stream(GST_APP_SRC(input.get()));
-    double squaredError = 0;
+    const std::size_t framePixels = static_cast<std::size_t>(source.width()) * source.height();
+    const int half = static_cast<int>(encoded.frames.size()) / 2;
+    double squaredError = 0, settledError = 0;
     std::size_t pixels = 0;
     int number = 0;
     for (; number < static_cast<int>(encoded.frames.size()); ++number) {
@@ -148,21 +161,23 @@ std::optional<double> decodedPsnr(DesktopFrames& source, const Encoded& encoded)
             const auto& original = source.frame(number);
             const auto* decoded = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
             const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+            double frameError = 0;
             for (int y = 0; y < source.height(); ++y)
                 for (int x = 0; x < source.width(); ++x) {
                     const double difference = static_cast<double>(decoded[y * stride + x]) -
                                               original[static_cast<std::size_t>(y) * source.width() + x];
-                    squaredError += difference * difference;
+                    frameError += difference * difference;
                 }
-            pixels += static_cast<std::size_t>(source.width()) * source.height();
+            squaredError += frameError;
+            if (number >= half) settledError += frameError;
+            pixels += framePixels;
             gst_video_frame_unmap(&frame);
         }
         gst_sample_unref(sample);
     }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     if (number != static_cast<int>(encoded.frames.size()) || pixels == 0) return std::nullopt;
-    const double meanSquaredError = std::max(squaredError / static_cast<double>(pixels), 1e-10);
-    return 10 * std::log10(255.0 * 255.0 / meanSquaredError);
+    return Picture{psnr(squaredError, pixels), psnr(settledError, framePixels * (encoded.frames.size() - half))};
 }
 
 }  // namespace
@@ -173,25 +188,26 @@ void picture(double seconds) {
     for (const auto& [width, height] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
         DesktopFrames source(width, height);
         for (const std::uint32_t kbps : {500U, 1000U, 2000U, 8000U}) {
-            std::optional<double> basePsnr;
+            std::optional<Picture> base;
             double baseCpu = 0;
             for (const Setting& setting : settings) {
                 const auto encoded = encode(source, frames, setting, kbps);
-                const auto psnr = encoded ? decodedPsnr(source, *encoded) : std::nullopt;
-                if (!psnr) {
+                const auto picture = encoded ? decodedPicture(source, *encoded) : std::nullopt;
+                if (!picture) {
                     std::printf("picture %dx%d@%d %u kbit/s %s: could not measure\n", width, height, framesPerSecond,
                                 kbps, setting.name);
                     continue;
                 }
                 const double cpuMs = encoded->cpuSeconds * 1000 / frames;
-                if (!basePsnr) {
-                    basePsnr = psnr;
+                if (!base) {
+                    base = picture;
                     baseCpu = cpuMs;
                 }
                 std::printf(
-                    "picture %dx%d@%d %u kbit/s %-13s: Y-PSNR %.2f dB (%+.2f), sent %.0f kbit/s, encoder %.2f ms "
-                    "CPU/frame (x%.2f), %.2f ms wall/frame\n",
-                    width, height, framesPerSecond, kbps, setting.name, *psnr, *psnr - *basePsnr,
+                    "picture %dx%d@%d %u kbit/s %-14s: Y-PSNR %.2f dB (%+.2f), second half %.2f dB (%+.2f), sent %.0f "
+                    "kbit/s, encoder %.2f ms CPU/frame (x%.2f), %.2f ms wall/frame\n",
+                    width, height, framesPerSecond, kbps, setting.name, picture->psnr, picture->psnr - base->psnr,
+                    picture->settledPsnr, picture->settledPsnr - base->settledPsnr,
                     static_cast<double>(encoded->bytes) * 8 * framesPerSecond / frames / 1000, cpuMs,
                     baseCpu > 0 ? cpuMs / baseCpu : 0, encoded->wallSeconds * 1000 / frames);
                 std::fflush(stdout);

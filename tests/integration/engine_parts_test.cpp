@@ -29,6 +29,7 @@
 #include <memory>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace native_worker::engine::gstreamer {
 namespace {
@@ -140,6 +141,40 @@ TEST(H264Level, CodecPreferencesCarryTheFmtpBrowsersNeed) {
     EXPECT_FALSE(codecPreferenceCaps({{"video/VP8", 90000, ""}}, 1920, 1080));
 }
 
+// A key frame held to the frame-size bound blurs a desktop for seconds, so
+// after the first one comes when asked for, and unasked only rarely.
+TEST(H264Encoder, SendsAKeyFrameOnlyWhenAskedAfterTheFirst) {
+    gst_init(nullptr, nullptr);
+    const GstRef<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+    GstElement* input = gst_element_factory_make("appsrc", nullptr);
+    GstElement* encoder = makeH264Encoder(100);
+    GstElement* output = gst_element_factory_make("appsink", nullptr);
+    ASSERT_TRUE(input && encoder && output);
+    gst_bin_add_many(GST_BIN(pipeline.get()), input, encoder, output, nullptr);
+    const CapsRef raw(gst_caps_from_string("video/x-raw,format=I420,width=64,height=64,framerate=30/1"));
+    g_object_set(input, "caps", raw.get(), "format", GST_FORMAT_TIME, nullptr);
+    g_object_set(output, "sync", FALSE, nullptr);
+    ASSERT_TRUE(gst_element_link_many(input, encoder, output, nullptr));
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    std::vector<int> keyFrames;
+    for (int number = 0; number < 400; ++number) {
+        if (number == 350)
+            gst_element_send_event(input, gst_video_event_new_downstream_force_key_unit(
+                                              GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, TRUE, 0));
+        GstBuffer* frame = gst_buffer_new_allocate(nullptr, 64 * 64 * 3 / 2, nullptr);
+        gst_buffer_memset(frame, 0, static_cast<guint8>(number), 64 * 64 * 3 / 2);
+        GST_BUFFER_PTS(frame) = gst_util_uint64_scale(static_cast<guint64>(number), GST_SECOND, 30);
+        gst_app_src_push_buffer(GST_APP_SRC(input), frame);
+        GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(output), 5 * GST_SECOND);
+        ASSERT_TRUE(sample) << "frame " << number;
+        if (!GST_BUFFER_FLAG_IS_SET(gst_sample_get_buffer(sample), GST_BUFFER_FLAG_DELTA_UNIT))
+            keyFrames.push_back(number);
+        gst_sample_unref(sample);
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    EXPECT_EQ(keyFrames, (std::vector<int>{0, 350}));
+}
+
 TEST(Liveness, SilenceTurnsConnectedIntoDisconnectedThenFailedForGood) {
     LivenessRule rule;
     EXPECT_EQ(rule.next(stateConnecting, 60s), stateConnecting);
@@ -249,7 +284,7 @@ protected:
     }
 
     const GstRef<GstElement> webrtcbin = owned(gst_element_factory_make("webrtcbin", nullptr));
-    const GstRef<GstElement> encoder = owned(makeH264Encoder(30, 100));
+    const GstRef<GstElement> encoder = owned(makeH264Encoder(100));
     const GstRef<GstElement> payloader = owned(gst_element_factory_make("rtph264pay", nullptr));
     const GstRef<GstElement> bin = owned(gst_bin_new(nullptr));
     const std::shared_ptr<PacketPacing> pacing = PacketPacing::create(bin.get(), 1);

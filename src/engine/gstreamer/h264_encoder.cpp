@@ -10,6 +10,13 @@ namespace {
 
 constexpr const char* x264 = "x264enc";
 constexpr const char* openH264 = "openh264enc";
+// Receivers ask for a key frame when they lose a picture, and ours asks again
+// until one comes, so an unasked one is only a rare safety net. A frequent one
+// would cost more than its rate: held to the frame-size bound, a key frame of
+// a desktop at a low rate is a blur that the following frames take seconds to
+// sharpen. (x264's "no period at all" made our receiver's recovery from loss
+// slower, so the period is long, not endless.)
+constexpr std::uint32_t framesBetweenUnaskedKeyFrames = 3000;
 
 GstRef<GstElementFactory> chosenFactory() {
     GstRef<GstElementFactory> chosen;
@@ -29,7 +36,7 @@ bool isX264(GstElement* encoder) {
 
 }  // namespace
 
-GstElement* makeH264Encoder(std::uint32_t keyFrameInterval, std::uint32_t frameSizeBoundMs) {
+GstElement* makeH264Encoder(std::uint32_t frameSizeBoundMs) {
     const auto factory = chosenFactory();
     if (!factory) return nullptr;
     GstElement* encoder = gst_element_factory_create(factory.get(), nullptr);
@@ -37,7 +44,8 @@ GstElement* makeH264Encoder(std::uint32_t keyFrameInterval, std::uint32_t frameS
     if (isX264(encoder)) {
         gst_util_set_object_arg(G_OBJECT(encoder), "tune", "zerolatency");
         gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", "ultrafast");
-        g_object_set(encoder, "key-int-max", keyFrameInterval, "vbv-buf-capacity", frameSizeBoundMs, nullptr);
+        g_object_set(encoder, "key-int-max", framesBetweenUnaskedKeyFrames, "vbv-buf-capacity", frameSizeBoundMs,
+                     nullptr);
     } else {
         // OpenH264 has no frame-size bound of its own: its bit-rate mode
         // spreads the rate evenly and skips nothing, which keeps frames near
@@ -45,7 +53,7 @@ GstElement* makeH264Encoder(std::uint32_t keyFrameInterval, std::uint32_t frameS
         gst_util_set_object_arg(G_OBJECT(encoder), "usage-type", "screen");
         gst_util_set_object_arg(G_OBJECT(encoder), "rate-control", "bitrate");
         gst_util_set_object_arg(G_OBJECT(encoder), "complexity", "low");
-        g_object_set(encoder, "gop-size", keyFrameInterval, nullptr);
+        g_object_set(encoder, "gop-size", framesBetweenUnaskedKeyFrames, nullptr);
     }
     return encoder;
 }

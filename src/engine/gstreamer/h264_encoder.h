@@ -10,9 +10,9 @@ namespace native_worker::engine::gstreamer {
 // media stack has and ranks higher (x264 where both are; the Windows stack
 // leaves out GPL code and has OpenH264 only; GST_PLUGIN_FEATURE_RANK can
 // choose). Either is set for a desktop: no delay, a key frame when asked for
-// and otherwise every `keyFrameInterval` frames, no frame larger than
-// `frameSizeBoundMs` of the rate. Null when there is neither.
-GstElement* makeH264Encoder(std::uint32_t keyFrameInterval, std::uint32_t frameSizeBoundMs);
+// and unasked only rarely, no frame larger than `frameSizeBoundMs` of the
+// rate. Null when there is neither.
+GstElement* makeH264Encoder(std::uint32_t frameSizeBoundMs);
 bool hasH264Encoder();
 // Changes the encoder's target while it runs.
 void setEncoderBitrate(GstElement* encoder, std::uint32_t kbps);

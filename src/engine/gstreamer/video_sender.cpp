@@ -16,8 +16,6 @@ namespace {
 constexpr std::int32_t startPixelsPerKbps = 1000;
 constexpr std::int32_t ceilingPixelsPerKbps = 100;
 constexpr std::int32_t highestBitrateKbps = 20000;
-// Receivers ask for key frames when they lose one; periodic ones only cost rate.
-constexpr std::uint32_t keyFrameInterval = 300;
 constexpr gint payloadType = 96;  // the first one codec preferences hand out
 
 GstElement* make(const char* factory) {
@@ -43,7 +41,7 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
                                                  std::int32_t minimumBitrateKbps) {
     GstElement* source = make("appsrc");
     GstElement* queue = make("queue");
-    GstElement* encoder = makeH264Encoder(keyFrameInterval, SendRateAdapter::frameSizeBoundMs);
+    GstElement* encoder = makeH264Encoder(SendRateAdapter::frameSizeBoundMs);
     GstElement* filter = make("capsfilter");
     GstElement* payloader = make("rtph264pay");
     if (!source || !queue || !encoder || !filter || !payloader) {
