@@ -156,13 +156,14 @@ TEST(H264Encoder, SendsAKeyFrameOnlyWhenAskedAfterTheFirst) {
     g_object_set(output, "sync", FALSE, nullptr);
     ASSERT_TRUE(gst_element_link_many(input, encoder, output, nullptr));
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    constexpr gsize frameBytes = 64 * 64 * 3 / 2;  // I420
     std::vector<int> keyFrames;
     for (int number = 0; number < 400; ++number) {
         if (number == 350)
             gst_element_send_event(input, gst_video_event_new_downstream_force_key_unit(
                                               GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, TRUE, 0));
-        GstBuffer* frame = gst_buffer_new_allocate(nullptr, 64 * 64 * 3 / 2, nullptr);
-        gst_buffer_memset(frame, 0, static_cast<guint8>(number), 64 * 64 * 3 / 2);
+        GstBuffer* frame = gst_buffer_new_allocate(nullptr, frameBytes, nullptr);
+        gst_buffer_memset(frame, 0, static_cast<guint8>(number), frameBytes);
         GST_BUFFER_PTS(frame) = gst_util_uint64_scale(static_cast<guint64>(number), GST_SECOND, 30);
         gst_app_src_push_buffer(GST_APP_SRC(input), frame);
         GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(output), 5 * GST_SECOND);
