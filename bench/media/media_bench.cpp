@@ -8,7 +8,8 @@
 //             in-process host and controller on the real engine
 //   network   a host and a controller worker over a shaped, lossy path (root)
 //   picture   picture per bit of the H264 encoder's settings on desktop-like
-//             frames at fixed rates: luma PSNR and encoder time per frame
+//             frames at fixed rates: luma PSNR and encoder time per frame, and
+//             how fast a picture left still sharpens
 //   windows   the Windows worker under Wine (KELVARN_WINDOWS_BUILD, Wine's
 //             environment set; scripts/windows-bench.sh does both) against
 //             this build's worker on the same display: self-test time, and

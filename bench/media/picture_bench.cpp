@@ -10,10 +10,12 @@
 #include <gst/video/video.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,7 +75,12 @@ struct Encoded {
     double wallSeconds = 0;
 };
 
-std::optional<Encoded> encode(DesktopFrames& source, int frames, const Setting& setting, std::uint32_t kbps) {
+// Which source picture the encoder gets as frame `number`.
+using SourceOf = std::function<int(int number)>;
+const SourceOf everyFrameNew = [](int number) { return number; };
+
+std::optional<Encoded> encode(DesktopFrames& source, int frames, const Setting& setting, std::uint32_t kbps,
+                              const SourceOf& sourceOf = everyFrameNew) {
     GstElement* encoder = engine::gstreamer::makeH264Encoder(engine::gstreamer::SendRateAdapter::frameSizeBoundMs);
     if (!encoder) return std::nullopt;
     if (setting.preset) gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", setting.preset);
@@ -96,7 +103,7 @@ std::optional<Encoded> encode(DesktopFrames& source, int frames, const Setting& 
         return std::nullopt;
     Encoded encoded;
     for (int number = 0; number < frames; ++number) {
-        const auto& picture = source.frame(number);
+        const auto& picture = source.frame(sourceOf(number));
         GstBuffer* buffer = gst_buffer_new_memdup(picture.data(), picture.size());
         GST_BUFFER_PTS(buffer) = frameTime(number);
         GST_BUFFER_DURATION(buffer) = frameTime(1);
@@ -127,9 +134,9 @@ struct Picture {
     double settledPsnr;  // over the second half, when the first key frame is long past
 };
 
-// Luma PSNR of the mean squared error, so a few bad frames count as they look:
-// over all frames, and over the second half's.
-std::optional<Picture> decodedPicture(DesktopFrames& source, const Encoded& encoded) {
+// Each decoded frame's summed squared luma error against its source.
+std::optional<std::vector<double>> frameErrors(DesktopFrames& source, const Encoded& encoded,
+                                               const SourceOf& sourceOf = everyFrameNew) {
     GError* error = nullptr;
     GstRef<GstElement> pipeline(gst_parse_launch(
         "appsrc name=in format=time caps=\"video/x-h264,stream-format=byte-stream,alignment=au\" ! h264parse ! "
@@ -146,38 +153,71 @@ std::optional<Picture> decodedPicture(DesktopFrames& source, const Encoded& enco
     for (const auto& frame : encoded.frames)
         gst_app_src_push_buffer(GST_APP_SRC(input.get()), gst_buffer_ref(frame.get()));
     gst_app_src_end_of_stream(GST_APP_SRC(input.get()));
-    const std::size_t framePixels = static_cast<std::size_t>(source.width()) * source.height();
-    const int half = static_cast<int>(encoded.frames.size()) / 2;
-    double squaredError = 0, settledError = 0;
-    std::size_t pixels = 0;
-    int number = 0;
-    for (; number < static_cast<int>(encoded.frames.size()); ++number) {
+    std::vector<double> errors;
+    while (errors.size() < encoded.frames.size()) {
         GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(output.get()), pullPatience);
         if (!sample) break;
         GstVideoInfo info;
         GstVideoFrame frame;
-        if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-            const auto& original = source.frame(number);
-            const auto* decoded = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-            const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-            double frameError = 0;
-            for (int y = 0; y < source.height(); ++y)
-                for (int x = 0; x < source.width(); ++x) {
-                    const double difference = static_cast<double>(decoded[y * stride + x]) -
-                                              original[static_cast<std::size_t>(y) * source.width() + x];
-                    frameError += difference * difference;
-                }
-            squaredError += frameError;
-            if (number >= half) settledError += frameError;
-            pixels += framePixels;
-            gst_video_frame_unmap(&frame);
+        if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
+            !gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+            gst_sample_unref(sample);
+            break;
         }
+        const auto& original = source.frame(sourceOf(static_cast<int>(errors.size())));
+        const auto* decoded = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+        double frameError = 0;
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x) {
+                const double difference = static_cast<double>(decoded[y * stride + x]) -
+                                          original[static_cast<std::size_t>(y) * source.width() + x];
+                frameError += difference * difference;
+            }
+        errors.push_back(frameError);
+        gst_video_frame_unmap(&frame);
         gst_sample_unref(sample);
     }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-    if (number != static_cast<int>(encoded.frames.size()) || pixels == 0) return std::nullopt;
-    return Picture{psnr(squaredError, pixels), psnr(settledError, framePixels * (encoded.frames.size() - half))};
+    if (errors.empty() || errors.size() != encoded.frames.size()) return std::nullopt;
+    return errors;
+}
+
+std::size_t pixelsOf(const DesktopFrames& source) {
+    return static_cast<std::size_t>(source.width()) * source.height();
+}
+
+// Luma PSNR of the mean squared error, so a few bad frames count as they look:
+// over all frames, and over the second half's.
+Picture pictureOf(const std::vector<double>& errors, std::size_t framePixels) {
+    const std::size_t half = errors.size() / 2;
+    double all = 0, settled = 0;
+    for (std::size_t number = 0; number < errors.size(); ++number) {
+        all += errors[number];
+        if (number >= half) settled += errors[number];
+    }
+    return Picture{psnr(all, framePixels * errors.size()), psnr(settled, framePixels * (errors.size() - half))};
+}
+
+// A picture left still after moving: the encoder sharpens it a step with each
+// frame of it, whatever the time between them (x264's rate control here
+// counts frames, not time), so frames at the capture rate and once a second
+// differ only in how many come in a given time.
+void stillAfterMoving(DesktopFrames& source, std::uint32_t kbps) {
+    constexpr int moving = 2 * framesPerSecond, stillSeconds = 3;
+    const SourceOf stopping = [](int number) { return std::min(number, moving - 1); };
+    const auto encoded = encode(source, moving + stillSeconds * framesPerSecond, settings[0], kbps, stopping);
+    const auto errors = encoded ? frameErrors(source, *encoded, stopping) : std::nullopt;
+    if (!errors)
+        return void(std::printf("picture %dx%d %u kbit/s still after moving: could not measure\n", source.width(),
+                                source.height(), kbps));
+    const auto after = [&](int frames) { return psnr((*errors)[moving - 1 + frames], pixelsOf(source)); };
+    std::printf(
+        "picture %dx%d %u kbit/s still after moving: Y-PSNR when it stops %.2f dB; 1 s later %.2f dB sent again at "
+        "%d frames/s, %.2f dB once a second; 3 s later %.2f dB, %.2f dB\n",
+        source.width(), source.height(), kbps, after(0), after(framesPerSecond), framesPerSecond, after(1),
+        after(stillSeconds * framesPerSecond), after(stillSeconds));
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -192,7 +232,8 @@ void picture(double seconds) {
             double baseCpu = 0;
             for (const Setting& setting : settings) {
                 const auto encoded = encode(source, frames, setting, kbps);
-                const auto picture = encoded ? decodedPicture(source, *encoded) : std::nullopt;
+                const auto errors = encoded ? frameErrors(source, *encoded) : std::nullopt;
+                const auto picture = errors ? std::optional(pictureOf(*errors, pixelsOf(source))) : std::nullopt;
                 if (!picture) {
                     std::printf("picture %dx%d@%d %u kbit/s %s: could not measure\n", width, height, framesPerSecond,
                                 kbps, setting.name);
@@ -212,6 +253,7 @@ void picture(double seconds) {
                     baseCpu > 0 ? cpuMs / baseCpu : 0, encoded->wallSeconds * 1000 / frames);
                 std::fflush(stdout);
             }
+            stillAfterMoving(source, kbps);
         }
     }
 }

@@ -32,6 +32,12 @@ constexpr double defaultCaptureRate = 30;
 // Credit for at most this many frames: admission follows a fractional rate
 // (24 of 30 frames, not every second one) without letting a burst through.
 constexpr double framesOfCredit = 2;
+// A frame of an unchanged picture that takes this share of its bit budget is
+// sharpening it; once little is left to sharpen, frames come out far smaller.
+// Single frames come out small while sharpening too, when an earlier one took
+// more than its budget, so only a few small ones in a row say it is done.
+constexpr double sharpeningShareOfBudget = 0.25;
+constexpr int smallFramesWhenSharp = 3;
 // A frame waits for no more than this of earlier ones in the pacer: a
 // desktop's newest picture matters, a queued one only adds delay.
 constexpr auto pacerBacklogBound = 50ms;
@@ -91,6 +97,7 @@ struct SendRateAdapter::State {
         const double kbps = std::max(1.0, std::round(target * captureRate / admitted / 1000.0));
         if (std::abs(kbps - appliedKbps) < rateChangeWorthApplying * appliedKbps) return;
         appliedKbps = kbps;
+        frameBudgetBytes.store(kbps * 1000 / 8 / captureRate);
         setEncoderFrameSizeBound(encoder, static_cast<std::uint32_t>(
                                               std::round(SendRateAdapter::frameSizeBoundMs * admitted / captureRate)));
         setEncoderBitrate(encoder, static_cast<std::uint32_t>(kbps));
@@ -104,6 +111,9 @@ struct SendRateAdapter::State {
     std::atomic<std::int64_t> probeBps{0};  // a probe due, taken by the poller
     std::atomic<Clock::rep> lastKeyFrameRequest{0};
     std::function<void()> keyFrameRequested;
+    std::atomic<double> frameBudgetBytes{0};  // what the encoder's rate affords a frame
+    int smallFramesInARow = 0;                // the encoder's streaming thread only
+    std::function<void()> frameCouldSharpen;
 
     std::mutex mutex;
     congestion::SendRateController controller;
@@ -176,6 +186,17 @@ GstPadProbeReturn onKeyFrameRequest(GstPad*, GstPadProbeInfo* info, gpointer sta
     return GST_PAD_PROBE_OK;
 }
 
+GstPadProbeReturn onEncodedFrame(GstPad*, GstPadProbeInfo* info, gpointer state) {
+    auto& shared = **static_cast<SharedState*>(state);
+    GstBuffer* frame = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!frame || !shared.frameCouldSharpen) return GST_PAD_PROBE_OK;
+    const bool small =
+        static_cast<double>(gst_buffer_get_size(frame)) < sharpeningShareOfBudget * shared.frameBudgetBytes.load();
+    shared.smallFramesInARow = small ? shared.smallFramesInARow + 1 : 0;
+    if (shared.smallFramesInARow < smallFramesWhenSharp) shared.frameCouldSharpen();
+    return GST_PAD_PROBE_OK;
+}
+
 void addTransportWideSequence(GstElement* payloader) {
     GstRTPHeaderExtension* extension = gst_rtp_header_extension_create_from_uri(transportWideCcUri);
     if (!extension) return;  // without it the sender falls back to receiver reports
@@ -190,10 +211,9 @@ guint payloadTypeOf(GstElement* payloader) {
     return payloadType;
 }
 
-void probeUpstreamEvents(GstElement* element, GstPadProbeCallback callback, const SharedState& state) {
+void probeSourcePad(GstElement* element, GstPadProbeType type, GstPadProbeCallback callback, const SharedState& state) {
     const GstRef<GstPad> pad(gst_element_get_static_pad(element, "src"));
-    if (pad)
-        gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, callback, new SharedState(state), releaseState);
+    if (pad) gst_pad_add_probe(pad.get(), type, callback, new SharedState(state), releaseState);
 }
 
 }  // namespace
@@ -204,8 +224,9 @@ SendRateAdapter::SendRateAdapter(GstElement* webrtcbin, GstElement* encoder, Gst
     : state_(std::make_shared<State>(encoder, std::move(pacing), pixels, bounds, payloadTypeOf(payloader))),
       webrtcbin_(webrtcbin) {
     addTransportWideSequence(payloader);
-    probeUpstreamEvents(payloader, onPayloaderFeedback, state_);
-    probeUpstreamEvents(encoder, onKeyFrameRequest, state_);
+    probeSourcePad(payloader, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, onPayloaderFeedback, state_);
+    probeSourcePad(encoder, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, onKeyFrameRequest, state_);
+    probeSourcePad(encoder, GST_PAD_PROBE_TYPE_BUFFER, onEncodedFrame, state_);
     poller_ = std::thread([this] { serve(); });
 }
 
@@ -220,6 +241,10 @@ SendRateAdapter::~SendRateAdapter() {
 
 void SendRateAdapter::whenKeyFrameRequested(std::function<void()> callback) {
     state_->keyFrameRequested = std::move(callback);
+}
+
+void SendRateAdapter::whenFrameCouldSharpen(std::function<void()> callback) {
+    state_->frameCouldSharpen = std::move(callback);
 }
 
 bool SendRateAdapter::admitFrame() {

@@ -49,6 +49,10 @@ public:
     // Called, on a streaming thread, for each key frame request that is let
     // through to the encoder. Set before the pipeline runs.
     void whenKeyFrameRequested(std::function<void()> callback);
+    // Called, on a streaming thread, after each encoded frame that took a good
+    // share of its bit budget: handed the same picture again, the encoder
+    // would sharpen it further. Set before the pipeline runs.
+    void whenFrameCouldSharpen(std::function<void()> callback);
 
     struct State;
 

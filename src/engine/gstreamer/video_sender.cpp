@@ -86,6 +86,7 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
     sender->rateAdapter_ = std::make_unique<SendRateAdapter>(webrtcbin, encoder, payloader, pacing, pixels, bounds);
     // The pipeline stops before the sender goes: no request arrives after it.
     sender->rateAdapter_->whenKeyFrameRequested([raw = sender.get()] { raw->sendKeyFrame(); });
+    sender->rateAdapter_->whenFrameCouldSharpen([raw = sender.get()] { raw->capturer_->keepSharpening(); });
     for (GstElement* element : {source, queue, encoder, filter, payloader, pacing->input(), pacing->output()})
         gst_element_sync_state_with_parent(element);
     sender->subscription_ =

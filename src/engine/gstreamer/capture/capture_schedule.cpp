@@ -16,21 +16,23 @@ CaptureSchedule::Clock::time_point CaptureSchedule::due() const {
 CaptureSchedule::Clock::time_point CaptureSchedule::resendDue() const {
     if (lastSent_ == Clock::time_point::max()) return lastSent_;
     if (resendNow_) return Clock::time_point::min();
-    return lastSent_ + (settleLeft_ > 0 ? interval_ : refreshInterval);
+    const auto next = lastSent_ + interval_;
+    return sharpening_ && next <= sharpenUntil_ ? next : lastSent_ + refreshInterval;
 }
 
 void CaptureSchedule::grabbed(Clock::time_point now, bool delivered) {
     changed_ = false;
     lastGrab_ = now;
-    if (delivered) lastSent_ = now;
+    if (!delivered) return;
+    lastSent_ = now;
+    sharpening_ = false;
+    sharpenUntil_ = now + longestSharpening;
 }
 
 void CaptureSchedule::resent(Clock::time_point now) {
     lastSent_ = now;
-    if (resendNow_)
-        settleLeft_ = settleFrames;
-    else if (settleLeft_ > 0)
-        --settleLeft_;
+    sharpening_ = false;
+    if (resendNow_) sharpenUntil_ = now + longestSharpening;
     resendNow_ = false;
 }
 

@@ -79,6 +79,7 @@ DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond
     // Wake-ups meant for an earlier run.
     wake_.drain();
     resendWanted_.store(false);
+    sharpeningWanted_.store(false);
     frameSeen_.store(false);
     running_.store(true);
     captureThread_ = std::thread(&ScreenCapturer::capture, this, std::ref(*run_));
@@ -89,6 +90,7 @@ void ScreenCapturer::capture(Run& run) {
     platform::nameCurrentThread("screen-capture");
     while (running_.load()) {
         if (resendWanted_.exchange(false)) run.schedule.resendNow();
+        if (sharpeningWanted_.exchange(false)) run.schedule.sharpening();
         if (run.grabber->mayHaveChanged()) run.schedule.changed();
         if (run.grabber->lost()) return fail();
         const auto now = Clock::now();
@@ -156,6 +158,11 @@ void ScreenCapturer::stop() {
 
 void ScreenCapturer::resendNow() {
     resendWanted_.store(true);
+    wake_.wake();
+}
+
+void ScreenCapturer::keepSharpening() {
+    sharpeningWanted_.store(true);
     wake_.wake();
 }
 
