@@ -71,14 +71,14 @@ TEST(CaptureSchedule, AQuietScreenResendsOnceASecondAndAnAskedForFrameAtOnce) {
     EXPECT_EQ(schedule.due(), asked + 1s);
 }
 
-// Each frame sent is judged on its own: sharpening said of an earlier one
-// does not carry over, and it goes on at the capture rate only for a while
+// Each frame sent is judged on its own: an encoder's word on an earlier one
+// does not carry over, and it is heeded at the capture rate only for a while
 // after a change or an asked-for frame.
-TEST(CaptureSchedule, APictureAnEncoderSharpensGoesOutAgainAtTheCaptureRateForAWhile) {
+TEST(CaptureSchedule, APictureOfferedAgainGoesOutAtTheCaptureRateForAWhile) {
     Started run;
     auto& schedule = run.schedule;
     auto at = run.start;
-    for (schedule.sharpening(); schedule.due() == at + interval; schedule.sharpening()) {
+    for (schedule.offerAgain(); schedule.due() == at + interval; schedule.offerAgain()) {
         at += interval;
         EXPECT_EQ(schedule.step(at), Step::resend);
         schedule.resent(at);
@@ -90,7 +90,7 @@ TEST(CaptureSchedule, APictureAnEncoderSharpensGoesOutAgainAtTheCaptureRateForAW
     schedule.resendNow();
     EXPECT_EQ(schedule.step(at), Step::resend);
     schedule.resent(at);
-    schedule.sharpening();
+    schedule.offerAgain();
     EXPECT_EQ(schedule.due(), at + interval);
     schedule.resent(at + interval);
     EXPECT_EQ(schedule.due(), at + interval + 1s);

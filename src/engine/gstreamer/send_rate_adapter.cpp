@@ -34,10 +34,11 @@ constexpr double defaultCaptureRate = 30;
 constexpr double framesOfCredit = 2;
 // A frame of an unchanged picture that takes this share of its bit budget is
 // sharpening it; once little is left to sharpen, frames come out far smaller.
-// Single frames come out small while sharpening too, when an earlier one took
-// more than its budget, so only a few small ones in a row say it is done.
+// Frames come out tiny while it sharpens too, for a few hundred milliseconds
+// after one over its budget (a key frame) while x264's rate control repays
+// it, so only small frames for longer than that say it is done.
 constexpr double sharpeningShareOfBudget = 0.25;
-constexpr int smallFramesWhenSharp = 3;
+constexpr auto smallFramesWhenSharp = 500ms;
 // A frame waits for no more than this of earlier ones in the pacer: a
 // desktop's newest picture matters, a queued one only adds delay.
 constexpr auto pacerBacklogBound = 50ms;
@@ -112,7 +113,8 @@ struct SendRateAdapter::State {
     std::atomic<Clock::rep> lastKeyFrameRequest{0};
     std::function<void()> keyFrameRequested;
     std::atomic<double> frameBudgetBytes{0};  // what the encoder's rate affords a frame
-    int smallFramesInARow = 0;                // the encoder's streaming thread only
+    // Since when frames came out small; the encoder's streaming thread only.
+    std::optional<Clock::time_point> smallSince;
     std::function<void()> frameCouldSharpen;
 
     std::mutex mutex;
@@ -192,8 +194,12 @@ GstPadProbeReturn onEncodedFrame(GstPad*, GstPadProbeInfo* info, gpointer state)
     if (!frame || !shared.frameCouldSharpen) return GST_PAD_PROBE_OK;
     const bool small =
         static_cast<double>(gst_buffer_get_size(frame)) < sharpeningShareOfBudget * shared.frameBudgetBytes.load();
-    shared.smallFramesInARow = small ? shared.smallFramesInARow + 1 : 0;
-    if (shared.smallFramesInARow < smallFramesWhenSharp) shared.frameCouldSharpen();
+    const auto now = Clock::now();
+    if (!small)
+        shared.smallSince.reset();
+    else if (!shared.smallSince)
+        shared.smallSince = now;
+    if (!shared.smallSince || now - *shared.smallSince < smallFramesWhenSharp) shared.frameCouldSharpen();
     return GST_PAD_PROBE_OK;
 }
 

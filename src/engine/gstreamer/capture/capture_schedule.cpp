@@ -17,7 +17,7 @@ CaptureSchedule::Clock::time_point CaptureSchedule::resendDue() const {
     if (lastSent_ == Clock::time_point::max()) return lastSent_;
     if (resendNow_) return Clock::time_point::min();
     const auto next = lastSent_ + interval_;
-    return sharpening_ && next <= sharpenUntil_ ? next : lastSent_ + refreshInterval;
+    return offerAgain_ && next <= offerAgainUntil_ ? next : lastSent_ + refreshInterval;
 }
 
 void CaptureSchedule::grabbed(Clock::time_point now, bool delivered) {
@@ -25,14 +25,14 @@ void CaptureSchedule::grabbed(Clock::time_point now, bool delivered) {
     lastGrab_ = now;
     if (!delivered) return;
     lastSent_ = now;
-    sharpening_ = false;
-    sharpenUntil_ = now + longestSharpening;
+    offerAgain_ = false;
+    offerAgainUntil_ = now + longestSharpening;
 }
 
 void CaptureSchedule::resent(Clock::time_point now) {
     lastSent_ = now;
-    sharpening_ = false;
-    if (resendNow_) sharpenUntil_ = now + longestSharpening;
+    offerAgain_ = false;
+    if (resendNow_) offerAgainUntil_ = now + longestSharpening;
     resendNow_ = false;
 }
 

@@ -14,8 +14,9 @@ namespace native_worker::engine::gstreamer {
 // A frame's bit budget blurs a picture that changed much, and the encoder
 // sharpens it a step with every frame of it it is handed again: once a second,
 // that would take a minute. So after a change or an asked-for frame, while an
-// encoder says the last frame still took a good share of its budget, the kept
-// frame goes out again at the capture rate, for at most longestSharpening.
+// encoder says the last frame still took a good share of its budget (or that
+// it had no room for it), the kept frame goes out again at the capture rate,
+// for at most longestSharpening.
 class CaptureSchedule {
 public:
     using Clock = std::chrono::steady_clock;
@@ -30,8 +31,8 @@ public:
     // The screen changed (without damage reports: always).
     void changed() { changed_ = true; }
     void resendNow() { resendNow_ = true; }
-    // An encoder would sharpen the last frame sent further.
-    void sharpening() { sharpening_ = true; }
+    // An encoder would sharpen the last frame sent further, or had no room for it.
+    void offerAgain() { offerAgain_ = true; }
 
     Step step(Clock::time_point now) const;
     // When step() stops answering wait, unless something changes before.
@@ -48,8 +49,8 @@ private:
     const Clock::duration interval_;
     bool changed_ = true;
     bool resendNow_ = false;
-    bool sharpening_ = false;
-    Clock::time_point sharpenUntil_{};
+    bool offerAgain_ = false;
+    Clock::time_point offerAgainUntil_{};
     Clock::time_point lastGrab_{};
     // Nothing is resent before the first grab has delivered a frame.
     Clock::time_point lastSent_ = Clock::time_point::max();

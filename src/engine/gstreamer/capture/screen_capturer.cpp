@@ -79,7 +79,7 @@ DesktopCapturer::StartResult ScreenCapturer::start(std::uint32_t framesPerSecond
     // Wake-ups meant for an earlier run.
     wake_.drain();
     resendWanted_.store(false);
-    sharpeningWanted_.store(false);
+    offerAgainWanted_.store(false);
     frameSeen_.store(false);
     running_.store(true);
     captureThread_ = std::thread(&ScreenCapturer::capture, this, std::ref(*run_));
@@ -90,7 +90,7 @@ void ScreenCapturer::capture(Run& run) {
     platform::nameCurrentThread("screen-capture");
     while (running_.load()) {
         if (resendWanted_.exchange(false)) run.schedule.resendNow();
-        if (sharpeningWanted_.exchange(false)) run.schedule.sharpening();
+        if (offerAgainWanted_.exchange(false)) run.schedule.offerAgain();
         if (run.grabber->mayHaveChanged()) run.schedule.changed();
         if (run.grabber->lost()) return fail();
         const auto now = Clock::now();
@@ -161,8 +161,8 @@ void ScreenCapturer::resendNow() {
     wake_.wake();
 }
 
-void ScreenCapturer::keepSharpening() {
-    sharpeningWanted_.store(true);
+void ScreenCapturer::offerAgain() {
+    offerAgainWanted_.store(true);
     wake_.wake();
 }
 

@@ -48,8 +48,8 @@ public:
     // The subscribers get the picture again at once, changed or not (from any thread).
     void resendNow();
     // An encoder would sharpen the picture it was handed last if handed it
-    // again (from any thread).
-    void keepSharpening();
+    // again, or had no room for it (from any thread).
+    void offerAgain();
 
     // The captured size: the monitor's, rounded down to even numbers because
     // 4:2:0 encoders refuse odd ones.
@@ -76,10 +76,10 @@ private:
     // The last run's, which its thread uses until it ends.
     std::unique_ptr<Run> run_;
     std::thread captureThread_;
-    WakeSignal wake_;  // stop, resendNow and keepSharpening wake the capture thread
+    WakeSignal wake_;  // stop, resendNow and offerAgain wake the capture thread
     std::atomic<bool> running_{false};
     std::atomic<bool> resendWanted_{false};
-    std::atomic<bool> sharpeningWanted_{false};
+    std::atomic<bool> offerAgainWanted_{false};
     std::atomic<bool> frameSeen_{false};
 
     std::mutex sinksMutex_;
