@@ -172,10 +172,10 @@ struct StreamedDesktop {
     PeerPair pair{started};
 };
 
-// Squares of 4 pixels in random colours everywhere: detail the first key
+// Squares of 8 pixels in random colours everywhere: detail the first key
 // frame's budget blurs and the frames after it take seconds to sharpen.
 void paintMosaic(const std::string& displayName) {
-    constexpr int side = 4;
+    constexpr int side = 8;
     Display* connection = XOpenDisplay(displayName.c_str());
     const int screen = DefaultScreen(connection);
     const int width = DisplayWidth(connection, screen), height = DisplayHeight(connection, screen);

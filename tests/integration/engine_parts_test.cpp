@@ -307,10 +307,13 @@ TEST_F(SendRateAdapterTest, APathThatCarriesEverythingRaisesTheEncoderRateWithin
 }
 
 // After a pause the capture may offer frames in a burst: the rate's credit
-// lets about two through at once, not the whole pause's worth.
+// lets about two through at once, not the whole pause's worth. Each frame
+// refused is wanted again, so the burst's last picture is not left out.
 TEST_F(SendRateAdapterTest, ABurstOfFramesAfterAPauseGetsNoCreditForThePause) {
     SendRateAdapter adapter(webrtcbin.get(), encoder.get(), payloader.get(), pacing, 640 * 480,
                             {1'000'000, 4'000'000, 8'000'000});
+    int wantedAgain = 0;
+    adapter.whenPictureWantedAgain([&] { ++wantedAgain; });
     adapter.setCaptureRate(30);
     EXPECT_TRUE(adapter.admitFrame());
     std::this_thread::sleep_for(500ms);
@@ -319,6 +322,7 @@ TEST_F(SendRateAdapterTest, ABurstOfFramesAfterAPauseGetsNoCreditForThePause) {
     // A third only if a loaded machine held the burst up for a frame's time.
     EXPECT_GE(admitted, 2);
     EXPECT_LE(admitted, 3);
+    EXPECT_EQ(wantedAgain, 10 - admitted);
 }
 
 // An encoder asked for six times the target (it gets one frame in six) must

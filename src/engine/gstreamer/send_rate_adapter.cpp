@@ -115,7 +115,7 @@ struct SendRateAdapter::State {
     std::atomic<double> frameBudgetBytes{0};  // what the encoder's rate affords a frame
     // Since when frames came out small; the encoder's streaming thread only.
     std::optional<Clock::time_point> smallSince;
-    std::function<void()> frameCouldSharpen;
+    std::function<void()> pictureWantedAgain;
 
     std::mutex mutex;
     congestion::SendRateController controller;
@@ -191,7 +191,7 @@ GstPadProbeReturn onKeyFrameRequest(GstPad*, GstPadProbeInfo* info, gpointer sta
 GstPadProbeReturn onEncodedFrame(GstPad*, GstPadProbeInfo* info, gpointer state) {
     auto& shared = **static_cast<SharedState*>(state);
     GstBuffer* frame = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!frame || !shared.frameCouldSharpen) return GST_PAD_PROBE_OK;
+    if (!frame || !shared.pictureWantedAgain) return GST_PAD_PROBE_OK;
     const bool small =
         static_cast<double>(gst_buffer_get_size(frame)) < sharpeningShareOfBudget * shared.frameBudgetBytes.load();
     const auto now = Clock::now();
@@ -199,7 +199,7 @@ GstPadProbeReturn onEncodedFrame(GstPad*, GstPadProbeInfo* info, gpointer state)
         shared.smallSince.reset();
     else if (!shared.smallSince)
         shared.smallSince = now;
-    if (!shared.smallSince || now - *shared.smallSince < smallFramesWhenSharp) shared.frameCouldSharpen();
+    if (!shared.smallSince || now - *shared.smallSince < smallFramesWhenSharp) shared.pictureWantedAgain();
     return GST_PAD_PROBE_OK;
 }
 
@@ -249,8 +249,8 @@ void SendRateAdapter::whenKeyFrameRequested(std::function<void()> callback) {
     state_->keyFrameRequested = std::move(callback);
 }
 
-void SendRateAdapter::whenFrameCouldSharpen(std::function<void()> callback) {
-    state_->frameCouldSharpen = std::move(callback);
+void SendRateAdapter::whenPictureWantedAgain(std::function<void()> callback) {
+    state_->pictureWantedAgain = std::move(callback);
 }
 
 bool SendRateAdapter::admitFrame() {
@@ -260,7 +260,12 @@ bool SendRateAdapter::admitFrame() {
         frameCredit_ =
             std::min(framesOfCredit, frameCredit_ + std::chrono::duration<double>(now - lastFrame_).count() * rate);
     lastFrame_ = now;
-    if (frameCredit_ < 1 - 1e-6 || state_->pacing->backlog() > pacerBacklogBound) return false;
+    if (frameCredit_ < 1 - 1e-6 || state_->pacing->backlog() > pacerBacklogBound) {
+        // Offered again soon: the last change of a burst would otherwise wait
+        // for the capture's next refresh, a second later.
+        if (state_->pictureWantedAgain) state_->pictureWantedAgain();
+        return false;
+    }
     frameCredit_ -= 1;
     return true;
 }

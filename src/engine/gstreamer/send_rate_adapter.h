@@ -49,10 +49,12 @@ public:
     // Called, on a streaming thread, for each key frame request that is let
     // through to the encoder. Set before the pipeline runs.
     void whenKeyFrameRequested(std::function<void()> callback);
-    // Called, on a streaming thread, after each encoded frame that took a good
-    // share of its bit budget: handed the same picture again, the encoder
-    // would sharpen it further. Set before the pipeline runs.
-    void whenFrameCouldSharpen(std::function<void()> callback);
+    // Called when the capture should hand its picture on again soon: on a
+    // streaming thread after each encoded frame that took a good share of its
+    // bit budget (handed the same picture again, the encoder would sharpen it
+    // further), and on the capture thread for each frame admitFrame refuses.
+    // Set before the pipeline runs.
+    void whenPictureWantedAgain(std::function<void()> callback);
 
     struct State;
 

@@ -86,7 +86,7 @@ std::unique_ptr<VideoSender> VideoSender::create(GstElement* pipeline, GstElemen
     sender->rateAdapter_ = std::make_unique<SendRateAdapter>(webrtcbin, encoder, payloader, pacing, pixels, bounds);
     // The pipeline stops before the sender goes: no request arrives after it.
     sender->rateAdapter_->whenKeyFrameRequested([raw = sender.get()] { raw->sendKeyFrame(); });
-    sender->rateAdapter_->whenFrameCouldSharpen([raw = sender.get()] { raw->capturer_->offerAgain(); });
+    sender->rateAdapter_->whenPictureWantedAgain([raw = sender.get()] { raw->capturer_->offerAgain(); });
     for (GstElement* element : {source, queue, encoder, filter, payloader, pacing->input(), pacing->output()})
         gst_element_sync_state_with_parent(element);
     sender->subscription_ =
@@ -117,14 +117,7 @@ void VideoSender::sendKeyFrame() {
 }
 
 void VideoSender::push(GstSample* sample) {
-    if (!flowing_.load()) return;
-    // A frame the rate has no room for now is offered again at the capture
-    // rate: the last change of a burst would otherwise wait for the next
-    // refresh, a second later.
-    if (!rateAdapter_->admitFrame()) {
-        capturer_->offerAgain();
-        return;
-    }
+    if (!flowing_.load() || !rateAdapter_->admitFrame()) return;
     GstCaps* caps = gst_sample_get_caps(sample);
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     if (!caps || !buffer) return;
