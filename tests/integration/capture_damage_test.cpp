@@ -155,8 +155,8 @@ struct StreamedDesktop {
         : display(testing::VirtualDisplay::start(640, 480)), variable(display ? display->name() : std::string()) {
         if (!display) return;
         if (paint) paint(display->name());
-        if (!started.factory || !pair.connect(controlChannelOptions(), motionChannelOptions())) return;
-        for (const auto deadline = Clock::now() + 5s; decoded() == 0 && Clock::now() < deadline;)
+        connected = started.factory && pair.connect(controlChannelOptions(), motionChannelOptions());
+        for (const auto deadline = Clock::now() + 5s; connected && decoded() == 0 && Clock::now() < deadline;)
             std::this_thread::sleep_for(10ms);
     }
     std::uint64_t decoded() const { return pair.controllerObserver.decoded.frames(); }
@@ -170,6 +170,7 @@ struct StreamedDesktop {
     DisplayVariable variable;
     StartedEngine started;
     PeerPair pair{started};
+    bool connected = false;
 };
 
 // Squares of 8 pixels in random colours everywhere: detail the first key
@@ -197,6 +198,7 @@ void paintMosaic(const std::string& displayName) {
 TEST(DamageCapture, AReceiverOfAQuietScreenAsksForNothing) {
     const StreamedDesktop desktop;
     ASSERT_TRUE(desktop.display) << "Xvfb did not start";
+    ASSERT_TRUE(desktop.connected) << "the engine did not start or connect";
     ASSERT_GT(desktop.decoded(), 0U);
     std::this_thread::sleep_for(1s);
     EXPECT_LE(desktop.decodedWithin(4s), 4U) << "a refresh a second";
@@ -207,6 +209,7 @@ TEST(DamageCapture, AReceiverOfAQuietScreenAsksForNothing) {
 TEST(DamageCapture, APictureTheEncoderBlurredIsSentAgainWhileItSharpensForAWhile) {
     const StreamedDesktop desktop(paintMosaic);
     ASSERT_TRUE(desktop.display) << "Xvfb did not start";
+    ASSERT_TRUE(desktop.connected) << "the engine did not start or connect";
     ASSERT_GT(desktop.decoded(), 0U);
     const auto first = Clock::now();
     EXPECT_GE(desktop.decodedWithin(1s), 10U) << "sharpened at the capture rate";
